@@ -1,0 +1,48 @@
+#pragma once
+// The one view the rest of the program has of the master output volume and mute switch.
+
+#include <cstdint>
+
+// The state the whole system exchanges. Every backend reports muted as 0 or 1 and volume
+// within 0..100; before the first reading a backend holds the default, unmuted at 100.
+struct VolumeState {
+  uint8_t muted = 0;
+  int32_t volume = 100;
+};
+
+inline bool operator==(const VolumeState& a, const VolumeState& b) {
+  return a.muted == b.muted && a.volume == b.volume;
+}
+inline bool operator!=(const VolumeState& a, const VolumeState& b) { return !(a == b); }
+
+// Result of IVolumeControl::Initialize. Values other than these four are treated as Failed.
+enum class InitResult : int32_t { Ok = 0, NoInterface = 1, NoDevice = 2, Failed = 3 };
+
+// Plain function called after the backend took a new reading. `state` points at the backend's
+// cached state and is valid only during the call. Runs with the backend's callback mutex held.
+using VolumeChangeCallback = void (*)(int32_t userData, const VolumeState* state);
+
+class IVolumeControl {
+ public:
+  // Releases nothing that Initialize acquired: Shutdown must come first when Initialize was Ok.
+  virtual ~IVolumeControl() = default;
+
+  // Main thread, once, before anything else. Anything but Ok leaves the object fit only for
+  // destruction.
+  virtual InitResult Initialize() = 0;
+
+  // Main thread, once, after the callback was cleared and the server stopped. False when the
+  // platform reported a problem with the release; nobody acts on it.
+  virtual bool Shutdown() = 0;
+
+  // Any thread. Copies the cached state under the state mutex; never touches the device.
+  virtual bool GetState(VolumeState* state) = 0;
+
+  // Any thread, several at once. Writes to the device; takes no lock of ours, leaves the cache
+  // alone and does not call the callback (the change comes back through change detection).
+  virtual bool SetState(const VolumeState* state) = 0;
+
+  // Main thread. Waits for a callback running on another thread; once a null callback was set,
+  // the old one is never called again.
+  virtual void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) = 0;
+};

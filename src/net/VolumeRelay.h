@@ -1,0 +1,28 @@
+#pragma once
+// Client requests to the volume control; system changes to every client.
+
+#include "net/IClientListener.h"
+#include "net/IRetryTimer.h"
+#include "net/NetworkServer.h"
+
+class MyClientListener : public IClientListener {
+ public:
+  MyClientListener(NetworkServer& server, IRetryTimer& retryTimer);
+
+  // Reader thread: applies the request to the server's state source.
+  void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
+  // Reader thread: does nothing, takes no lock (the server's reaping relies on it).
+  void OnClientDisconnected(ClientConnection* connection) override;
+
+  // Any thread. Offers the current state to every client; true when one was deferred.
+  bool BroadcastState();
+  // Main thread. Sends the keep-alive byte to every client, ignoring the hold-off.
+  void SendKeepAlive();
+  // Runs a broadcast and arms the retry timer when it deferred a client.
+  void OnVolumeChanged();
+};
+
+// The change callback registered on the volume control. Reaches the relay named by
+// SetVolumeChangedRelay (the process-wide one); both arguments are ignored.
+void OnVolumeChanged(int32_t userData, const VolumeState* state);
+void SetVolumeChangedRelay(MyClientListener* relay);

@@ -1,0 +1,84 @@
+#pragma once
+// A scriptable volume control: the test sets the "device" state, sees every SetState, and
+// reports changes through the registered callback as a real backend would.
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+#include "audio/IVolumeControl.h"
+
+class FakeVolumeControl final : public IVolumeControl {
+ public:
+  InitResult initResult = InitResult::Ok;
+  bool setStateResult = true;
+  // When true, SetState reports the requested state back at once (as a device's notification).
+  bool echoSetState = false;
+
+  InitResult Initialize() override { return initResult; }
+  bool Shutdown() override {
+    std::lock_guard lock(stateMutex_);
+    ++shutdownCalls_;
+    return true;
+  }
+  bool GetState(VolumeState* state) override {
+    std::lock_guard lock(stateMutex_);
+    *state = state_;
+    return true;
+  }
+  bool SetState(const VolumeState* state) override {
+    {
+      std::lock_guard lock(stateMutex_);
+      requests_.push_back(*state);
+    }
+    requestsChanged_.notify_all();
+    if (echoSetState) Report(*state);
+    return setStateResult;
+  }
+  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
+    std::lock_guard lock(callbackMutex_);
+    callback_ = callback;
+    userData_ = userData;
+  }
+
+  // Sets the device state without telling anyone (as before the first reading).
+  void SetDeviceState(VolumeState state) {
+    std::lock_guard lock(stateMutex_);
+    state_ = state;
+  }
+  // The device changed: store the reading and run the callback, as the backends do.
+  void Report(VolumeState state) {
+    SetDeviceState(state);
+    std::lock_guard lock(callbackMutex_);
+    if (callback_ != nullptr) callback_(userData_, &state);
+  }
+
+  std::vector<VolumeState> Requests() {
+    std::lock_guard lock(stateMutex_);
+    return requests_;
+  }
+  // Waits (bounded) until at least `count` SetState calls arrived.
+  bool WaitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
+    std::unique_lock lock(stateMutex_);
+    return requestsChanged_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+  }
+  int ShutdownCalls() {
+    std::lock_guard lock(stateMutex_);
+    return shutdownCalls_;
+  }
+  bool HasCallback() {
+    std::lock_guard lock(callbackMutex_);
+    return callback_ != nullptr;
+  }
+
+ private:
+  std::mutex stateMutex_;
+  std::mutex callbackMutex_;
+  std::condition_variable requestsChanged_;
+  VolumeState state_;
+  std::vector<VolumeState> requests_;
+  VolumeChangeCallback callback_ = nullptr;
+  int32_t userData_ = 0;
+  int shutdownCalls_ = 0;
+};
