@@ -85,7 +85,7 @@ TEST(SettingsDialogLogic, ShowsTheStoredPortAndRefusesWithBadPort) {
   store.SetPort(80);
   EXPECT_EQ(logic.InitialText(), "80");
 
-  FakeErrorReporter boxes;
+  JournalErrorReporter boxes;
   EXPECT_EQ(logic.OnOk("abc", boxes), 0);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].first, "Port must be an integer within the range 1 to 65535.");

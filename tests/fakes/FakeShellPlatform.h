@@ -188,9 +188,9 @@ class FakePopupMenu final : public IPopupMenu {
   std::vector<PopupMenuItem> lastItems;
 };
 
-class FakeErrorReporter final : public IErrorReporter {
+class JournalErrorReporter final : public IErrorReporter {
  public:
-  explicit FakeErrorReporter(Journal* journal = nullptr) : journal_(journal) {}
+  explicit JournalErrorReporter(Journal* journal = nullptr) : journal_(journal) {}
   void ShowError(const std::string& text, const std::string& title) override {
     if (journal_ != nullptr) journal_->Add("box " + title + ": " + text);
     shown.emplace_back(text, title);
@@ -217,7 +217,7 @@ class FakeSettingsDialog final : public ISettingsDialog {
   }
   std::optional<int> result;
   std::vector<std::string> typed;
-  FakeErrorReporter boxes;
+  JournalErrorReporter boxes;
   std::string initialText;
   int runs = 0;
 };
@@ -381,7 +381,7 @@ struct FakeShell {
   Journal journal;
   FakeInstanceGuard guard{journal};
   FakeMessageWindow window{journal};
-  FakeErrorReporter messageBox{&journal};
+  JournalErrorReporter messageBox{&journal};
   FakeTrayIcon tray{journal};
   FakePopupMenu menu;
   FakeSettingsDialog dialog;
