@@ -88,9 +88,7 @@ class Socket {
   SocketHandle Get() const { return handle_; }
   bool Valid() const { return handle_ != kInvalidSocket; }
   // Closes the current handle (if any) and takes `handle`.
-  void Reset(SocketHandle handle = kInvalidSocket) {
-    CloseSocket(std::exchange(handle_, handle));
-  }
+  void Reset(SocketHandle handle = kInvalidSocket) { CloseSocket(std::exchange(handle_, handle)); }
   // Gives the handle up without closing it.
   SocketHandle Release() { return std::exchange(handle_, kInvalidSocket); }
 

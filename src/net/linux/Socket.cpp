@@ -1,15 +1,18 @@
 #include "net/Socket.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace {
 
-int Fd(SocketHandle socket) { return static_cast<int>(socket); }
+int Fd(SocketHandle socket) {
+  return static_cast<int>(socket);
+}
 
 void SetIntOption(SocketHandle socket, int level, int name, int value) {
   setsockopt(Fd(socket), level, name, &value, sizeof value);
@@ -30,7 +33,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ListenOn(SocketHandle socket, int backlog) { return ::listen(Fd(socket), backlog) == 0; }
+bool ListenOn(SocketHandle socket, int backlog) {
+  return ::listen(Fd(socket), backlog) == 0;
+}
 
 uint16_t LocalPort(SocketHandle socket) {
   sockaddr_in address{};
@@ -87,13 +92,17 @@ int ReceiveByte(SocketHandle socket, uint8_t* byte) {
   return received == 1 ? 1 : 0;
 }
 
-void ShutdownBoth(SocketHandle socket) { ::shutdown(Fd(socket), SHUT_RDWR); }
+void ShutdownBoth(SocketHandle socket) {
+  ::shutdown(Fd(socket), SHUT_RDWR);
+}
 
 void CloseSocket(SocketHandle socket) {
   if (socket != kInvalidSocket) ::close(Fd(socket));
 }
 
-void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+void SetNoDelay(SocketHandle socket) {
+  SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
 
 void SetListenerOptions(SocketHandle listener) {
   // Only TCP_NODELAY: the other option the server sets elsewhere is TCP_WINDOW_CLAMP here.

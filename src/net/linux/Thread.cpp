@@ -30,7 +30,9 @@ size_t AdjustedStackSize(size_t requested) {
 
 }  // namespace
 
-Thread::~Thread() { Join(); }
+Thread::~Thread() {
+  Join();
+}
 
 bool Thread::Start(Procedure procedure, void* parameter, size_t stackSize) {
   if (handle_ != nullptr) return false;
