@@ -15,5 +15,6 @@ if(TARGET quavix_audio AND EXISTS ${PROJECT_SOURCE_DIR}/src/net/NetworkServer.cp
     ${PROJECT_SOURCE_DIR}/res/QuavixServer.rc)
   # wWinMain is the entry point.
   target_link_options(QuavixServer PRIVATE -municode)
+  set_target_properties(QuavixServer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   target_link_libraries(QuavixServer PRIVATE quavix_shell_win32 quavix_net quavix_audio)
 endif()
