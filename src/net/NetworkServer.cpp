@@ -86,6 +86,7 @@ void NetworkServer::AcceptLoop(void* parameter) {
     // Only the end of the listener stops the service; one client's failure does not.
     if (result == AcceptResult::Closed || server->stopping_.load()) break;
     if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
+    server->ReapRetired();  // after every attempt, as after a success
   }
   if (server->DisconnectAll()) server->drainSemaphore_.acquire();
   server->ReapRetired();

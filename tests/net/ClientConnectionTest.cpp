@@ -20,15 +20,19 @@ class ConnectionTest : public ::testing::Test {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
     peer = fds[1];
+    serverSide = fds[0];
     connection = std::make_unique<ClientConnection>(fds[0], clock);
   }
   void TearDown() override {
     if (connection && connection->readerThread.Joinable()) {
-      ShutdownBoth(connection->socket.Get());
+      // The end of the client's stream ends the reader.
+      if (peer >= 0) close(peer);
+      peer = -1;
       connection->readerThread.Join();
     }
     connection.reset();
     if (peer >= 0) close(peer);
+    peer = -1;
   }
 
   void StartReader(std::vector<IClientListener*> listeners) {
@@ -37,7 +41,7 @@ class ConnectionTest : public ::testing::Test {
   }
   // The server's way of ending a connection; returns once the reader has ended.
   void StopReader() {
-    ShutdownBoth(connection->socket.Get());
+    ShutdownBoth(serverSide);  // the reader, still blocked in its receive, owns the handle
     connection->readerThread.Join();
   }
   void ClientSends(std::vector<uint8_t> bytes) {
@@ -55,6 +59,7 @@ class ConnectionTest : public ::testing::Test {
 
   FakeClock clock{100000};
   int peer = -1;
+  SocketHandle serverSide = kInvalidSocket;
   std::unique_ptr<ClientConnection> connection;
 };
 

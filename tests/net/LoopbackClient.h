@@ -15,16 +15,22 @@
 class LoopbackClient {
  public:
   // receiveBuffer > 0 shrinks SO_RCVBUF before connecting (to stall a client quickly).
-  explicit LoopbackClient(uint16_t port, int receiveBuffer = 0) {
+  // connectNow false: only the socket is made; ConnectNow() connects later.
+  explicit LoopbackClient(uint16_t port, int receiveBuffer = 0, bool connectNow = true)
+      : port_(port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) {
       setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
+    if (connectNow) ConnectNow();
+  }
+  bool ConnectNow() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
+    address.sin_port = htons(port_);
     connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    return connected_;
   }
   ~LoopbackClient() { Close(); }
   LoopbackClient(const LoopbackClient&) = delete;
@@ -87,6 +93,7 @@ class LoopbackClient {
   int Fd() const { return fd_; }
 
  private:
+  uint16_t port_;
   int fd_ = -1;
   bool connected_ = false;
 };
