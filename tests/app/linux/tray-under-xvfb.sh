@@ -10,6 +10,8 @@ if [ -z "${QUAVIX_SOUND_SERVER:-}" ]; then
   exit 77
 fi
 server_bin=$1
+# Only for ASan builds: what desktop libraries keep until exit is not ours to free.
+export LSAN_OPTIONS="suppressions=$(dirname "$0")/lsan-desktop.supp:${LSAN_OPTIONS:-}"
 shots=${2:-}
 root=$(mktemp -d /tmp/quavix-tray.XXXXXX)
 pids=()
