@@ -47,7 +47,19 @@ class MessageEvent final : public QEvent {
 
 }  // namespace
 
-QtMessageWindow::QtMessageWindow() = default;
+QtMessageWindow::QtMessageWindow() {
+  // Caught from construction on, so a stop request during start-up is not lost: it is kept
+  // until the window exists and then closes it like any other.
+  g_closeRequested.store(false);
+  struct sigaction action {};
+  action.sa_handler = OnQuitSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (size_t i = 0; i < std::size(kQuitSignals); ++i) {
+    sigaction(kQuitSignals[i], &action, &g_previousActions[i]);
+  }
+  signalsInstalled_ = true;
+}
 
 QtMessageWindow::~QtMessageWindow() {
   if (signalsInstalled_) {
@@ -70,16 +82,8 @@ bool QtMessageWindow::Create(IWindowProcedure* procedure) {
   wakeNotifier_ = std::make_unique<QSocketNotifier>(wakeFd_.get(), QSocketNotifier::Read);
   QObject::connect(wakeNotifier_.get(), &QSocketNotifier::activated, this,
                    [this] { DrainQueue(); });
-
   g_signalWakeFd.store(wakeFd_.get());
-  struct sigaction action {};
-  action.sa_handler = OnQuitSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (size_t i = 0; i < std::size(kQuitSignals); ++i) {
-    sigaction(kQuitSignals[i], &action, &g_previousActions[i]);
-  }
-  signalsInstalled_ = true;
+  if (g_closeRequested.load()) Wake();  // a signal that came during start-up
   return true;
 }
 

@@ -18,8 +18,10 @@
 #include "app/IMessageWindow.h"
 #include "app/linux/UniqueFd.h"
 
+// One at a time per process: it owns the process's handlers of the three signals.
 class QtMessageWindow final : public QObject, public IMessageWindow {
  public:
+  // Catches SIGTERM, SIGINT and SIGHUP from here on (the destructor restores what was there).
   QtMessageWindow();
   ~QtMessageWindow() override;
 

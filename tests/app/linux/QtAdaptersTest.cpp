@@ -169,6 +169,18 @@ TEST(QtMessageWindow, TerminationSignalsPostClose) {
   }
 }
 
+TEST(QtMessageWindow, ASignalDuringStartupClosesOnceTheWindowExists) {
+  QtMessageWindow window;  // catching from here on
+  kill(getpid(), SIGTERM);
+  RecordingProcedure procedure;
+  procedure.onMessage = [&](uint32_t message) {
+    if (message == kWmClose) window.PostQuit(0);
+  };
+  ASSERT_TRUE(window.Create(&procedure));
+  EXPECT_EQ(window.RunMessageLoop(), 0);
+  EXPECT_EQ(procedure.messages, std::vector<uint32_t>{kWmClose});
+}
+
 class PortDialogTest : public ::testing::Test {
  protected:
   // Types `text` over the box's content and presses Enter.
