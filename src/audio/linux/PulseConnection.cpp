@@ -50,8 +50,8 @@ bool PulseConnection::Connect(const char* clientName) {
   {
     PulseLock lock(mainloop_);
     ConnectDeadline deadline{this};
-    pa_time_event* timer = pa_context_rttime_new(
-        context_, pa_rtclock_now() + kConnectTimeoutUsec, &OnDeadline, &deadline);
+    pa_time_event* timer = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUsec,
+                                                 &OnDeadline, &deadline);
     for (;;) {
       const pa_context_state_t state = pa_context_get_state(context_);
       if (state == PA_CONTEXT_READY) {

@@ -167,8 +167,8 @@ bool PulseEndpointDevice::RegisterNotify(IEndpointNotifyTarget* target) {
       pa_context_set_subscribe_callback(connection_.Context(),
                                         &PulseEndpointDevice::OnSubscriptionEvent, this);
       SuccessRequest request{&connection_};
-      const auto mask =
-          static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
+      const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK |
+                                                            PA_SUBSCRIPTION_MASK_SERVER);
       subscribed = connection_.Await(
                        pa_context_subscribe(connection_.Context(), mask, &OnSuccess, &request)) &&
                    request.success;

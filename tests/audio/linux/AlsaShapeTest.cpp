@@ -62,7 +62,9 @@ class AlsaShape : public ::testing::Test {
 };
 
 std::vector<VolumeState>* g_changes = nullptr;
-void OnChange(int32_t, const VolumeState* state) { g_changes->push_back(*state); }
+void OnChange(int32_t, const VolumeState* state) {
+  g_changes->push_back(*state);
+}
 }  // namespace
 
 TEST_F(AlsaShape, UnequalChannelsOnAWideRangeReadAsTheirTruncatedAverage) {
