@@ -69,7 +69,8 @@ bool MeasureEndpointLatency(int changes) {
                                                      &OnSuccess, &other));
     }
     std::unique_lock lock(g_mutex);
-    if (!g_changed.wait_for(lock, std::chrono::seconds(2), [&] { return g_lastVolume == percent; })) {
+    if (!g_changed.wait_for(lock, std::chrono::seconds(2),
+                            [&] { return g_lastVolume == percent; })) {
       std::fprintf(stderr, "change %d (%d %%) never arrived\n", i, percent);
       continue;
     }
@@ -78,9 +79,11 @@ bool MeasureEndpointLatency(int changes) {
   control.SetChangeCallback(nullptr, 0);
   control.Shutdown();
   if (latenciesMs.empty()) return false;
-  std::printf("endpoint: server change -> callback over %zu changes: p50 %.3f ms, p99 %.3f ms, max %.3f ms\n",
-              latenciesMs.size(), Percentile(latenciesMs, 0.5), Percentile(latenciesMs, 0.99),
-              *std::max_element(latenciesMs.begin(), latenciesMs.end()));
+  std::printf(
+      "endpoint: server change -> callback over %zu changes: p50 %.3f ms, p99 %.3f ms, max %.3f "
+      "ms\n",
+      latenciesMs.size(), Percentile(latenciesMs, 0.5), Percentile(latenciesMs, 0.99),
+      *std::max_element(latenciesMs.begin(), latenciesMs.end()));
   return true;
 }
 
@@ -112,10 +115,10 @@ bool MeasureMixerIdleCost(int polls) {
       std::chrono::duration<double, std::micro>(Clock::now() - wallStart).count() / polls;
   const double cpuUs = (ThreadCpuMs() - cpuStart) * 1e3 / polls;
   const double perSecond = 1000.0 / timer.period;
-  std::printf("mixer: idle period %u ms; one quiet poll %.1f us wall, %.1f us CPU; "
-              "%.1f polls/s -> %.3f ms CPU per second (%.4f %% of one core)\n",
-              timer.period, wallUs, cpuUs, perSecond, cpuUs * perSecond / 1e3,
-              cpuUs * perSecond / 1e4);
+  std::printf(
+      "mixer: idle period %u ms; one quiet poll %.1f us wall, %.1f us CPU; "
+      "%.1f polls/s -> %.3f ms CPU per second (%.4f %% of one core)\n",
+      timer.period, wallUs, cpuUs, perSecond, cpuUs * perSecond / 1e3, cpuUs * perSecond / 1e4);
   control.Shutdown();
   return true;
 }

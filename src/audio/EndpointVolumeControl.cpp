@@ -20,15 +20,24 @@ InitResult EndpointVolumeControl::Initialize() {
     releaseDeviceAndEnumerator();
     return InitResult::Failed;
   }
-  volumeHeld_ = true;
+  // Past activation a failure also gives the volume interface back: the object is destroyed
+  // without Shutdown, and nothing else would release it.
+  auto releaseAll = [&] {
+    releaseDeviceAndEnumerator();
+    device_->ReleaseEndpointVolume();
+  };
   // No other thread can see the object yet, so the first reading goes in without the lock.
   if (!ReadDeviceState(&state_)) {
-    releaseDeviceAndEnumerator();
+    releaseAll();
     return InitResult::Failed;
   }
-  const bool registered = device_->RegisterNotify(this);
+  if (!device_->RegisterNotify(this)) {
+    releaseAll();
+    return InitResult::Failed;
+  }
   releaseDeviceAndEnumerator();
-  return registered ? InitResult::Ok : InitResult::Failed;
+  volumeHeld_ = true;
+  return InitResult::Ok;
 }
 
 bool EndpointVolumeControl::Shutdown() {

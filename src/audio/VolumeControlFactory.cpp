@@ -29,7 +29,8 @@ const char* TextFor(InitResult result) {
 }
 }  // namespace
 
-bool CreateVolumeControl(IAudioPlatform& platform, IPollTimer& pollTimer, IErrorReporter& reporter) {
+bool CreateVolumeControl(IAudioPlatform& platform, IPollTimer& pollTimer,
+                         IErrorReporter& reporter) {
   IVolumeControl* control = nullptr;
   if (platform.OsMajorVersion() >= kFirstEndpointMajorVersion) {
     control = new EndpointVolumeControl(platform.CreateEndpointDevice());
@@ -47,7 +48,9 @@ bool CreateVolumeControl(IAudioPlatform& platform, IPollTimer& pollTimer, IError
   return false;
 }
 
-IVolumeControl* CurrentVolumeControl() { return g_currentVolumeControl; }
+IVolumeControl* CurrentVolumeControl() {
+  return g_currentVolumeControl;
+}
 
 void DestroyCurrentVolumeControl() {
   IVolumeControl* control = g_currentVolumeControl;

@@ -18,7 +18,9 @@ int32_t ScalarToPercent(float scalar) {
   return ClampPercent(static_cast<int64_t>(percent));
 }
 
-float PercentToScalar(int32_t percent) { return static_cast<float>(percent / 100.0); }
+float PercentToScalar(int32_t percent) {
+  return static_cast<float>(percent / 100.0);
+}
 
 uint32_t PercentToRaw(int32_t percent, int32_t minimum, int32_t maximum) {
   const float fraction = static_cast<float>(percent / 100.0);

@@ -16,7 +16,9 @@ WaveOutVolumeControl::~WaveOutVolumeControl() {
   pollTarget_.compare_exchange_strong(self, nullptr);
 }
 
-WaveOutVolumeControl* WaveOutVolumeControl::PollTarget() { return pollTarget_.load(); }
+WaveOutVolumeControl* WaveOutVolumeControl::PollTarget() {
+  return pollTarget_.load();
+}
 
 void WaveOutVolumeControl::PollTimerProc() {
   if (WaveOutVolumeControl* target = pollTarget_.load()) target->Poll();

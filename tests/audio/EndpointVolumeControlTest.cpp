@@ -1,5 +1,3 @@
-#include "audio/EndpointVolumeControl.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -7,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "audio/EndpointVolumeControl.h"
 #include "fakes/FakeEndpointDevice.h"
 
 namespace {
@@ -16,7 +15,9 @@ struct EndpointFixture : ::testing::Test {
   FakeEndpointDevice::Record device;
   std::unique_ptr<EndpointVolumeControl> control;
 
-  void Build() { control = std::make_unique<EndpointVolumeControl>(std::make_unique<FakeEndpointDevice>(device)); }
+  void Build() {
+    control = std::make_unique<EndpointVolumeControl>(std::make_unique<FakeEndpointDevice>(device));
+  }
   InitResult Init() {
     Build();
     return control->Initialize();
@@ -57,13 +58,17 @@ TEST_F(EndpointFixture, EachFailingStepGivesItsResultAndReleasesWhatItHeld) {
     InitResult result;
     Calls releases;
   };
+  const Calls kAll{"ReleaseDevice", "ReleaseEnumerator", "ReleaseEndpointVolume"};
   const Case cases[] = {
       {&FakeEndpointDevice::Script::enumerator, InitResult::NoInterface, {}},
       {&FakeEndpointDevice::Script::endpoint, InitResult::NoDevice, {"ReleaseEnumerator"}},
-      {&FakeEndpointDevice::Script::activate, InitResult::Failed, {"ReleaseDevice", "ReleaseEnumerator"}},
-      {&FakeEndpointDevice::Script::getMute, InitResult::Failed, {"ReleaseDevice", "ReleaseEnumerator"}},
-      {&FakeEndpointDevice::Script::getScalar, InitResult::Failed, {"ReleaseDevice", "ReleaseEnumerator"}},
-      {&FakeEndpointDevice::Script::registerNotify, InitResult::Failed, {"ReleaseDevice", "ReleaseEnumerator"}},
+      {&FakeEndpointDevice::Script::activate,
+       InitResult::Failed,
+       {"ReleaseDevice", "ReleaseEnumerator"}},
+      // Past activation the volume interface is given back too: Shutdown will never run.
+      {&FakeEndpointDevice::Script::getMute, InitResult::Failed, kAll},
+      {&FakeEndpointDevice::Script::getScalar, InitResult::Failed, kAll},
+      {&FakeEndpointDevice::Script::registerNotify, InitResult::Failed, kAll},
   };
   for (const Case& c : cases) {
     FakeEndpointDevice::Record record;
@@ -151,7 +156,8 @@ TEST_F(EndpointFixture, ShutdownUnregistersReleasesAndReportsProblems) {
   device.script.unregisterNotify = false;
   EXPECT_FALSE(control->Shutdown());
   const Calls calls = device.Calls();
-  EXPECT_EQ(Calls(calls.end() - 2, calls.end()), (Calls{"UnregisterNotify", "ReleaseEndpointVolume"}));
+  EXPECT_EQ(Calls(calls.end() - 2, calls.end()),
+            (Calls{"UnregisterNotify", "ReleaseEndpointVolume"}));
 
   FakeEndpointDevice::Record other;
   other.script.releaseVolume = false;

@@ -1,8 +1,7 @@
-#include "audio/VolumeControlFactory.h"
-
 #include <gtest/gtest.h>
 
 #include "audio/EndpointVolumeControl.h"
+#include "audio/VolumeControlFactory.h"
 #include "audio/WaveOutVolumeControl.h"
 #include "fakes/FakeEndpointDevice.h"
 #include "fakes/FakeErrorReporter.h"

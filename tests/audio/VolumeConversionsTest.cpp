@@ -1,9 +1,9 @@
-#include "audio/VolumeConversions.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+
+#include "audio/VolumeConversions.h"
 
 TEST(VolumeConversions, ScalarReadsRoundHalfUp) {
   EXPECT_EQ(ScalarToPercent(0.125f), 13);

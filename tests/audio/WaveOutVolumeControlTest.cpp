@@ -1,9 +1,8 @@
-#include "audio/WaveOutVolumeControl.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "audio/WaveOutVolumeControl.h"
 #include "fakes/FakeMixerDevice.h"
 #include "fakes/FakePollTimer.h"
 
@@ -33,7 +32,8 @@ struct MixerFixture : ::testing::Test {
     mixer.AddControl(kMuteId, kMixerControlTypeMute);
   }
   InitResult Init() {
-    control = std::make_unique<WaveOutVolumeControl>(std::make_unique<FakeMixerDevice>(mixer), timer);
+    control =
+        std::make_unique<WaveOutVolumeControl>(std::make_unique<FakeMixerDevice>(mixer), timer);
     return control->Initialize();
   }
   VolumeState State() {
@@ -72,7 +72,8 @@ TEST_F(MixerFixture, InitializeResultsForBrokenLines) {
       {"volume only",
        [](FakeMixerDevice::Record& m) { m.AddControl(kVolumeId, kMixerControlTypeVolume, 0, 100); },
        InitResult::Failed},
-      {"mute only", [](FakeMixerDevice::Record& m) { m.AddControl(kMuteId, kMixerControlTypeMute); },
+      {"mute only",
+       [](FakeMixerDevice::Record& m) { m.AddControl(kMuteId, kMixerControlTypeMute); },
        InitResult::Failed},
       {"first reading fails",
        [](FakeMixerDevice::Record& m) {
@@ -126,7 +127,7 @@ TEST_F(MixerFixture, SetStateWritesRoundedRawValuesAndStopsAfterAFailedVolumeWri
   const VolumeState request{1, 20};
   EXPECT_FALSE(control->SetState(&request));
   EXPECT_EQ(mixer.Writes().size(), before + 1);  // the mute was not written
-  EXPECT_EQ(State(), (VolumeState{0, 0}));        // still the first reading: polls update it
+  EXPECT_EQ(State(), (VolumeState{0, 0}));       // still the first reading: polls update it
 }
 
 TEST_F(MixerFixture, QuietPollsBackOffAndAChangeBringsBack20) {
@@ -206,7 +207,8 @@ TEST_F(MixerFixture, DestroyingAnOlderObjectKeepsTheNewerPollTarget) {
   ASSERT_EQ(Init(), InitResult::Ok);
   FakeMixerDevice::Record other;
   FakePollTimer otherTimer;
-  auto newer = std::make_unique<WaveOutVolumeControl>(std::make_unique<FakeMixerDevice>(other), otherTimer);
+  auto newer =
+      std::make_unique<WaveOutVolumeControl>(std::make_unique<FakeMixerDevice>(other), otherTimer);
   control->Shutdown();
   control.reset();
   EXPECT_EQ(WaveOutVolumeControl::PollTarget(), newer.get());

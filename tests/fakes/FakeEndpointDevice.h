@@ -64,7 +64,9 @@ class FakeEndpointDevice final : public IEndpointDevice {
   bool GetDefaultRenderEndpoint() override {
     return Log("GetDefaultRenderEndpoint", r_.script.endpoint);
   }
-  bool ActivateEndpointVolume() override { return Log("ActivateEndpointVolume", r_.script.activate); }
+  bool ActivateEndpointVolume() override {
+    return Log("ActivateEndpointVolume", r_.script.activate);
+  }
   void ReleaseDevice() override { Log("ReleaseDevice", true); }
   void ReleaseEnumerator() override { Log("ReleaseEnumerator", true); }
   bool GetMute(bool* muted) override {

@@ -50,7 +50,8 @@ class FakeMixerDevice final : public IMixerDevice {
     line->controlCount = static_cast<uint32_t>(r_.controls.size());
     return true;
   }
-  bool GetLineControls(const MixerLineInfo& line, std::vector<MixerControlInfo>* controls) override {
+  bool GetLineControls(const MixerLineInfo& line,
+                       std::vector<MixerControlInfo>* controls) override {
     std::lock_guard lock(r_.mutex);
     if (!r_.controlsOk || line.lineId != 7) return false;
     *controls = r_.controls;

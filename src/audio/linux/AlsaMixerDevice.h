@@ -43,6 +43,6 @@ class AlsaMixerDevice final : public IMixerDevice {
 
   const std::string cardName_;
   std::mutex mutex_;
-  snd_mixer_t* mixer_ = nullptr;      // guarded by mutex_
+  snd_mixer_t* mixer_ = nullptr;       // guarded by mutex_
   std::vector<ElementName> elements_;  // guarded by mutex_; position = control id / 2
 };

@@ -22,8 +22,15 @@ void OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* u
 }
 }  // namespace
 
-void PulseConnection::OnContextState(pa_context*, void* self) {
-  static_cast<PulseConnection*>(self)->Signal();
+void PulseConnection::OnContextState(pa_context* context, void* self) {
+  auto* connection = static_cast<PulseConnection*>(self);
+  const pa_context_state_t state = pa_context_get_state(context);
+  if (state == PA_CONTEXT_READY) connection->wasReady_ = true;
+  if (!PA_CONTEXT_IS_GOOD(state) && connection->wasReady_) {
+    connection->wasReady_ = false;
+    if (connection->onLost_ != nullptr) connection->onLost_(connection->onLostData_);
+  }
+  connection->Signal();
 }
 
 bool PulseConnection::IsReady() const {
@@ -32,6 +39,7 @@ bool PulseConnection::IsReady() const {
 
 bool PulseConnection::Connect(const char* clientName) {
   Disconnect();
+  wasReady_ = false;
   mainloop_ = pa_threaded_mainloop_new();
   if (mainloop_ == nullptr) return false;
   context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), clientName);
@@ -50,8 +58,8 @@ bool PulseConnection::Connect(const char* clientName) {
   {
     PulseLock lock(mainloop_);
     ConnectDeadline deadline{this};
-    pa_time_event* timer = pa_context_rttime_new(
-        context_, pa_rtclock_now() + kConnectTimeoutUsec, &OnDeadline, &deadline);
+    pa_time_event* timer = pa_context_rttime_new(context_, pa_rtclock_now() + kConnectTimeoutUsec,
+                                                 &OnDeadline, &deadline);
     for (;;) {
       const pa_context_state_t state = pa_context_get_state(context_);
       if (state == PA_CONTEXT_READY) {

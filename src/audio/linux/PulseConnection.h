@@ -32,11 +32,23 @@ class PulseConnection {
   // Lock held. Wakes every thread blocked in Await or Connect.
   void Signal() { pa_threaded_mainloop_signal(mainloop_, 0); }
 
+  // Lock held (or before Connect). `onLost` runs on the mainloop thread, with the lock held,
+  // when a ready connection fails or the server closes it; never for Disconnect. It must not
+  // block. Null clears it.
+  using LostHook = void (*)(void* userdata);
+  void SetLostHook(LostHook onLost, void* userdata) {
+    onLost_ = onLost;
+    onLostData_ = userdata;
+  }
+
  private:
   static void OnContextState(pa_context* context, void* self);
 
   pa_threaded_mainloop* mainloop_ = nullptr;
   pa_context* context_ = nullptr;
+  bool wasReady_ = false;  // lock held
+  LostHook onLost_ = nullptr;
+  void* onLostData_ = nullptr;
 };
 
 // Holds the mainloop lock for a scope.

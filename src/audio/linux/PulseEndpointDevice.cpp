@@ -2,6 +2,7 @@
 
 #include <pulse/volume.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -42,16 +43,20 @@ struct PulseEndpointDevice::SinkReading {
 };
 
 PulseEndpointDevice::~PulseEndpointDevice() {
+  registered_ = false;
   StopNotifyThread();
+  std::unique_lock guard(connectionMutex_);
   connection_.Disconnect();
 }
 
 bool PulseEndpointDevice::CreateEnumerator() {
+  std::unique_lock guard(connectionMutex_);
   enumeratorHeld_ = connection_.Connect(kClientName);
   return enumeratorHeld_;
 }
 
 bool PulseEndpointDevice::GetDefaultRenderEndpoint() {
+  std::shared_lock guard(connectionMutex_);
   if (connection_.Mainloop() == nullptr) return false;
   PulseLock lock(connection_.Mainloop());
   SinkReading reading{&connection_};
@@ -61,6 +66,9 @@ bool PulseEndpointDevice::GetDefaultRenderEndpoint() {
 }
 
 bool PulseEndpointDevice::ActivateEndpointVolume() {
+  std::shared_lock guard(connectionMutex_);
+  if (connection_.Mainloop() == nullptr) return false;
+  PulseLock lock(connection_.Mainloop());
   if (defaultSinkIndex_ == PA_INVALID_INDEX) return false;
   volumeHeld_ = true;
   return true;
@@ -79,7 +87,9 @@ bool PulseEndpointDevice::ReleaseEndpointVolume() {
 
 void PulseEndpointDevice::ReleaseConnectionIfUnused() {
   if (!enumeratorHeld_ && !volumeHeld_) {
+    registered_ = false;
     StopNotifyThread();
+    std::unique_lock guard(connectionMutex_);
     connection_.Disconnect();
   }
 }
@@ -102,6 +112,7 @@ bool PulseEndpointDevice::ReadDefaultSink(SinkReading* reading) {
 }
 
 bool PulseEndpointDevice::GetMute(bool* muted) {
+  std::shared_lock guard(connectionMutex_);
   if (connection_.Mainloop() == nullptr) return false;
   PulseLock lock(connection_.Mainloop());
   SinkReading reading{&connection_};
@@ -111,6 +122,7 @@ bool PulseEndpointDevice::GetMute(bool* muted) {
 }
 
 bool PulseEndpointDevice::GetMasterScalar(float* scalar) {
+  std::shared_lock guard(connectionMutex_);
   if (connection_.Mainloop() == nullptr) return false;
   PulseLock lock(connection_.Mainloop());
   SinkReading reading{&connection_};
@@ -120,6 +132,7 @@ bool PulseEndpointDevice::GetMasterScalar(float* scalar) {
 }
 
 bool PulseEndpointDevice::SetMasterScalar(float scalar) {
+  std::shared_lock guard(connectionMutex_);
   pa_threaded_mainloop* mainloop = connection_.Mainloop();
   // Waiting on the mainloop thread itself would never return.
   if (mainloop == nullptr || pa_threaded_mainloop_in_thread(mainloop)) return false;
@@ -137,6 +150,7 @@ bool PulseEndpointDevice::SetMasterScalar(float scalar) {
 }
 
 bool PulseEndpointDevice::SetMute(bool muted) {
+  std::shared_lock guard(connectionMutex_);
   pa_threaded_mainloop* mainloop = connection_.Mainloop();
   if (mainloop == nullptr || pa_threaded_mainloop_in_thread(mainloop)) return false;
   PulseLock lock(mainloop);
@@ -148,56 +162,95 @@ bool PulseEndpointDevice::SetMute(bool muted) {
 }
 
 bool PulseEndpointDevice::RegisterNotify(IEndpointNotifyTarget* target) {
-  if (target == nullptr || connection_.Mainloop() == nullptr || notifyThread_.joinable()) {
-    return false;
-  }
+  if (target == nullptr || notifyThread_.joinable()) return false;
   {
     std::lock_guard lock(queueMutex_);
     stopNotify_ = false;
+    reconnectWanted_ = false;
     queue_.clear();
   }
+  registered_ = true;
   notifyThread_ = std::thread(&PulseEndpointDevice::NotifyLoop, this, target);
 
   bool subscribed = false;
   {
-    PulseLock lock(connection_.Mainloop());
-    if (connection_.IsReady()) {
-      notifying_ = true;
-      haveLastReported_ = false;
-      pa_context_set_subscribe_callback(connection_.Context(),
-                                        &PulseEndpointDevice::OnSubscriptionEvent, this);
-      SuccessRequest request{&connection_};
-      const auto mask =
-          static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
-      subscribed = connection_.Await(
-                       pa_context_subscribe(connection_.Context(), mask, &OnSuccess, &request)) &&
-                   request.success;
-      // A change between the first reading and the subscription would otherwise go unseen.
-      if (subscribed) RequestNotification();
-      notifying_ = subscribed;
+    std::shared_lock guard(connectionMutex_);
+    if (connection_.Mainloop() != nullptr) {
+      PulseLock lock(connection_.Mainloop());
+      subscribed = Subscribe();
     }
   }
-  if (!subscribed) StopNotifyThread();
+  if (!subscribed) {
+    registered_ = false;
+    StopNotifyThread();
+  }
   return subscribed;
+}
+
+bool PulseEndpointDevice::Subscribe() {
+  notifying_ = false;
+  if (!connection_.IsReady()) return false;
+  haveLastReported_ = false;
+  pa_context_set_subscribe_callback(connection_.Context(),
+                                    &PulseEndpointDevice::OnSubscriptionEvent, this);
+  SuccessRequest request{&connection_};
+  const auto mask =
+      static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SERVER);
+  const bool subscribed =
+      connection_.Await(pa_context_subscribe(connection_.Context(), mask, &OnSuccess, &request)) &&
+      request.success;
+  if (!subscribed) return false;
+  notifying_ = true;
+  connection_.SetLostHook(&PulseEndpointDevice::OnConnectionLost, this);
+  // A change between the first reading and the subscription would otherwise go unseen (and
+  // after a reconnection this brings the state the server has now).
+  RequestNotification();
+  return true;
 }
 
 bool PulseEndpointDevice::UnregisterNotify(IEndpointNotifyTarget*) {
   if (!notifyThread_.joinable()) return false;
+  registered_ = false;  // a reconnection under way stops short of subscribing
   bool unsubscribed = false;
-  if (connection_.Mainloop() != nullptr) {
-    PulseLock lock(connection_.Mainloop());
-    notifying_ = false;  // no event queues anything from here on
-    if (connection_.IsReady()) {
-      SuccessRequest request{&connection_};
-      unsubscribed = connection_.Await(pa_context_subscribe(
-                         connection_.Context(), PA_SUBSCRIPTION_MASK_NULL, &OnSuccess, &request)) &&
-                     request.success;
+  {
+    std::shared_lock guard(connectionMutex_);
+    if (connection_.Mainloop() != nullptr) {
+      PulseLock lock(connection_.Mainloop());
+      notifying_ = false;  // no event queues anything from here on
+      connection_.SetLostHook(nullptr, nullptr);
+      if (connection_.IsReady()) {
+        SuccessRequest request{&connection_};
+        unsubscribed =
+            connection_.Await(pa_context_subscribe(connection_.Context(), PA_SUBSCRIPTION_MASK_NULL,
+                                                   &OnSuccess, &request)) &&
+            request.success;
+      }
     }
   }
-  // Joined without the mainloop lock: a notification in flight may be waiting for a thread
-  // that needs that lock.
+  // Joined without any lock: a notification in flight may be waiting for a thread that needs
+  // one, and a reconnection needs the connection mutex.
   StopNotifyThread();
   return unsubscribed;
+}
+
+void PulseEndpointDevice::OnConnectionLost(void* self) {
+  auto* device = static_cast<PulseEndpointDevice*>(self);
+  if (!device->notifying_) return;
+  device->notifying_ = false;
+  {
+    std::lock_guard lock(device->queueMutex_);
+    device->reconnectWanted_ = true;
+  }
+  device->queueChanged_.notify_all();
+}
+
+bool PulseEndpointDevice::Reconnect() {
+  std::unique_lock guard(connectionMutex_);
+  if (!registered_) return true;  // unregistering: nothing to restore
+  if (!connection_.Connect(kClientName)) return false;
+  PulseLock lock(connection_.Mainloop());
+  defaultSinkIndex_ = PA_INVALID_INDEX;  // the first notification tells the new one
+  return Subscribe();
 }
 
 void PulseEndpointDevice::OnSubscriptionEvent(pa_context*, pa_subscription_event_type_t type,
@@ -256,10 +309,27 @@ void PulseEndpointDevice::Enqueue(const EndpointNotification& notification) {
 }
 
 void PulseEndpointDevice::NotifyLoop(IEndpointNotifyTarget* target) {
+  std::chrono::milliseconds pause = kFirstReconnectPause;
   std::unique_lock lock(queueMutex_);
   for (;;) {
-    queueChanged_.wait(lock, [this] { return stopNotify_ || !queue_.empty(); });
+    queueChanged_.wait(lock, [this] { return stopNotify_ || reconnectWanted_ || !queue_.empty(); });
     if (stopNotify_) return;
+    if (reconnectWanted_) {
+      reconnectWanted_ = false;
+      queue_.clear();  // readings of the old connection
+      lock.unlock();
+      const bool reconnected = Reconnect();
+      lock.lock();
+      if (reconnected) {
+        pause = kFirstReconnectPause;
+      } else {
+        // The server is not back yet: try again after a pause (cut short by a stop).
+        if (queueChanged_.wait_for(lock, pause, [this] { return stopNotify_; })) return;
+        pause = std::min(pause * 2, kLongestReconnectPause);
+        reconnectWanted_ = true;
+      }
+      continue;
+    }
     const EndpointNotification notification = queue_.front();
     queue_.pop_front();
     lock.unlock();

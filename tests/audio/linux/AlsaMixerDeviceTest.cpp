@@ -14,7 +14,9 @@ using namespace soundserver;
 
 namespace {
 std::vector<VolumeState>* g_changes = nullptr;
-void OnChange(int32_t, const VolumeState* state) { g_changes->push_back(*state); }
+void OnChange(int32_t, const VolumeState* state) {
+  g_changes->push_back(*state);
+}
 
 class AlsaMixer : public ::testing::Test {
  protected:

@@ -38,9 +38,8 @@ void OnChange(int32_t, const VolumeState* state) {
 
 bool AwaitState(VolumeState wanted, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
   std::unique_lock lock(g_seen.mutex);
-  return g_seen.changed.wait_for(lock, timeout, [&] {
-    return !g_seen.states.empty() && g_seen.states.back() == wanted;
-  });
+  return g_seen.changed.wait_for(
+      lock, timeout, [&] { return !g_seen.states.empty() && g_seen.states.back() == wanted; });
 }
 
 class PulseEndpoint : public ::testing::Test {
@@ -83,7 +82,7 @@ class PulseEndpoint : public ::testing::Test {
 
 TEST_F(PulseEndpoint, FirstReadingIsTheDefaultSinksState) {
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 37% && pactl set-sink-mute " +
-                  TestSink() + " 1"));
+                    TestSink() + " 1"));
   Start();
   EXPECT_EQ(State(), (VolumeState{1, 37}));
 }
