@@ -20,7 +20,6 @@ import time
 EXE = sys.argv[1]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(EXE)), "program-checks")
 KEY = r"HKCU\Software\Marrowick\Quavix"
-TILE = "#2B6CB0"  # the icon's tile colour (cmake/make-icon.py)
 failures = []
 started = []
 
@@ -122,18 +121,22 @@ def screenshot(name):
 
 
 def tray_icon_centre(path):
-    """Centre of the tile-coloured pixels in the bottom row (the notification area), or None."""
-    result = run("convert", path, "-gravity", "south", "-crop", "x24+0+0", "+repage",
-                 "-fill", "black", "+opaque", TILE, "-fill", "white", "-opaque", TILE,
-                 "-format", "%@ %h", "info:")
-    match = re.match(r"(\d+)x(\d+)\+(\d+)\+(\d+) (\d+)", result.stdout.strip())
-    if not match:
+    """Centre of the icon's blue tile in the bottom strip (the notification area), or None.
+    The tile is a saturated blue; Wine's desktop blue is greener, the taskbar grey."""
+    size = run("identify", "-format", "%w %h", path).stdout.split()
+    width, height = int(size[0]), int(size[1])
+    strip = 24
+    pixels = subprocess.run(["convert", path, "-gravity", "south", "-crop", "x%d+0+0" % strip,
+                             "+repage", "-depth", "8", "RGB:-"], capture_output=True).stdout
+    xs, ys = [], []
+    for i in range(0, len(pixels) - 2, 3):
+        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
+        if b >= 140 and b - g >= 55 and b - r >= 100:
+            xs.append((i // 3) % width)
+            ys.append((i // 3) // width)
+    if len(xs) < 20 or max(xs) - min(xs) > 64:
         return None
-    w, h, x, y, strip = map(int, match.groups())
-    if w == 0 or h == 0 or w > 64:
-        return None
-    screen_h = int(run("identify", "-format", "%h", path).stdout)
-    return x + w // 2, screen_h - strip + y + h // 2
+    return (min(xs) + max(xs)) // 2, height - strip + (min(ys) + max(ys)) // 2
 
 
 def choose_from_menu(icon, name, column):
