@@ -36,7 +36,8 @@ bool RegistrySettingStore::Read(const std::string& key, const std::string& name,
   std::vector<BYTE> data(*size);
   DWORD length = static_cast<DWORD>(*size);
   if (RegQueryValueExW(opened.Get(), Widen(name).c_str(), nullptr, nullptr, data.data(),
-                       &length) != ERROR_SUCCESS) {
+                       &length) != ERROR_SUCCESS ||
+      length > *size) {  // with no room at all the query only reports the size
     return false;
   }
   std::copy(data.begin(), data.begin() + length, buffer);

@@ -23,6 +23,9 @@ Win32MessageWindow::Win32MessageWindow(HINSTANCE module, int showCommand)
     : module_(module), showCommand_(showCommand) {}
 
 Win32MessageWindow::~Win32MessageWindow() {
+  // A start-up that failed after creating the window returns with the window still there and
+  // its procedure already gone; the destruction messages then get the default handling.
+  procedure_ = nullptr;
   if (HWND window = window_.load()) DestroyWindow(window);
   if (instance_ == this) instance_ = nullptr;
 }

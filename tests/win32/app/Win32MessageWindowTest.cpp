@@ -134,3 +134,31 @@ TEST_F(MessageWindow, CloseDestroysAndTheLoopEndsWithTheQuitCode) {
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
   EXPECT_EQ(procedure.deliveries.size(), before);
 }
+
+namespace {
+bool gProcedureGone = false;
+int gCallsAfterGone = 0;
+struct ShortLivedProcedure final : IWindowProcedure {
+  ~ShortLivedProcedure() override { gProcedureGone = true; }
+  intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+    if (gProcedureGone) ++gCallsAfterGone;
+    return DefWindowProcW(HiddenWindowHandle(), message, wParam, lParam);
+  }
+};
+}  // namespace
+
+TEST(MessageWindowLifetime, DestroyedWithTheObjectWithoutCallingAProcedureThatIsGone) {
+  // A failed start-up leaves the window to the object's destructor, after the procedure (the
+  // shell's tray window) has already been destroyed.
+  HWND handle = nullptr;
+  {
+    Win32MessageWindow window(GetModuleHandleW(nullptr), SW_HIDE);
+    ShortLivedProcedure procedure;  // destroyed first
+    ASSERT_TRUE(window.Create(&procedure));
+    handle = window.Handle();
+  }
+  EXPECT_TRUE(gProcedureGone);
+  EXPECT_EQ(gCallsAfterGone, 0);
+  EXPECT_FALSE(IsWindow(handle));
+  EXPECT_EQ(HiddenWindowHandle(), nullptr);
+}

@@ -245,4 +245,8 @@ TEST_F(RegistryStore, ValuesOfAnyTypeAreTakenAsTheyLie) {
   EXPECT_EQ(size, 2u);
   EXPECT_EQ(partial[0], 0x50);
   EXPECT_EQ(partial[2], 7);
+
+  // No room at all: the registry would only report the size; that is a refusal too.
+  size = 0;
+  EXPECT_FALSE(store.Read(kKey, "ServerPort", partial, &size));
 }
