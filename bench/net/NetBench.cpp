@@ -6,6 +6,9 @@
 // its own descriptor limit and the server's resident memory is measured alone. The swarm
 // process steers the server process over a pair of pipes.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include "net/IRetryTimer.h"
 #include "net/NetworkServer.h"
 #include "net/Protocol.h"
+#include "net/Socket.h"
 #include "net/VolumeRelay.h"
 #include "net/linux/OpenFileLimit.h"
 
@@ -164,6 +168,38 @@ double AcceptRate(ClientSwarm& swarm, size_t count, size_t& greeted) {
   return seconds > 0 ? greeted / seconds : 0;
 }
 
+// The kernel's own cost: one pass of 1-byte sends over `count` idle loopback TCP connections,
+// with nothing of ours in between. The floor under the server's broadcast pass.
+double RawSendPassMicros(size_t count, int passes) {
+  Socket listener(CreateTcpSocket());
+  if (!BindAnyAddress(listener.Get(), 0) || !ListenOn(listener.Get(), 128)) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(LocalPort(listener.Get()));
+  std::vector<Socket> clients, accepted;
+  while (accepted.size() < count) {
+    clients.emplace_back(CreateTcpSocket());
+    if (connect(static_cast<int>(clients.back().Get()), reinterpret_cast<sockaddr*>(&address),
+                sizeof address) != 0) {
+      return 0;
+    }
+    SocketHandle handle = kInvalidSocket;
+    if (AcceptClient(listener.Get(), &handle) != AcceptResult::Accepted) return 0;
+    SetNoDelay(handle);
+    accepted.emplace_back(handle);
+  }
+  Clock::duration total{};
+  uint8_t byte = 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const auto start = Clock::now();
+    for (const Socket& socket : accepted) SendNow(socket.Get(), &byte, 1);
+    total += Clock::now() - start;
+    for (const Socket& client : clients) ReceiveByte(client.Get(), &byte);
+  }
+  return Micros(total).count() / passes;
+}
+
 void PrintLatency(const char* name, const Latency& latency, bool withTarget) {
   std::printf("%-46s %12.0f\n", (std::string(name) + " p50 (us)").c_str(), latency.p50);
   std::printf("%-46s %12.0f %s\n", (std::string(name) + " p99 (us)").c_str(), latency.p99,
@@ -192,6 +228,8 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   const Latency heldLatency = MeasureChanges(swarm, server, 20, next);
   const Reply afterHeld = server.Ask(kMeasure);
   const Reply stopped = server.Ask(kStop);
+  swarm.CloseAll();
+  const double rawPass = RawSendPassMicros(latencyClients, 20);
 
   const double perClient =
       held.clients > 0
@@ -202,6 +240,7 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   std::printf("%-46s %12zu\n", "clients for latency", greeted);
   PrintLatency("change-to-byte", latency, true);
   std::printf("%-46s %12.0f\n", "  server's broadcast pass, mean (us)", afterLatency.broadcastUs);
+  std::printf("%-46s %12.0f\n", "  kernel alone: same pass without a server (us)", rawPass);
   std::printf("%-46s %12.0f %s\n", "accept rate to latency clients (clients/s)", rate, ">= 5000");
   std::printf("%-46s %12.0f %s\n", "accept rate to held clients (clients/s)", heldRate, ">= 5000");
   std::printf("%-46s %12llu %s\n", "clients held by the server",

@@ -115,6 +115,9 @@ TEST_F(ServerTest, ABusyPortFailsToBindAndTheFailedServerStopsCleanly) {
 
 // Running out of descriptors makes accept fail; the service must outlive it.
 TEST_F(ServerTest, KeepsAcceptingAfterRunningOutOfDescriptors) {
+  // One full accept first: UBSan's type checks open a pipe the first time a call site runs,
+  // and would misreport when that happens with no descriptor left.
+  auto early = Connect();
   rlimit original{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
   rlimit low = original;
@@ -136,7 +139,7 @@ TEST_F(ServerTest, KeepsAcceptingAfterRunningOutOfDescriptors) {
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
   EXPECT_EQ(first.Read(4), kGreetingBytes);
   EXPECT_EQ(starved.Read(4), kGreetingBytes);
-  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 3; }));
   auto later = Connect();
 }
 

@@ -105,6 +105,7 @@ void SetNoDelay(SocketHandle socket) {
 }
 
 void SetListenerOptions(SocketHandle listener) {
-  // Only TCP_NODELAY: the other option the server sets elsewhere is TCP_WINDOW_CLAMP here.
+  // Only TCP_NODELAY. Level-IPPROTO_TCP option 8, which the Windows build also sets, is
+  // TCP_WINDOW_CLAMP on Linux and would shrink every accepted window.
   SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
 }
