@@ -171,8 +171,7 @@ TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsZero) {
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_NE(server->Stderr().find(
-                "Quavix Server Error: Couldn't bind and listen to network port"),
+  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port"),
             std::string::npos)
       << server->Stderr();
 }
