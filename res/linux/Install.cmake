@@ -6,9 +6,15 @@ foreach(size 16 32 48 64 256)
 endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/quavix-server.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-set(QUAVIX_SERVER_PATH ${CMAKE_INSTALL_FULL_BINDIR}/quavix-server)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/quavix-server.service.in
-               ${CMAKE_BINARY_DIR}/quavix-server.service @ONLY)
-# systemd looks for user units of packages in lib/systemd/user under the prefix.
-install(FILES ${CMAKE_BINARY_DIR}/quavix-server.service
-        DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/user)
+# The unit names the installed program, so it is written at install time, when the prefix
+# (also one given with --prefix) is known. systemd finds user units of packages in
+# <prefix>/lib/systemd/user.
+install(CODE "
+  set(unit_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/user\")
+  file(READ \"${CMAKE_CURRENT_LIST_DIR}/quavix-server.service.in\" unit)
+  string(REPLACE \"@QUAVIX_SERVER_PATH@\"
+         \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/quavix-server\" unit \"\${unit}\")
+  message(STATUS \"Installing: \${unit_dir}/quavix-server.service\")
+  file(MAKE_DIRECTORY \"\${unit_dir}\")
+  file(WRITE \"\${unit_dir}/quavix-server.service\" \"\${unit}\")
+")

@@ -1,7 +1,6 @@
-#include "app/PortSettings.h"
-
 #include <gtest/gtest.h>
 
+#include "app/PortSettings.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {

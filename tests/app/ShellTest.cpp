@@ -1,7 +1,6 @@
-#include "app/Shell.h"
-
 #include <gtest/gtest.h>
 
+#include "app/Shell.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {

@@ -1,8 +1,7 @@
-#include "app/TrayWindow.h"
-
 #include <gtest/gtest.h>
 
 #include "app/ShellTimers.h"
+#include "app/TrayWindow.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {

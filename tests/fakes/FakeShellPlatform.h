@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/ShellIds.h"
 #include "app/PortSettings.h"
+#include "app/ShellIds.h"
 #include "app/ShellServices.h"
 #include "fakes/FakeVolumeControl.h"
 

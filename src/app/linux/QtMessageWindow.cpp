@@ -72,7 +72,9 @@ QtMessageWindow::~QtMessageWindow() {
   wakeNotifier_.reset();
 }
 
-bool QtMessageWindow::OnMainThread() const { return QThread::currentThread() == thread(); }
+bool QtMessageWindow::OnMainThread() const {
+  return QThread::currentThread() == thread();
+}
 
 bool QtMessageWindow::Create(IWindowProcedure* procedure) {
   if (QCoreApplication::instance() == nullptr) return false;

@@ -35,7 +35,9 @@ void QtMessageBox::ShowError(const std::string& text, const std::string& title) 
   box.exec();
 }
 
-QtTrayIcon::~QtTrayIcon() { Delete(); }
+QtTrayIcon::~QtTrayIcon() {
+  Delete();
+}
 
 bool QtTrayIcon::Add() {
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
@@ -51,11 +53,20 @@ bool QtTrayIcon::Add() {
                      // Qt reports presses by what they mean; map them back to the buttons.
                      intptr_t mouse = 0;
                      switch (reason) {
-                       case QSystemTrayIcon::Trigger: mouse = kWmLButtonDown; break;
-                       case QSystemTrayIcon::Context: mouse = kWmRButtonDown; break;
-                       case QSystemTrayIcon::DoubleClick: mouse = 515; break;
-                       case QSystemTrayIcon::MiddleClick: mouse = 519; break;
-                       default: return;
+                       case QSystemTrayIcon::Trigger:
+                         mouse = kWmLButtonDown;
+                         break;
+                       case QSystemTrayIcon::Context:
+                         mouse = kWmRButtonDown;
+                         break;
+                       case QSystemTrayIcon::DoubleClick:
+                         mouse = 515;
+                         break;
+                       case QSystemTrayIcon::MiddleClick:
+                         mouse = 519;
+                         break;
+                       default:
+                         return;
                      }
                      window_.Post(WM_TRAY_NOTIFY, kTrayIconId, mouse);
                    });

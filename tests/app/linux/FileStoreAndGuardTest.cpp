@@ -53,8 +53,7 @@ TEST(FileSettingStore, WriteCreatesTheKeyFoldersAndFourLittleEndianBytes) {
             fs::perms::owner_all);
   EXPECT_EQ(ReadServerPort(store), 8080u);
   // The temporary file was renamed into place: nothing else lies beside the value.
-  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
-            1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
   ASSERT_TRUE(WriteServerPort(store, 81));
   EXPECT_EQ(ReadServerPort(store), 81u);
 }

@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "ServerProcess.h"
@@ -168,8 +171,7 @@ TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsZero) {
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_NE(server->Stderr().find(
-                "Quavix Server Error: Couldn't bind and listen to network port"),
+  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port"),
             std::string::npos)
       << server->Stderr();
 }
@@ -184,6 +186,16 @@ TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {
   }
   // One reader thread per client is running now.
   EXPECT_GE(server->ThreadCount(), 1 + 5);
+  // Many clients need many descriptors: the soft limit was raised to the hard one.
+  std::ifstream limits("/proc/" + std::to_string(server->Pid()) + "/limits");
+  std::string line;
+  while (std::getline(limits, line)) {
+    if (line.rfind("Max open files", 0) != 0) continue;
+    std::istringstream fields(line.substr(strlen("Max open files")));
+    std::string soft, hard;
+    fields >> soft >> hard;
+    EXPECT_EQ(soft, hard) << line;
+  }
   ExpectCleanQuit(*server);
   for (auto& client : clients) EXPECT_TRUE(client->SeesEnd());
   // The setting was only read, never rewritten.

@@ -73,9 +73,8 @@ bool ServerProcess::Start(const std::map<std::string, std::string>& extraEnv) {
     if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
   }
   if (!env.count("PULSE_SERVER")) {
-    const std::string runtime = env.count("PULSE_RUNTIME_PATH")
-                                    ? env["PULSE_RUNTIME_PATH"]
-                                    : env["XDG_RUNTIME_DIR"] + "/pulse";
+    const std::string runtime = env.count("PULSE_RUNTIME_PATH") ? env["PULSE_RUNTIME_PATH"]
+                                                                : env["XDG_RUNTIME_DIR"] + "/pulse";
     env["PULSE_SERVER"] = "unix:" + runtime + "/native";
   }
   if (!env.count("PULSE_COOKIE")) {
@@ -200,7 +199,9 @@ bool TestClient::Connect(uint16_t port, std::chrono::milliseconds limit) {
   return false;
 }
 
-bool TestClient::Send(uint8_t byte) { return send(fd_, &byte, 1, MSG_NOSIGNAL) == 1; }
+bool TestClient::Send(uint8_t byte) {
+  return send(fd_, &byte, 1, MSG_NOSIGNAL) == 1;
+}
 
 std::vector<uint8_t> TestClient::Read(size_t count, std::chrono::milliseconds limit) {
   std::vector<uint8_t> bytes;
