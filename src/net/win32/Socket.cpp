@@ -86,10 +86,15 @@ void SetIntOption(SocketHandle socket, int level, int name, int value) {
   setsockopt(Native(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-// Blocks until the waiter's event is set, then clears it together with the recorded network
-// events (WSAEnumNetworkEvents resets the event), so the caller retries its call.
+// Network events are edges, and Wine 8 now and then loses an FD_ACCEPT one (a pending client
+// is never signalled); the caller's call is the level check, so a bounded wait caps what a lost
+// edge costs. ShutdownBoth and the network still wake the waiter at once.
+constexpr DWORD kRecheckMs = 250;
+
+// Blocks until the waiter's event is set (or the recheck is due), then clears it together with
+// the recorded network events (WSAEnumNetworkEvents resets the event), so the caller retries.
 void WaitAndReset(SocketHandle socket, Waiter* waiter) {
-  WaitForSingleObject(waiter->event, INFINITE);
+  WaitForSingleObject(waiter->event, kRecheckMs);
   WSANETWORKEVENTS events{};
   WSAEnumNetworkEvents(Native(socket), waiter->event, &events);
 }

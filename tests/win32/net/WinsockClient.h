@@ -22,12 +22,17 @@ class TestClient {
   ~TestClient() { Close(); }
   bool Connected() const { return connected_; }
   void Send(uint8_t byte) { ::send(socket_, reinterpret_cast<const char*>(&byte), 1, 0); }
-  // Reads exactly `count` bytes or fewer when the stream ends (bounded by a receive time-out).
-  std::vector<uint8_t> Receive(size_t count, DWORD timeoutMs = 5000) {
-    setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeoutMs),
-               sizeof timeoutMs);
+  // Reads `count` bytes, or fewer when the stream ends or nothing comes for `timeoutMs`.
+  // Waits with select rather than a receive time-out: Wine 8's blocking recv with
+  // SO_RCVTIMEO can miss data that arrives as the wait begins.
+  std::vector<uint8_t> Receive(size_t count, long timeoutMs = 5000) {
     std::vector<uint8_t> bytes;
     while (bytes.size() < count) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(socket_, &readable);
+      timeval timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+      if (select(0, &readable, nullptr, nullptr, &timeout) != 1) break;
       char c;
       if (::recv(socket_, &c, 1, 0) != 1) break;
       bytes.push_back(static_cast<uint8_t>(c));
