@@ -150,6 +150,8 @@ struct ShortLivedProcedure final : IWindowProcedure {
 TEST(MessageWindowLifetime, DestroyedWithTheObjectWithoutCallingAProcedureThatIsGone) {
   // A failed start-up leaves the window to the object's destructor, after the procedure (the
   // shell's tray window) has already been destroyed.
+  gProcedureGone = false;
+  gCallsAfterGone = 0;
   HWND handle = nullptr;
   {
     Win32MessageWindow window(GetModuleHandleW(nullptr), SW_HIDE);
