@@ -213,7 +213,8 @@ void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NOD
 
 void SetListenerOptions(SocketHandle listener) {
   SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
-  // Option 8 at this level is a read-only Winsock option; the call fails without effect, which
-  // is harmless, and is kept because the set of calls is part of how the server behaves.
+  // Option 8 at this level is set as the server always has, result ignored; Winsock documents
+  // it as a read-only option, so the call has no effect there. (On Linux the same number is
+  // TCP_WINDOW_CLAMP, which is why only this adapter sets it.)
   SetIntOption(listener, IPPROTO_TCP, 8, 1);
 }
