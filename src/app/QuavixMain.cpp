@@ -9,6 +9,7 @@
 #include "net/IClock.h"
 #include "net/NetworkServer.h"
 #include "net/Networking.h"
+#include "net/Socket.h"
 #include "net/VolumeRelay.h"
 
 namespace {
@@ -43,6 +44,10 @@ class RelayedServer final : public IServerControl {
     server_.SetExternalListener(&relay_);
   }
   bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  bool CanBind(uint16_t port) override {
+    Socket probe(CreateTcpSocket());
+    return probe.Valid() && BindAnyAddress(probe.Get(), port);
+  }
   bool Start() override { return server_.Start(); }
   void Stop() override { server_.Stop(); }
   void RegisterChangeCallback(IVolumeControl* control) override {

@@ -55,6 +55,8 @@ class IServerControl {
   virtual ~IServerControl() = default;
   virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
   virtual bool BindAndListen(uint16_t port) = 0;
+  // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
+  virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;
   virtual void Stop() = 0;
   // Registers / clears the relay's change callback on `control`.

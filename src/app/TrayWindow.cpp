@@ -71,10 +71,16 @@ void TrayWindow::ChangePort() {
   if (newPort == previousPort) return;
 
   IServerControl& server = services_.server;
+  // Storing a port that cannot be bound would leave the server deaf now and make the next
+  // start-up fail. So an unbindable port is refused before anyone is disconnected, and should
+  // the bind still fail after the stop, the previous port is served again; either way the
+  // previous port stays stored.
+  if (!server.CanBind(newPort)) {
+    platform.messageBox.ShowError(kTextBindFailed, kTextErrorTitle);
+    return;
+  }
   server.Stop();
   if (!server.BindAndListen(newPort)) {
-    // Storing a port that cannot be bound would leave the server deaf now and make the next
-    // start-up fail, so the previous port stays stored and in use.
     server.Stop();
     server.BindAndListen(previousPort);
     server.Start();

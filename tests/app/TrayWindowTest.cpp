@@ -132,7 +132,8 @@ TEST_F(TrayWindowTest, NewPortIsStoredAndTheServerRestartedOnIt) {
   EXPECT_EQ(shell.dialog.boxes.shown.size(), 1u);  // "abc" was refused, the dialog stayed
   EXPECT_EQ(shell.store.values.at("Software\\Marrowick\\Quavix|ServerPort"),
             (std::vector<uint8_t>{0x90, 0x1F, 0, 0}));
-  const std::vector<std::string> expected = {"server.stop", "server.bind 8080", "server.start"};
+  const std::vector<std::string> expected = {"server.probe 8080", "server.stop", "server.bind 8080",
+                                             "server.start"};
   EXPECT_EQ(shell.journal.Entries(), expected);
   EXPECT_EQ(shell.server.listeningPort, 8080);
   EXPECT_TRUE(shell.messageBox.shown.empty());
@@ -153,7 +154,7 @@ TEST_F(TrayWindowTest, SamePortCancelOrNoDialogTouchNothing) {
   EXPECT_TRUE(shell.server.running);
 }
 
-TEST_F(TrayWindowTest, UnbindablePortKeepsThePreviousOneStoredAndServed) {
+TEST_F(TrayWindowTest, UnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   shell.server.busyPorts[8080] = true;
   shell.dialog.typed = {"8080"};
   shell.window.Deliver(WM_SHOW_SETTINGS);
@@ -162,9 +163,27 @@ TEST_F(TrayWindowTest, UnbindablePortKeepsThePreviousOneStoredAndServed) {
   EXPECT_TRUE(shell.server.running);
   EXPECT_EQ(shell.server.listeningPort, 17495);
   const std::vector<std::string> expected = {
-      "server.stop",  "server.bind 8080",
-      "server.stop",  "server.bind 17495",
-      "server.start", "box Quavix Server Error: Couldn't bind and listen to network port"};
+      "server.probe 8080", "box Quavix Server Error: Couldn't bind and listen to network port"};
+  EXPECT_EQ(shell.journal.Entries(), expected);
+}
+
+TEST_F(TrayWindowTest, PortTakenAfterTheProbeFallsBackToThePreviousOne) {
+  shell.server.busyPorts[8080] = true;
+  shell.server.probeSaysFree = true;
+  shell.dialog.typed = {"8080"};
+  shell.window.Deliver(WM_SHOW_SETTINGS);
+  EXPECT_EQ(shell.store.writes, 0);
+  EXPECT_EQ(ReadServerPort(shell.store), 17495u);
+  EXPECT_TRUE(shell.server.running);
+  EXPECT_EQ(shell.server.listeningPort, 17495);
+  const std::vector<std::string> expected = {
+      "server.probe 8080",
+      "server.stop",
+      "server.bind 8080",
+      "server.stop",
+      "server.bind 17495",
+      "server.start",
+      "box Quavix Server Error: Couldn't bind and listen to network port"};
   EXPECT_EQ(shell.journal.Entries(), expected);
 }
 

@@ -345,6 +345,10 @@ class FakeServerControl final : public IServerControl {
     if (ok) listeningPort = port;
     return ok;
   }
+  bool CanBind(uint16_t port) override {
+    journal_.Add("server.probe " + std::to_string(port));
+    return probeSaysFree || !busyPorts.count(port);
+  }
   bool Start() override {
     journal_.Add("server.start");
     if (startResult) running = true;
@@ -364,6 +368,7 @@ class FakeServerControl final : public IServerControl {
   void SendKeepAlive() override { ++keepAlives; }
 
   std::map<uint16_t, bool> busyPorts;
+  bool probeSaysFree = false;  // the port is taken between the probe and the bind
   bool startResult = true;
   bool running = false;
   std::optional<uint16_t> listeningPort;

@@ -115,20 +115,42 @@ shot tray-menu.png
 press_until Escape menu_closed || fail "menu stayed open"
 kill -0 "$server" || fail "server ended after a dismissed menu"
 
-# Right press, then Settings: the dialog shows the stored port; a new port moves the server.
-xdotool mousemove "$x" "$y" click 3
-wait_for 30 menu_open || fail "right press opened no menu"
 dialog=""
 find_dialog() { dialog=$(xdotool search --name '^Quavix Server Settings$' 2>/dev/null | head -1); [ -n "$dialog" ]; }
-press_until s find_dialog || fail "no settings dialog"
-shot settings-dialog.png
-xdotool windowfocus --sync "$dialog"
-xdotool key ctrl+a
-xdotool type "$new_port"
-xdotool key Return
+# Opens the settings from the menu (right press), types $1 and presses Enter.
+change_port() {
+  xdotool mousemove "$x" "$y" click 3
+  wait_for 30 menu_open || fail "right press opened no menu"
+  press_until s find_dialog || fail "no settings dialog"
+  shot settings-dialog.png
+  xdotool windowfocus --sync "$dialog"
+  xdotool key ctrl+a
+  xdotool type "$1"
+  xdotool key Return
+}
+stored_port() { python3 -c 'import sys; print(int.from_bytes(open(sys.argv[1], "rb").read()[:2], "little"))' "$setting"; }
+
+# A port another program holds: the server says so and stays where it was.
+busy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -c 'import socket, sys, time; s=socket.socket(); s.bind(("", int(sys.argv[1]))); s.listen(); time.sleep(600)' "$busy_port" &
+pids+=($!)
+wait_for 10 serves_on "$busy_port" || fail "could not hold port $busy_port"
+change_port "$busy_port"
+error_box=""
+find_error() { error_box=$(xdotool search --name '^Quavix Server Error$' 2>/dev/null | head -1); [ -n "$error_box" ]; }
+wait_for 30 find_error || fail "no message about the busy port"
+shot bind-error.png
+box_gone() { ! xdotool search --name '^Quavix Server Error$' >/dev/null 2>&1; }
+xdotool windowfocus --sync "$error_box"
+press_until Return box_gone || fail "the message box stayed"
+grep -q "Couldn't bind and listen to network port" "$root/server.err" || fail "no message on stderr"
+serves_on "$port" || fail "no longer serving on port $port"
+[ "$(stored_port)" = "$port" ] || fail "stored port changed to $(stored_port)"
+
+# A free port: the server moves there and stores it.
+change_port "$new_port"
 wait_for 20 serves_on "$new_port" || fail "not serving on the new port $new_port"
-stored=$(python3 -c 'import sys; print(int.from_bytes(open(sys.argv[1], "rb").read()[:2], "little"))' "$setting")
-[ "$stored" = "$new_port" ] || fail "stored port is $stored, not $new_port"
+[ "$(stored_port)" = "$new_port" ] || fail "stored port is $(stored_port), not $new_port"
 serves_on "$port" && fail "still serving on the old port"
 
 # Quit from the menu ends the process with 0.
