@@ -6,6 +6,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libpulse-dev pulseaudio pulseaudio-utils
   libasound2-dev libasound2-plugins alsa-utils
+  pipewire pipewire-bin pipewire-pulse wireplumber dbus
   qt6-base-dev
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev

@@ -49,6 +49,8 @@ class IEndpointDevice {
   // notification is running or will start.
   virtual bool RegisterNotify(IEndpointNotifyTarget* target) = 0;
   virtual bool UnregisterNotify(IEndpointNotifyTarget* target) = 0;
-  // Release the volume interface. False when other references to it remained.
+  // Release the volume interface. False when other references to it remained. Called by
+  // Shutdown, and by Initialize when a step after ActivateEndpointVolume failed (the backend is
+  // then destroyed without Shutdown).
   virtual bool ReleaseEndpointVolume() = 0;
 };

@@ -2,16 +2,27 @@
 // The listening socket, the accept thread and every client connection.
 // (Public surface used by the shell and the relay; the net module owns the rest.)
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <semaphore>
+#include <vector>
 
 #include "audio/IVolumeControl.h"
+#include "net/ClientConnection.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
+#include "net/Socket.h"
+#include "net/Thread.h"
 
 class NetworkServer : public IClientListener {
  public:
   explicit NetworkServer(IClock& clock);
+  // Stops the server if it still runs, so no thread outlives the object.
   ~NetworkServer() override;
+  NetworkServer(const NetworkServer&) = delete;
+  NetworkServer& operator=(const NetworkServer&) = delete;
 
   // Main thread, before Start; not changed while the accept thread runs.
   void SetStateSource(IVolumeControl* source);
@@ -29,6 +40,47 @@ class NetworkServer : public IClientListener {
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
 
+  // Any thread, holding no lock of ours (the lock order puts the server mutex after a backend's
+  // callback mutex only). Runs `visit(ClientConnection*)` on every listed connection, in the
+  // order they were accepted, holding the server mutex for the whole pass: a connection cannot
+  // be unlisted or have its socket closed meanwhile. `visit` may take a connection's mutex and
+  // send on its socket; it must not take the server mutex.
+  template <typename Visit>
+  void ForEachClient(Visit&& visit) {
+    std::lock_guard lock(serverMutex_);
+    for (const auto& connection : clients_) visit(connection.get());
+  }
+
+  // Any thread. Listed connections, and connections that left but are not freed yet.
+  size_t ClientCount() const;
+  size_t RetiredCount() const;
+
+  // Reader threads. The server ignores requests; it retires a connection whose stream ended.
   void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
   void OnClientDisconnected(ClientConnection* connection) override;
+
+ private:
+  static void AcceptLoop(void* server);
+  void ServeAccepted(SocketHandle accepted);
+  bool DisconnectAll();
+  void ReapRetired();
+
+  IClock& clock_;
+  IVolumeControl* stateSource_ = nullptr;
+  IClientListener* externalListener_ = nullptr;
+  Socket listenSocket_;
+  Thread acceptThread_;
+  // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
+  std::atomic<bool> stopping_{false};
+
+  // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
+  // Start. Guards the three fields below.
+  mutable std::mutex serverMutex_;
+  std::vector<std::unique_ptr<ClientConnection>> clients_;
+  std::vector<std::unique_ptr<ClientConnection>> retired_;
+  // During a drain, the listed connections that have still to report their end; outside a
+  // drain it only falls below zero, and the next drain overwrites it.
+  int32_t pendingDisconnects_ = 0;
+  // Released once when the last connection of a drain has reported its end.
+  std::counting_semaphore<> drainSemaphore_{0};
 };

@@ -14,15 +14,23 @@ class MyClientListener : public IClientListener {
   // Reader thread: does nothing, takes no lock (the server's reaping relies on it).
   void OnClientDisconnected(ClientConnection* connection) override;
 
-  // Any thread. Offers the current state to every client; true when one was deferred.
+  // Any thread holding no lock of ours but a backend's callback mutex. Offers the current state
+  // to every client; a client whose socket cannot take the byte at once is shut down. True when
+  // one was deferred.
   bool BroadcastState();
   // Main thread. Sends the keep-alive byte to every client, ignoring the hold-off.
   void SendKeepAlive();
-  // Runs a broadcast and arms the retry timer when it deferred a client.
+  // Any thread, as BroadcastState. Runs a broadcast and arms the retry timer when it deferred a
+  // client.
   void OnVolumeChanged();
+
+ private:
+  NetworkServer& server_;
+  IRetryTimer& retryTimer_;
 };
 
 // The change callback registered on the volume control. Reaches the relay named by
-// SetVolumeChangedRelay (the process-wide one); both arguments are ignored.
+// SetVolumeChangedRelay (the process-wide one); both arguments are ignored. Does nothing while
+// no relay is set. SetVolumeChangedRelay: main thread, any time.
 void OnVolumeChanged(int32_t userData, const VolumeState* state);
 void SetVolumeChangedRelay(MyClientListener* relay);

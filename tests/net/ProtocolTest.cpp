@@ -3,8 +3,12 @@
 #include "net/Protocol.h"
 
 TEST(Protocol, EncodesWorkedValues) {
-  struct Case { uint8_t muted; int32_t volume; uint8_t byte; };
-  const Case cases[] = {{0, 0, 0x00},  {0, 50, 0x32},  {0, 100, 0x64}, {1, 0, 0x80},
+  struct Case {
+    uint8_t muted;
+    int32_t volume;
+    uint8_t byte;
+  };
+  const Case cases[] = {{0, 0, 0x00},  {0, 50, 0x32}, {0, 100, 0x64}, {1, 0, 0x80},
                         {1, 30, 0x9E}, {1, 50, 0xB2}, {1, 100, 0xE4}};
   for (const Case& c : cases) {
     EXPECT_EQ(EncodeStateByte(VolumeState{c.muted, c.volume}), c.byte) << int(c.byte);

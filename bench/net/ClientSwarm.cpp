@@ -1,0 +1,149 @@
+#include "ClientSwarm.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+constexpr int kMaxEvents = 512;
+}
+
+ClientSwarm::ClientSwarm(std::string host, uint16_t port)
+    : host_(std::move(host)), port_(port), epoll_(epoll_create1(EPOLL_CLOEXEC)) {}
+
+ClientSwarm::~ClientSwarm() {
+  CloseAll();
+  if (epoll_ >= 0) close(epoll_);
+}
+
+void ClientSwarm::CloseAll() {
+  for (Client& client : clients_) {
+    if (client.fd >= 0) close(client.fd);
+  }
+  clients_.clear();
+  ended_ = 0;
+}
+
+int ClientSwarm::OpenOne() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port_);
+  inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+size_t ClientSwarm::Connect(size_t count, size_t window, size_t greetingBytes,
+                            Clock::duration timeout) {
+  const auto deadline = Clock::now() + timeout;
+  const size_t first = clients_.size();
+  size_t opened = 0, greeted = 0, waiting = 0;
+  epoll_event events[kMaxEvents];
+  while (greeted < count && Clock::now() < deadline) {
+    while (opened < count && waiting < window) {
+      const int fd = OpenOne();
+      if (fd < 0) return greeted;
+      epoll_event event{};
+      event.events = EPOLLIN;
+      event.data.u64 = clients_.size();
+      epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
+      clients_.push_back({fd, 0, true});
+      ++opened;
+      ++waiting;
+    }
+    const int n = epoll_wait(epoll_, events, kMaxEvents, 10);
+    for (int i = 0; i < n; ++i) {
+      Client& client = clients_[events[i].data.u64];
+      uint8_t buffer[64];
+      const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+      if (got <= 0) {
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+          if (client.alive && client.received < greetingBytes) --waiting;
+          client.alive = false;
+          epoll_ctl(epoll_, EPOLL_CTL_DEL, client.fd, nullptr);
+        }
+        continue;
+      }
+      const bool wasWaiting = client.received < greetingBytes;
+      client.received += static_cast<size_t>(got);
+      if (wasWaiting && client.received >= greetingBytes) {
+        --waiting;
+        ++greeted;
+      }
+    }
+  }
+  // Drop the ones that never completed, so the swarm holds only greeted clients.
+  size_t kept = first;
+  for (size_t i = first; i < clients_.size(); ++i) {
+    if (clients_[i].alive && clients_[i].received >= greetingBytes) {
+      clients_[kept] = clients_[i];
+      epoll_event event{};
+      event.events = EPOLLIN;
+      event.data.u64 = kept;
+      epoll_ctl(epoll_, EPOLL_CTL_MOD, clients_[kept].fd, &event);
+      ++kept;
+    } else {
+      close(clients_[i].fd);
+    }
+  }
+  clients_.resize(kept);
+  return greeted;
+}
+
+std::vector<ClientSwarm::Clock::duration> ClientSwarm::AwaitByte(uint8_t value,
+                                                                 Clock::time_point since,
+                                                                 Clock::duration timeout) {
+  std::vector<Clock::duration> latencies;
+  latencies.reserve(clients_.size());
+  std::vector<bool> seen(clients_.size(), false);
+  size_t alive = 0;
+  for (const Client& client : clients_) alive += client.alive ? 1 : 0;
+  const auto deadline = since + timeout;
+  epoll_event events[kMaxEvents];
+  while (latencies.size() < alive && Clock::now() < deadline) {
+    const int n = epoll_wait(epoll_, events, kMaxEvents, 10);
+    const auto now = Clock::now();
+    for (int i = 0; i < n; ++i) {
+      const size_t index = events[i].data.u64;
+      Client& client = clients_[index];
+      uint8_t buffer[256];
+      const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+      if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        client.alive = false;
+        ++ended_;
+        --alive;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, client.fd, nullptr);
+        continue;
+      }
+      for (ssize_t b = 0; b < got && !seen[index]; ++b) {
+        if (buffer[b] == value) {
+          seen[index] = true;
+          latencies.push_back(now - since);
+        }
+      }
+    }
+  }
+  return latencies;
+}
+
+size_t ResidentBytes() {
+  FILE* statm = fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  unsigned long size = 0, resident = 0;
+  const int fields = fscanf(statm, "%lu %lu", &size, &resident);
+  fclose(statm);
+  return fields == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
+}

@@ -1,0 +1,287 @@
+// Drives the server over loopback TCP with a swarm of clients and prints a table:
+// change-to-byte latency with many quiet clients, memory per held client, and accept rate.
+//   net_bench [latencyClients=1000] [heldClients=10000] [changes=200]
+//
+// The server and the swarm run in two processes (forked before any thread exists), so each has
+// its own descriptor limit and the server's resident memory is measured alone. The swarm
+// process steers the server process over a pair of pipes.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "ClientSwarm.h"
+#include "fakes/FakeVolumeControl.h"
+#include "net/IRetryTimer.h"
+#include "net/NetworkServer.h"
+#include "net/Protocol.h"
+#include "net/Socket.h"
+#include "net/VolumeRelay.h"
+#include "net/linux/OpenFileLimit.h"
+
+namespace {
+
+using Clock = ClientSwarm::Clock;
+using Micros = std::chrono::duration<double, std::micro>;
+
+// Commands from the swarm to the server process; each is one byte, some followed by one more.
+constexpr char kReport = 'R';   // + state byte: the device reports this state
+constexpr char kMeasure = 'M';  // reply: resident bytes and listed clients
+constexpr char kStop = 'S';     // reply: milliseconds Stop took; the server process ends
+
+struct Reply {
+  uint64_t residentBytes = 0;
+  uint64_t clients = 0;
+  double stopMs = 0;
+  double broadcastUs = 0;  // mean time of one broadcast pass since the last measure
+  uint16_t port = 0;
+};
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  return write(fd, data, size) == static_cast<ssize_t>(size);
+}
+bool ReadAll(int fd, void* data, size_t size) {
+  auto* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t got = read(fd, bytes, size);
+    if (got <= 0) return false;
+    bytes += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+class NoRetryTimer final : public IRetryTimer {
+ public:
+  void Arm() override {}
+};
+
+int RunServer(int commands, int replies) {
+  FakeVolumeControl volume;
+  volume.SetDeviceState({0, 50});
+  NoRetryTimer retry;
+  NetworkServer server(SystemClock());
+  MyClientListener relay(server, retry);
+  server.SetStateSource(&volume);
+  server.SetExternalListener(&relay);
+  volume.SetChangeCallback(&OnVolumeChanged, 0);
+  SetVolumeChangedRelay(&relay);
+  Reply reply;
+  if (server.BindAndListen(0) && server.Start()) reply.port = server.ListeningPort();
+  WriteAll(replies, &reply, sizeof reply);
+  if (reply.port == 0) return 1;
+
+  Clock::duration broadcastTime{};
+  uint64_t broadcasts = 0;
+  // This loop is the "audio thread": a report runs the broadcast right here.
+  for (char command; ReadAll(commands, &command, 1);) {
+    if (command == kReport) {
+      uint8_t byte = 0;
+      ReadAll(commands, &byte, 1);
+      VolumeState state;
+      DecodeClientByte(byte, &state);
+      const auto begin = Clock::now();
+      volume.Report(state);
+      broadcastTime += Clock::now() - begin;
+      ++broadcasts;
+    } else if (command == kMeasure) {
+      reply.residentBytes = ResidentBytes();
+      reply.clients = server.ClientCount();
+      reply.broadcastUs =
+          broadcasts ? Micros(broadcastTime).count() / static_cast<double>(broadcasts) : 0;
+      broadcastTime = {};
+      broadcasts = 0;
+      WriteAll(replies, &reply, sizeof reply);
+    } else if (command == kStop) {
+      break;
+    }
+  }
+  const auto start = Clock::now();
+  volume.SetChangeCallback(nullptr, 0);
+  SetVolumeChangedRelay(nullptr);
+  server.Stop();
+  reply.stopMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  WriteAll(replies, &reply, sizeof reply);
+  return 0;
+}
+
+class ServerProcess {
+ public:
+  ServerProcess(int commands, int replies) : commands_(commands), replies_(replies) {}
+  void Report(uint8_t byte) {
+    const char message[2] = {kReport, static_cast<char>(byte)};
+    WriteAll(commands_, message, 2);
+  }
+  Reply Ask(char command) {
+    Reply reply;
+    WriteAll(commands_, &command, 1);
+    ReadAll(replies_, &reply, sizeof reply);
+    return reply;
+  }
+
+ private:
+  int commands_, replies_;
+};
+
+struct Latency {
+  double p50 = 0, p99 = 0, max = 0;
+  size_t samples = 0, expected = 0;
+};
+
+Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, int& next) {
+  std::vector<Clock::duration> all;
+  Latency result;
+  for (int i = 0; i < changes; ++i) {
+    const uint8_t byte = EncodeStateByte(VolumeState{0, next});
+    next = next >= 100 ? 1 : next + 1;
+    const auto since = Clock::now();
+    server.Report(byte);
+    auto latencies = swarm.AwaitByte(byte, since, std::chrono::seconds(5));
+    result.expected += swarm.Size();
+    all.insert(all.end(), latencies.begin(), latencies.end());
+  }
+  if (all.empty()) return result;
+  std::sort(all.begin(), all.end());
+  auto at = [&](double q) {
+    return Micros(all[std::min(all.size() - 1, static_cast<size_t>(q * all.size()))]).count();
+  };
+  result.p50 = at(0.50);
+  result.p99 = at(0.99);
+  result.max = Micros(all.back()).count();
+  result.samples = all.size();
+  return result;
+}
+
+// Clients greeted per second. The state differs from the default, so each greeting is followed
+// by a state byte, and a client counts once it has both. At most as many connects are in flight
+// as the server's backlog holds: a full backlog drops SYNs, which TCP retries only after 1 s.
+double AcceptRate(ClientSwarm& swarm, size_t count, size_t& greeted) {
+  const auto start = Clock::now();
+  greeted = swarm.Connect(count, 4, 5, std::chrono::seconds(60));
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return seconds > 0 ? greeted / seconds : 0;
+}
+
+// The kernel's own cost: one pass of 1-byte sends over `count` idle loopback TCP connections,
+// with nothing of ours in between. The floor under the server's broadcast pass.
+double RawSendPassMicros(size_t count, int passes) {
+  Socket listener(CreateTcpSocket());
+  if (!BindAnyAddress(listener.Get(), 0) || !ListenOn(listener.Get(), 128)) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(LocalPort(listener.Get()));
+  std::vector<Socket> clients, accepted;
+  while (accepted.size() < count) {
+    clients.emplace_back(CreateTcpSocket());
+    if (connect(static_cast<int>(clients.back().Get()), reinterpret_cast<sockaddr*>(&address),
+                sizeof address) != 0) {
+      return 0;
+    }
+    SocketHandle handle = kInvalidSocket;
+    if (AcceptClient(listener.Get(), &handle) != AcceptResult::Accepted) return 0;
+    SetNoDelay(handle);
+    accepted.emplace_back(handle);
+  }
+  Clock::duration total{};
+  uint8_t byte = 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const auto start = Clock::now();
+    for (const Socket& socket : accepted) SendNow(socket.Get(), &byte, 1);
+    total += Clock::now() - start;
+    for (const Socket& client : clients) ReceiveByte(client.Get(), &byte);
+  }
+  return Micros(total).count() / passes;
+}
+
+void PrintLatency(const char* name, const Latency& latency, bool withTarget) {
+  std::printf("%-46s %12.0f\n", (std::string(name) + " p50 (us)").c_str(), latency.p50);
+  std::printf("%-46s %12.0f %s\n", (std::string(name) + " p99 (us)").c_str(), latency.p99,
+              withTarget ? "<= 10000" : "");
+  std::printf("%-46s %12.0f\n", (std::string(name) + " max (us)").c_str(), latency.max);
+  std::printf("%-46s %12s\n", "  bytes received / expected",
+              (std::to_string(latency.samples) + "/" + std::to_string(latency.expected)).c_str());
+}
+
+int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t heldClients,
+             int changes) {
+  ClientSwarm swarm("127.0.0.1", port);
+  const Reply before = server.Ask(kMeasure);
+
+  size_t greeted = 0;
+  const double rate = AcceptRate(swarm, latencyClients, greeted);
+  int next = 1;
+  MeasureChanges(swarm, server, 10, next);  // warm-up
+  const Latency latency = MeasureChanges(swarm, server, changes, next);
+
+  const Reply afterLatency = server.Ask(kMeasure);
+  size_t moreGreeted = 0;
+  const size_t more = heldClients > swarm.Size() ? heldClients - swarm.Size() : 0;
+  const double heldRate = AcceptRate(swarm, more, moreGreeted);
+  const Reply held = server.Ask(kMeasure);
+  const Latency heldLatency = MeasureChanges(swarm, server, 20, next);
+  const Reply afterHeld = server.Ask(kMeasure);
+  const Reply stopped = server.Ask(kStop);
+  swarm.CloseAll();
+  const double rawPass = RawSendPassMicros(latencyClients, 20);
+
+  const double perClient =
+      held.clients > 0
+          ? (static_cast<double>(held.residentBytes) - static_cast<double>(before.residentBytes)) /
+                static_cast<double>(held.clients) / 1024.0
+          : 0;
+  std::printf("%-46s %12s %s\n", "measure", "value", "target");
+  std::printf("%-46s %12zu\n", "clients for latency", greeted);
+  PrintLatency("change-to-byte", latency, true);
+  std::printf("%-46s %12.0f\n", "  server's broadcast pass, mean (us)", afterLatency.broadcastUs);
+  std::printf("%-46s %12.0f\n", "  kernel alone: same pass without a server (us)", rawPass);
+  std::printf("%-46s %12.0f %s\n", "accept rate to latency clients (clients/s)", rate, ">= 5000");
+  std::printf("%-46s %12.0f %s\n", "accept rate to held clients (clients/s)", heldRate, ">= 5000");
+  std::printf("%-46s %12llu %s\n", "clients held by the server",
+              static_cast<unsigned long long>(held.clients), ">= 10000");
+  std::printf("%-46s %12.1f %s\n", "server RSS per held client (KiB)", perClient, "<= 64");
+  std::printf("%-46s %12.1f\n", "server RSS with all held (MiB)",
+              static_cast<double>(held.residentBytes) / (1024.0 * 1024.0));
+  PrintLatency("all held, change-to-byte", heldLatency, false);
+  std::printf("%-46s %12.0f\n", "  server's broadcast pass, mean (us)", afterHeld.broadcastUs);
+  std::printf("%-46s %12.1f\n", "Stop with all held (ms)", stopped.stopMs);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const size_t latencyClients = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
+  const size_t heldClients = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
+  const int changes = argc > 3 ? std::atoi(argv[3]) : 200;
+  if (!RaiseOpenFileLimit()) std::fprintf(stderr, "could not raise the open-file limit\n");
+
+  int commands[2], replies[2];
+  if (pipe(commands) != 0 || pipe(replies) != 0) return 1;
+  const pid_t child = fork();
+  if (child < 0) return 1;
+  if (child == 0) {
+    close(commands[1]);
+    close(replies[0]);
+    _exit(RunServer(commands[0], replies[1]));
+  }
+  close(commands[0]);
+  close(replies[1]);
+  Reply first;
+  if (!ReadAll(replies[0], &first, sizeof first) || first.port == 0) {
+    std::fprintf(stderr, "server did not start\n");
+    waitpid(child, nullptr, 0);
+    return 1;
+  }
+  ServerProcess server(commands[1], replies[0]);
+  const int result = RunSwarm(server, first.port, latencyClients, heldClients, changes);
+  close(commands[1]);
+  waitpid(child, nullptr, 0);
+  return result;
+}

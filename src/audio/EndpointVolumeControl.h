@@ -1,0 +1,35 @@
+#pragma once
+// The volume control over the default playback device's endpoint volume. It learns of every
+// change from the device's notifications (it never polls) and is their target itself.
+
+#include <memory>
+#include <mutex>
+
+#include "audio/IEndpointDevice.h"
+#include "audio/IVolumeControl.h"
+
+class EndpointVolumeControl final : public IVolumeControl, public IEndpointNotifyTarget {
+ public:
+  explicit EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device);
+
+  InitResult Initialize() override;
+  bool Shutdown() override;
+  bool GetState(VolumeState* state) override;
+  bool SetState(const VolumeState* state) override;
+  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
+
+  // On the device's notification thread: store the reading, then run the callback.
+  int32_t OnNotify(const EndpointNotification* notification) override;
+
+ private:
+  bool ReadDeviceState(VolumeState* state);
+
+  std::unique_ptr<IEndpointDevice> device_;
+  // The state mutex and the callback mutex are never held together by this class.
+  std::mutex callbackMutex_;
+  std::mutex stateMutex_;
+  VolumeState state_;
+  VolumeChangeCallback callback_ = nullptr;
+  int32_t userData_ = 0;
+  bool volumeHeld_ = false;  // main thread only
+};

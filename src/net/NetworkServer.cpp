@@ -1,0 +1,158 @@
+#include "net/NetworkServer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "net/Protocol.h"
+
+namespace {
+
+constexpr int kListenBacklog = 4;
+constexpr size_t kAcceptStackSize = 128 * 1024;
+// Out of descriptors or buffers: give the system a moment before the next attempt instead of
+// spinning on the same error.
+constexpr auto kExhaustedPause = std::chrono::milliseconds(20);
+
+}  // namespace
+
+NetworkServer::NetworkServer(IClock& clock) : clock_(clock) {}
+
+NetworkServer::~NetworkServer() {
+  Stop();
+}
+
+void NetworkServer::SetStateSource(IVolumeControl* source) {
+  stateSource_ = source;
+}
+void NetworkServer::SetExternalListener(IClientListener* listener) {
+  externalListener_ = listener;
+}
+IVolumeControl* NetworkServer::StateSource() const {
+  return stateSource_;
+}
+
+bool NetworkServer::BindAndListen(uint16_t port) {
+  listenSocket_.Reset(CreateTcpSocket());
+  if (!listenSocket_.Valid()) return false;
+  // A failed bind leaves the socket open for the next Stop, as the failed listen does not.
+  if (!BindAnyAddress(listenSocket_.Get(), port)) return false;
+  if (!ListenOn(listenSocket_.Get(), kListenBacklog)) {
+    listenSocket_.Reset();
+    return false;
+  }
+  return true;
+}
+
+bool NetworkServer::Start() {
+  if (acceptThread_.Joinable()) return false;
+  return acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize);
+}
+
+void NetworkServer::Stop() {
+  stopping_.store(true);
+  // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
+  if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
+  acceptThread_.Join();
+  listenSocket_.Reset();
+  stopping_.store(false);
+}
+
+uint16_t NetworkServer::ListeningPort() const {
+  return LocalPort(listenSocket_.Get());
+}
+
+size_t NetworkServer::ClientCount() const {
+  std::lock_guard lock(serverMutex_);
+  return clients_.size();
+}
+
+size_t NetworkServer::RetiredCount() const {
+  std::lock_guard lock(serverMutex_);
+  return retired_.size();
+}
+
+void NetworkServer::AcceptLoop(void* parameter) {
+  auto* server = static_cast<NetworkServer*>(parameter);
+  const SocketHandle listener = server->listenSocket_.Get();
+  for (;;) {
+    SocketHandle accepted = kInvalidSocket;
+    const AcceptResult result = AcceptClient(listener, &accepted);
+    if (result == AcceptResult::Accepted) {
+      server->ServeAccepted(accepted);
+      server->ReapRetired();
+      continue;
+    }
+    // Only the end of the listener stops the service; one client's failure does not.
+    if (result == AcceptResult::Closed || server->stopping_.load()) break;
+    if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
+    server->ReapRetired();  // after every attempt, as after a success
+  }
+  if (server->DisconnectAll()) server->drainSemaphore_.acquire();
+  server->ReapRetired();
+}
+
+void NetworkServer::ServeAccepted(SocketHandle accepted) {
+  SetListenerOptions(listenSocket_.Get());
+  // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
+  SetNoDelay(accepted);
+
+  auto connection = std::make_unique<ClientConnection>(accepted, clock_);
+  connection->listeners.push_back(this);
+  if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
+
+  VolumeState state;
+  if (stateSource_ != nullptr) stateSource_->GetState(&state);
+  SendNow(accepted, kGreeting.data(), kGreeting.size());
+  SendStateIfDue(connection.get(), &state);
+
+  // Listed before its reader starts, so the reader's OnClientDisconnected always finds it.
+  ClientConnection* raw = connection.get();
+  {
+    std::lock_guard lock(serverMutex_);
+    clients_.push_back(std::move(connection));
+  }
+  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+
+  // No reader: unlist and free it (closing its socket); the client sees its connection end.
+  std::unique_ptr<ClientConnection> failed;
+  {
+    std::lock_guard lock(serverMutex_);
+    auto it = std::find_if(clients_.begin(), clients_.end(),
+                           [raw](const auto& listed) { return listed.get() == raw; });
+    failed = std::move(*it);
+    clients_.erase(it);
+  }
+}
+
+bool NetworkServer::DisconnectAll() {
+  std::lock_guard lock(serverMutex_);
+  if (clients_.empty()) return false;
+  pendingDisconnects_ = static_cast<int32_t>(clients_.size());
+  for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
+  return true;
+}
+
+void NetworkServer::ReapRetired() {
+  std::vector<std::unique_ptr<ClientConnection>> reaped;
+  {
+    std::lock_guard lock(serverMutex_);
+    reaped.swap(retired_);
+  }
+  // Joined without the server mutex: broadcasts need not wait for leaving readers. A retired
+  // reader has already returned from our OnClientDisconnected, so nothing here can deadlock.
+  for (auto& connection : reaped) connection->readerThread.Join();
+}
+
+void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
+
+void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
+  std::lock_guard lock(serverMutex_);
+  auto it = std::find_if(clients_.begin(), clients_.end(),
+                         [connection](const auto& listed) { return listed.get() == connection; });
+  if (it != clients_.end()) {
+    retired_.push_back(std::move(*it));
+    clients_.erase(it);
+  }
+  if (--pendingDisconnects_ == 0) drainSemaphore_.release();
+}

@@ -1,0 +1,97 @@
+#pragma once
+// The TCP calls the server makes, and nothing more. One implementation per platform
+// (linux/Socket.cpp, win32/Socket.cpp); this header holds no platform type.
+//
+// Error policy: no call throws; failures come back as the results documented per call, and the
+// native error code stays inside the adapter. Every call may be made from any thread; a handle
+// may be used by several threads at once exactly as the callers below describe (one reader
+// receives while senders send; ShutdownBoth may come from any thread while others block on the
+// handle). Only CloseSocket ends a handle's life, and its owner calls it once no other thread can
+// still use the handle.
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+// A socket handle as the platform knows it, widened to an integer (a descriptor on Linux, a
+// SOCKET on Windows, whose INVALID_SOCKET is all ones and therefore -1 here).
+using SocketHandle = std::intptr_t;
+constexpr SocketHandle kInvalidSocket = -1;
+
+// Creates an IPv4 TCP stream socket (AF_INET, SOCK_STREAM, protocol 0). No option is set; in
+// particular no address reuse. kInvalidSocket on failure. The handle is not inherited by child
+// processes.
+SocketHandle CreateTcpSocket();
+
+// Binds to INADDR_ANY and `port` (host byte order; 0 lets the system choose). False on failure;
+// the socket stays open either way.
+bool BindAnyAddress(SocketHandle socket, uint16_t port);
+
+// Starts listening with the given backlog. False on failure.
+bool ListenOn(SocketHandle socket, int backlog);
+
+// The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
+uint16_t LocalPort(SocketHandle socket);
+
+enum class AcceptResult {
+  Accepted,   // *accepted holds the new connection
+  Transient,  // this attempt failed for one client only (it reset first, a signal...): retry now
+  Exhausted,  // descriptors, buffers or memory ran out: retry after a short pause
+  Closed,     // the listening socket was shut down, closed, or is not listening: stop accepting
+};
+
+// Blocks until a client arrives, or until ShutdownBoth on `listener` from another thread makes it
+// return Closed. The peer's address is not asked for. The accepted socket blocks on receive and
+// is not inherited by child processes.
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted);
+
+// Sends without ever blocking: hands to the socket what fits into its send buffer at once and
+// returns the number of bytes taken (possibly fewer than `length`, possibly 0 when the buffer is
+// full), or -1 on an error, including a peer that has gone. Never raises a signal (Linux: no
+// SIGPIPE). Every platform must keep this never-blocking behaviour even though the socket
+// blocks for receives: a client that stops reading must not stall the thread that sends.
+int SendNow(SocketHandle socket, const uint8_t* data, size_t length);
+
+// Blocks until one byte arrives. 1: *byte holds it; 0: the peer closed its side, or this socket
+// was shut down (ShutdownBoth from another thread wakes the call); -1: any other error.
+int ReceiveByte(SocketHandle socket, uint8_t* byte);
+
+// Shuts the connection down in both directions. Wakes a thread blocked in ReceiveByte or
+// AcceptClient on the same handle. The handle stays valid until CloseSocket. Result ignored.
+void ShutdownBoth(SocketHandle socket);
+
+// Releases the handle. Does nothing for kInvalidSocket.
+void CloseSocket(SocketHandle socket);
+
+// Sets TCP_NODELAY on a connected socket, so single state bytes leave at once.
+void SetNoDelay(SocketHandle socket);
+
+// The options the server sets on its listening socket after every accept: TCP_NODELAY, then the
+// level-IPPROTO_TCP option 8 where that is harmless (Windows). On Linux option 8 is
+// TCP_WINDOW_CLAMP and is never set. Results ignored.
+void SetListenerOptions(SocketHandle listener);
+
+// Owns one handle and closes it on destruction. Move-only.
+class Socket {
+ public:
+  Socket() = default;
+  explicit Socket(SocketHandle handle) : handle_(handle) {}
+  Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kInvalidSocket)) {}
+  Socket& operator=(Socket&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.handle_, kInvalidSocket));
+    return *this;
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() { Reset(); }
+
+  SocketHandle Get() const { return handle_; }
+  bool Valid() const { return handle_ != kInvalidSocket; }
+  // Closes the current handle (if any) and takes `handle`.
+  void Reset(SocketHandle handle = kInvalidSocket) { CloseSocket(std::exchange(handle_, handle)); }
+  // Gives the handle up without closing it.
+  SocketHandle Release() { return std::exchange(handle_, kInvalidSocket); }
+
+ private:
+  SocketHandle handle_ = kInvalidSocket;
+};

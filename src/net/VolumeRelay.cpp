@@ -1,0 +1,62 @@
+#include "net/VolumeRelay.h"
+
+#include <atomic>
+
+#include "net/ClientConnection.h"
+#include "net/Protocol.h"
+
+MyClientListener::MyClientListener(NetworkServer& server, IRetryTimer& retryTimer)
+    : server_(server), retryTimer_(retryTimer) {}
+
+void MyClientListener::OnVolumeReceived(ClientConnection*, const VolumeState* state) {
+  IVolumeControl* control = server_.StateSource();
+  if (control != nullptr) control->SetState(state);
+}
+
+void MyClientListener::OnClientDisconnected(ClientConnection*) {}
+
+bool MyClientListener::BroadcastState() {
+  IVolumeControl* source = server_.StateSource();
+  if (source == nullptr) return false;
+  VolumeState state;
+  source->GetState(&state);
+  bool deferred = false;
+  server_.ForEachClient([&](ClientConnection* connection) {
+    switch (SendStateIfDue(connection, &state)) {
+      case SendStateResult::Done:
+        break;
+      case SendStateResult::Deferred:
+        deferred = true;
+        break;
+      case SendStateResult::SendFailed:
+        // Its reader sees the end of the stream and the usual disconnection retires it.
+        ShutdownBoth(connection->socket.Get());
+        break;
+    }
+  });
+  return deferred;
+}
+
+void MyClientListener::SendKeepAlive() {
+  server_.ForEachClient([](ClientConnection* connection) {
+    // A keep-alive the socket cannot take at once is dropped, like a failed one.
+    SendNow(connection->socket.Get(), &kKeepAliveByte, 1);
+  });
+}
+
+void MyClientListener::OnVolumeChanged() {
+  if (BroadcastState()) retryTimer_.Arm();
+}
+
+namespace {
+std::atomic<MyClientListener*> volumeChangedRelay{nullptr};
+}  // namespace
+
+void SetVolumeChangedRelay(MyClientListener* relay) {
+  volumeChangedRelay.store(relay);
+}
+
+void OnVolumeChanged(int32_t, const VolumeState*) {
+  MyClientListener* relay = volumeChangedRelay.load();
+  if (relay != nullptr) relay->OnVolumeChanged();
+}

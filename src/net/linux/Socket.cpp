@@ -1,0 +1,111 @@
+#include "net/Socket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+int Fd(SocketHandle socket) {
+  return static_cast<int>(socket);
+}
+
+void SetIntOption(SocketHandle socket, int level, int name, int value) {
+  setsockopt(Fd(socket), level, name, &value, sizeof value);
+}
+
+}  // namespace
+
+SocketHandle CreateTcpSocket() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  return fd < 0 ? kInvalidSocket : fd;
+}
+
+bool BindAnyAddress(SocketHandle socket, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool ListenOn(SocketHandle socket, int backlog) {
+  return ::listen(Fd(socket), backlog) == 0;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  if (socket == kInvalidSocket ||
+      getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      address.sin_family != AF_INET) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
+  const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd >= 0) {
+    *accepted = fd;
+    return AcceptResult::Accepted;
+  }
+  switch (errno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+      return AcceptResult::Exhausted;
+    // A shut-down listener reports EINVAL, as does one that never listened.
+    case EINVAL:
+    case EBADF:
+    case ENOTSOCK:
+    case EOPNOTSUPP:
+    case EFAULT:
+      return AcceptResult::Closed;
+    default:
+      // ECONNABORTED, EINTR, EPROTO, EPERM and the network errors that accept(2) passes on from
+      // the new connection: they concern one client, not the listener.
+      return AcceptResult::Transient;
+  }
+}
+
+int SendNow(SocketHandle socket, const uint8_t* data, size_t length) {
+  ssize_t sent;
+  do {
+    sent = ::send(Fd(socket), data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+  } while (sent < 0 && errno == EINTR);
+  if (sent >= 0) return static_cast<int>(sent);
+  return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+}
+
+int ReceiveByte(SocketHandle socket, uint8_t* byte) {
+  ssize_t received;
+  do {
+    received = ::recv(Fd(socket), byte, 1, 0);
+  } while (received < 0 && errno == EINTR);
+  if (received < 0) return -1;
+  return received == 1 ? 1 : 0;
+}
+
+void ShutdownBoth(SocketHandle socket) {
+  ::shutdown(Fd(socket), SHUT_RDWR);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket != kInvalidSocket) ::close(Fd(socket));
+}
+
+void SetNoDelay(SocketHandle socket) {
+  SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+void SetListenerOptions(SocketHandle listener) {
+  // Only TCP_NODELAY. Level-IPPROTO_TCP option 8, which the Windows build also sets, is
+  // TCP_WINDOW_CLAMP on Linux and would shrink every accepted window.
+  SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
+}

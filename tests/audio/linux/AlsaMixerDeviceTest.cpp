@@ -1,0 +1,131 @@
+// The mixer backend on real alsa-lib: ALSA's "default" control device is routed by the test
+// HOME's .asoundrc to the private sound server, so pactl plays the other program.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "audio/WaveOutVolumeControl.h"
+#include "audio/linux/AlsaMixerDevice.h"
+#include "fakes/FakePollTimer.h"
+#include "fixtures/SoundServer.h"
+
+using namespace soundserver;
+
+namespace {
+std::vector<VolumeState>* g_changes = nullptr;
+void OnChange(int32_t, const VolumeState* state) {
+  g_changes->push_back(*state);
+}
+
+class AlsaMixer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QUAVIX_NEED_SOUND_SERVER();
+    lock_ = std::make_unique<SoundServerLock>();
+    ASSERT_TRUE(ResetServer());
+    g_changes = &changes_;
+  }
+  void TearDown() override {
+    if (control_ != nullptr) {
+      control_->SetChangeCallback(nullptr, 0);
+      control_->Shutdown();
+      control_.reset();
+    }
+    g_changes = nullptr;
+    if (lock_ != nullptr) ResetServer();
+  }
+  void Start() {
+    control_ = std::make_unique<WaveOutVolumeControl>(std::make_unique<AlsaMixerDevice>(), timer_);
+    ASSERT_EQ(control_->Initialize(), InitResult::Ok);
+    control_->SetChangeCallback(&OnChange, 0);
+  }
+  VolumeState State() {
+    VolumeState s;
+    control_->GetState(&s);
+    return s;
+  }
+  // Ticks the poll timer until the callback reported `wanted` (the plugin's event from the
+  // server may trail pactl's return by a moment).
+  bool PollUntil(VolumeState wanted) {
+    return WaitUntil([&] {
+      timer_.Tick();
+      return !changes_.empty() && changes_.back() == wanted;
+    });
+  }
+
+  std::unique_ptr<SoundServerLock> lock_;
+  FakePollTimer timer_;
+  std::vector<VolumeState> changes_;
+  std::unique_ptr<WaveOutVolumeControl> control_;
+};
+}  // namespace
+
+TEST_F(AlsaMixer, TheDefaultMixerOffersAVolumeAndASwitch) {
+  AlsaMixerDevice device;
+  MixerLineInfo line;
+  ASSERT_TRUE(device.GetDestinationLine(&line));
+  std::vector<MixerControlInfo> controls;
+  ASSERT_TRUE(device.GetLineControls(line, &controls));
+  ASSERT_GE(controls.size(), 2u);
+  EXPECT_EQ(controls[0].controlType, kMixerControlTypeVolume);
+  EXPECT_EQ(controls[0].minimum, 0);
+  EXPECT_EQ(controls[0].maximum, 65536);
+  EXPECT_EQ(controls[1].controlType, kMixerControlTypeMute);
+}
+
+TEST_F(AlsaMixer, FirstReadingAndOutsideChangesAtTheNextPolls) {
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 26215 && pactl set-sink-mute " +
+                    TestSink() + " 1"));
+  Start();
+  EXPECT_EQ(State(), (VolumeState{1, 40}));
+  ASSERT_TRUE(Shell("pactl set-sink-mute " + TestSink() + " 0"));
+  EXPECT_TRUE(PollUntil({0, 40}));
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 25%"));
+  EXPECT_TRUE(PollUntil({0, 25}));
+  EXPECT_EQ(timer_.periods.back(), 20u);
+}
+
+TEST_F(AlsaMixer, SetStateReachesTheServerWithMuteAsTheSwitchOff) {
+  Start();
+  const VolumeState request{1, 50};
+  ASSERT_TRUE(control_->SetState(&request));
+  EXPECT_EQ(RawChannelVolumes(TestSink()), "32768 32768");
+  EXPECT_TRUE(IsMuted(TestSink()));
+  EXPECT_TRUE(PollUntil({1, 50}));
+  const VolumeState unmute{0, 75};
+  ASSERT_TRUE(control_->SetState(&unmute));
+  EXPECT_FALSE(IsMuted(TestSink()));
+  EXPECT_TRUE(PollUntil(unmute));
+}
+
+TEST_F(AlsaMixer, UnequalChannelsReadAsTheirAverage) {
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 65536 0"));
+  Start();
+  EXPECT_EQ(State(), (VolumeState{0, 50}));
+}
+
+TEST_F(AlsaMixer, WritesFromReaderThreadsWhilePollingStayClean) {
+  Start();
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < 30; ++i) {
+        const VolumeState request{static_cast<uint8_t>(i & 1), (i * 11 + t) % 101};
+        control_->SetState(&request);
+      }
+    });
+  }
+  for (int i = 0; i < 50; ++i) timer_.Tick();
+  for (std::thread& w : writers) w.join();
+  const VolumeState last{0, 77};
+  ASSERT_TRUE(control_->SetState(&last));
+  EXPECT_TRUE(PollUntil(last));
+}
+
+TEST(AlsaMixerWithoutDevice, AMixerThatCannotBeAttachedIsNoDevice) {
+  FakePollTimer timer;
+  WaveOutVolumeControl control(std::make_unique<AlsaMixerDevice>("quavix_no_such_card"), timer);
+  EXPECT_EQ(control.Initialize(), InitResult::NoDevice);
+  EXPECT_TRUE(timer.periods.empty());
+}

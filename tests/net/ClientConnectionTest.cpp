@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "fakes/FakeClock.h"
+#include "fakes/RecordingClientListener.h"
+#include "net/ClientConnection.h"
+#include "net/Protocol.h"
+
+namespace {
+
+// A connection over a local socket pair: the test plays the client on `peer`.
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    peer = fds[1];
+    serverSide = fds[0];
+    connection = std::make_unique<ClientConnection>(fds[0], clock);
+  }
+  void TearDown() override {
+    if (connection && connection->readerThread.Joinable()) {
+      // The end of the client's stream ends the reader.
+      if (peer >= 0) close(peer);
+      peer = -1;
+      connection->readerThread.Join();
+    }
+    connection.reset();
+    if (peer >= 0) close(peer);
+    peer = -1;
+  }
+
+  void StartReader(std::vector<IClientListener*> listeners) {
+    connection->listeners = std::move(listeners);
+    ASSERT_TRUE(connection->readerThread.Start(&ReadLoop, connection.get(), kReaderStackSize));
+  }
+  // The server's way of ending a connection; returns once the reader has ended.
+  void StopReader() {
+    ShutdownBoth(serverSide);  // the reader, still blocked in its receive, owns the handle
+    connection->readerThread.Join();
+  }
+  void ClientSends(std::vector<uint8_t> bytes) {
+    ASSERT_EQ(write(peer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Bytes the server sent so far, without waiting.
+  std::vector<uint8_t> Received() {
+    std::vector<uint8_t> bytes(64);
+    const ssize_t n = recv(peer, bytes.data(), bytes.size(), MSG_DONTWAIT);
+    bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return bytes;
+  }
+  VolumeState Muted(int volume) { return VolumeState{1, volume}; }
+  VolumeState Unmuted(int volume) { return VolumeState{0, volume}; }
+
+  FakeClock clock{100000};
+  int peer = -1;
+  SocketHandle serverSide = kInvalidSocket;
+  std::unique_ptr<ClientConnection> connection;
+};
+
+TEST_F(ConnectionTest, SendsOnlyAStateThatDiffersFromTheLastOne) {
+  const VolumeState initial;  // unmuted at 100, what every client assumes
+  EXPECT_EQ(SendStateIfDue(connection.get(), &initial), SendStateResult::Done);
+  EXPECT_TRUE(Received().empty());
+
+  const VolumeState muted30 = Muted(30);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &muted30), SendStateResult::Done);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &muted30), SendStateResult::Done);
+  EXPECT_EQ(Received(), std::vector<uint8_t>{0x9E});
+}
+
+TEST_F(ConnectionTest, HoldsOffForHalfASecondAfterARequest) {
+  connection->lastState = Unmuted(60);
+  connection->lastReceivedTime = clock.NowMs();
+  connection->hasReceived = true;
+  const VolumeState seventy = Unmuted(70);
+
+  clock.Advance(499);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &seventy), SendStateResult::Deferred);
+  EXPECT_EQ(connection->lastState, Unmuted(60)) << "a deferral records nothing";
+  clock.Advance(1);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &seventy), SendStateResult::Done);
+  EXPECT_EQ(Received(), std::vector<uint8_t>{0x46});
+  EXPECT_EQ(connection->lastState, seventy);
+}
+
+TEST_F(ConnectionTest, HoldOffSurvivesTheClockWrapping) {
+  connection->lastReceivedTime = 0xFFFFFF00u;
+  connection->hasReceived = true;
+  const VolumeState fifty = Unmuted(50);
+  clock.Set(0x00000010u);  // 272 ms later, across the wrap
+  EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::Deferred);
+  clock.Set(0x000000F4u);  // 500 ms later
+  EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::Done);
+  EXPECT_EQ(Received(), std::vector<uint8_t>{0x32});
+}
+
+// A client that never asked for anything is not held off, even when the count reads below the
+// hold-off (just after boot, or after it wrapped): otherwise it would wrongly believe the
+// default state until the next change.
+TEST_F(ConnectionTest, AQuietNewClientIsNeverHeldOff) {
+  const VolumeState muted30 = Muted(30);
+  for (uint32_t now : {0u, 1u, 499u}) {
+    clock.Set(now);
+    connection->lastState = VolumeState{};
+    EXPECT_EQ(SendStateIfDue(connection.get(), &muted30), SendStateResult::Done) << now;
+  }
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x9E, 0x9E, 0x9E}));
+}
+
+TEST_F(ConnectionTest, ASendThatCannotHappenIsReportedFailed) {
+  close(peer);
+  peer = -1;
+  const VolumeState fifty = Unmuted(50);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::SendFailed);
+  EXPECT_EQ(connection->lastState, fifty);
+}
+
+TEST_F(ConnectionTest, AFullSocketFailsTheSendInsteadOfBlocking) {
+  const uint8_t filler = kKeepAliveByte;
+  while (SendNow(connection->socket.Get(), &filler, 1) == 1) {
+  }
+  const VolumeState fifty = Unmuted(50);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::SendFailed);
+}
+
+TEST_F(ConnectionTest, RequestsAreRecordedThenPassedToEveryListenerInOrder) {
+  std::vector<std::string> log;
+  RecordingClientListener server(&log, "server"), external(&log, "external");
+  StartReader({&server, &external});
+  clock.Set(7000);
+  ClientSends({0x64, 0xE4, 0x80, 0x00, 0x00});
+  ASSERT_TRUE(external.WaitForEvents(5));
+
+  const std::vector<VolumeState> expected = {Unmuted(100), Muted(100), Muted(0), Unmuted(0),
+                                             Unmuted(0)};
+  for (RecordingClientListener* listener : {&server, &external}) {
+    auto events = listener->Events();
+    ASSERT_EQ(events.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(events[i].name, "volume");
+      EXPECT_EQ(events[i].connection, connection.get());
+      EXPECT_EQ(events[i].state, expected[i]) << i;
+    }
+  }
+  {
+    std::lock_guard lock(connection->mutex);
+    EXPECT_EQ(connection->lastState, Unmuted(0));
+    EXPECT_EQ(connection->lastReceivedTime, 7000u);
+  }
+  StopReader();
+  EXPECT_EQ(log, (std::vector<std::string>{"server:volume", "external:volume", "server:volume",
+                                           "external:volume", "server:volume", "external:volume",
+                                           "server:volume", "external:volume", "server:volume",
+                                           "external:volume", "server:disconnected",
+                                           "external:disconnected"}));
+}
+
+TEST_F(ConnectionTest, KeepAlivesFromTheClientChangeNothing) {
+  RecordingClientListener listener;
+  StartReader({&listener});
+  ClientSends({0xFF, 0xFF, 0xFF});
+  close(peer);
+  peer = -1;
+  connection->readerThread.Join();
+  auto events = listener.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].name, "disconnected");
+  EXPECT_FALSE(connection->hasReceived);
+  EXPECT_EQ(connection->lastReceivedTime, 0u);
+}
+
+TEST_F(ConnectionTest, AKeepAliveDoesNotRestartTheHoldOff) {
+  RecordingClientListener listener;
+  StartReader({&listener});
+  clock.Set(5000);
+  ClientSends({0x32});
+  ASSERT_TRUE(listener.WaitForEvents(1));
+  clock.Set(5600);
+  ClientSends({0xFF});
+  close(peer);
+  peer = -1;
+  connection->readerThread.Join();  // every byte has been handled
+  EXPECT_EQ(connection->lastReceivedTime, 5000u);
+  const VolumeState sixty = Unmuted(60);
+  // The socket is closed by now, so the send fails, but it was due, not deferred.
+  EXPECT_NE(SendStateIfDue(connection.get(), &sixty), SendStateResult::Deferred);
+}
+
+TEST_F(ConnectionTest, AnInvalidByteEndsTheConnectionAfterEarlierRequests) {
+  for (uint8_t invalid : {0x65, 0x7F, 0xE5, 0xFE}) {
+    std::vector<std::string> log;
+    RecordingClientListener server(&log, "server"), external(&log, "external");
+    StartReader({&server, &external});
+    ClientSends({0x10, 0x90, invalid, 0x20});
+    connection->readerThread.Join();
+    EXPECT_EQ(log, (std::vector<std::string>{"server:volume", "external:volume", "server:volume",
+                                             "external:volume", "server:disconnected",
+                                             "external:disconnected"}))
+        << int(invalid);
+    EXPECT_FALSE(connection->socket.Valid());
+    uint8_t byte;
+    EXPECT_LE(recv(peer, &byte, 1, 0), 0) << "the client sees its connection closed";
+    TearDown();
+    SetUp();  // a fresh connection for the next byte
+  }
+}
+
+// Closes the socket only once every listener has heard of the end: the server relies on it to
+// unlist the connection before anything could send on a closed socket.
+class SocketCheckingListener final : public IClientListener {
+ public:
+  void OnVolumeReceived(ClientConnection*, const VolumeState*) override {}
+  void OnClientDisconnected(ClientConnection* connection) override {
+    socketOpenAtEnd = connection->socket.Valid();
+  }
+  bool socketOpenAtEnd = false;
+};
+
+TEST_F(ConnectionTest, ThePeerClosingTellsTheListenersBeforeTheSocketCloses) {
+  SocketCheckingListener first, second;
+  StartReader({&first, &second});
+  close(peer);
+  peer = -1;
+  connection->readerThread.Join();
+  EXPECT_TRUE(first.socketOpenAtEnd);
+  EXPECT_TRUE(second.socketOpenAtEnd);
+  EXPECT_FALSE(connection->socket.Valid());
+}
+
+}  // namespace

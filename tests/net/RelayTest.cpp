@@ -1,0 +1,190 @@
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "ServerFixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using RelayTest = ServerFixture;
+
+std::optional<uint8_t> Byte(uint8_t value) {
+  return value;
+}
+
+TEST_F(RelayTest, ARequestReachesTheVolumeControl) {
+  auto client = Connect();
+  Request(*client, 0xB2);
+  EXPECT_EQ(volume.Requests().back(), (VolumeState{1, 50}));
+}
+
+TEST_F(RelayTest, AChangeReachesEveryoneButTheClientThatAskedForIt) {
+  volume.echoSetState = true;
+  auto a = Connect();
+  auto b = Connect();
+  auto c = Connect();
+  Request(*a, 0x32);
+  EXPECT_EQ(b->ReadByte(), Byte(0x32));
+  EXPECT_EQ(c->ReadByte(), Byte(0x32));
+  EXPECT_EQ(retry.Arms(), 0);
+  ExpectNothingPending(*a);
+  ExpectNothingPending(*b);
+}
+
+TEST_F(RelayTest, TheExampleExchange) {
+  volume.SetDeviceState({0, 40});
+  auto a = std::make_unique<LoopbackClient>(port);
+  auto b = std::make_unique<LoopbackClient>(port);
+  EXPECT_EQ(a->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
+  EXPECT_EQ(b->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
+  clock.Set(0);
+  auto c = std::make_unique<LoopbackClient>(port);
+  EXPECT_EQ(c->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 3; }));
+
+  clock.Set(1000);
+  Request(*a, 0x32);
+  volume.Report({0, 50});
+  EXPECT_EQ(b->ReadByte(), Byte(0x32));
+  EXPECT_EQ(c->ReadByte(), Byte(0x32));
+
+  clock.Set(2000);
+  Request(*c, 0x3C);
+  volume.Report({0, 60});
+  EXPECT_EQ(a->ReadByte(), Byte(0x3C));
+  EXPECT_EQ(b->ReadByte(), Byte(0x3C));
+
+  clock.Set(2200);
+  volume.Report({0, 70});
+  EXPECT_EQ(a->ReadByte(), Byte(0x46));
+  EXPECT_EQ(b->ReadByte(), Byte(0x46));
+  EXPECT_EQ(retry.Arms(), 1);
+
+  clock.Set(2700);
+  EXPECT_FALSE(relay.BroadcastState());  // the retry's tick
+  EXPECT_EQ(c->ReadByte(), Byte(0x46));
+
+  relay.SendKeepAlive();
+  for (auto* client : {a.get(), b.get(), c.get()}) EXPECT_EQ(client->ReadByte(), Byte(0xFF));
+}
+
+TEST_F(RelayTest, ABusyClientGetsNothingUntilItIsQuietThenOnlyWhatDiffers) {
+  volume.echoSetState = true;
+  auto busy = Connect();
+  auto other = Connect();
+  for (uint8_t v = 20; v < 30; ++v) {
+    Request(*busy, v);
+    EXPECT_EQ(other->ReadByte(), Byte(v));
+    clock.Advance(50);
+  }
+  clock.Advance(1000);
+  EXPECT_FALSE(relay.BroadcastState());
+  ExpectNothingPending(*busy);
+}
+
+TEST_F(RelayTest, ADifferentReportedStateIsRetriedAfterTheHoldOff) {
+  auto client = Connect();
+  Request(*client, 29);
+  clock.Advance(100);
+  volume.Report({0, 28});
+  EXPECT_EQ(retry.Arms(), 1);
+  clock.Advance(399);
+  EXPECT_TRUE(relay.BroadcastState()) << "still inside the hold-off";
+  clock.Advance(1);
+  EXPECT_FALSE(relay.BroadcastState());
+  EXPECT_EQ(client->ReadByte(), Byte(28));
+}
+
+TEST_F(RelayTest, EveryDeferringReportArmsTheRetryAgain) {
+  auto client = Connect();
+  Request(*client, 10);
+  for (int i = 1; i <= 4; ++i) {
+    clock.Advance(100);
+    volume.Report({0, 10 + i});
+    EXPECT_EQ(retry.Arms(), i);
+  }
+  clock.Advance(100);  // 500 ms after the request: quiet now
+  volume.Report({0, 15});
+  EXPECT_EQ(retry.Arms(), 4);
+  EXPECT_EQ(client->ReadByte(), Byte(15));
+}
+
+TEST_F(RelayTest, NothingToSendArmsNothing) {
+  volume.Report({1, 5});  // nobody connected
+  EXPECT_EQ(retry.Arms(), 0);
+  auto client = Connect();
+  EXPECT_EQ(client->ReadByte(), Byte(0x85));
+  Request(*client, 0x85);  // asks for what it has: inside its hold-off now
+  volume.Report({1, 5});   // a repeated report of an unchanged state
+  EXPECT_EQ(retry.Arms(), 0);
+  ExpectNothingPending(*client);
+}
+
+TEST_F(RelayTest, KeepAlivesIgnoreTheHoldOffAndLeaveTheRecordAlone) {
+  auto client = Connect();
+  Request(*client, 0x40);
+  relay.SendKeepAlive();
+  EXPECT_EQ(client->ReadByte(), Byte(0xFF));
+  volume.SetDeviceState({0, 0x40});
+  EXPECT_FALSE(relay.BroadcastState()) << "the keep-alive changed nothing: the state is known";
+  volume.SetDeviceState({0, 0x41});
+  EXPECT_TRUE(relay.BroadcastState()) << "and the hold-off still runs";
+}
+
+TEST_F(RelayTest, TheChangeCallbackBroadcastsWhatTheControlHoldsNow) {
+  auto client = Connect();
+  volume.SetDeviceState({0, 33});
+  const VolumeState stale{1, 99};
+  OnVolumeChanged(0, &stale);
+  EXPECT_EQ(client->ReadByte(), Byte(33));
+  OnVolumeChanged(0, nullptr);
+  ExpectNothingPending(*client);
+}
+
+TEST_F(RelayTest, ABroadcastFailingForOneClientServesTheRest) {
+  auto first = Connect();
+  auto leaving = Connect();
+  auto last = Connect();
+  // Its reader has not seen the end yet, so it is still listed when the broadcast sends.
+  shutdown(leaving->Fd(), SHUT_RD);
+  leaving->Close();
+  volume.Report({0, 1});
+  volume.Report({0, 2});  // the peer has reset by now, whatever the first send did
+  EXPECT_EQ(first->Read(2), (Bytes{1, 2}));
+  EXPECT_EQ(last->Read(2), (Bytes{1, 2}));
+  EXPECT_EQ(retry.Arms(), 0);
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
+}
+
+// A client that stops reading must not stall the server: once its socket takes no more, it is
+// shut down, and everyone else is served meanwhile.
+TEST_F(RelayTest, AClientThatNeverReadsIsDroppedWhileOthersAreServed) {
+  auto stalled = std::make_unique<LoopbackClient>(port, 1024);
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  auto healthy = Connect();
+  std::atomic<bool> sawFinal{false};
+  std::thread reader([&] {
+    for (;;) {
+      auto bytes = healthy->ReadAvailable(std::chrono::seconds(30));
+      if (bytes.empty()) return;
+      if (std::find(bytes.begin(), bytes.end(), 0xCD) != bytes.end()) break;
+    }
+    sawFinal = true;
+  });
+
+  int reports = 0;
+  while (server.ClientCount() == 2 && reports < 2000000) {
+    volume.Report({0, reports % 2});
+    relay.SendKeepAlive();
+    ++reports;
+  }
+  EXPECT_EQ(server.ClientCount(), 1u) << "after " << reports << " reports";
+  volume.Report({1, 77});
+  reader.join();
+  EXPECT_TRUE(sawFinal);
+  EXPECT_TRUE(stalled->WaitForEnd());
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <random>
+#include <thread>
+
+#include "ServerFixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kGreetingBytes(kGreeting.begin(), kGreeting.end());
+
+using ServerTest = ServerFixture;
+
+TEST_F(ServerTest, GreetsWithoutAStateWhenTheSystemIsAtTheDefault) {
+  auto client = Connect();
+  ExpectNothingPending(*client);
+}
+
+TEST_F(ServerTest, GreetsThenSendsTheCurrentState) {
+  volume.SetDeviceState({1, 30});
+  LoopbackClient client(port);
+  EXPECT_EQ(client.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x9E}));
+}
+
+TEST_F(ServerTest, SendsTheInitialStateEvenWhileTheClockReadsBelowTheHoldOff) {
+  volume.SetDeviceState({0, 40});
+  for (uint32_t now : {0u, 250u, 499u}) {
+    clock.Set(now);
+    LoopbackClient client(port);
+    EXPECT_EQ(client.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28})) << now;
+  }
+}
+
+TEST_F(ServerTest, AnInvalidByteClosesOnlyThatClient) {
+  auto good = Connect();
+  for (uint8_t invalid : {0x65, 0x7F, 0xE5, 0xFE}) {
+    auto bad = Connect();
+    ASSERT_TRUE(bad->Send({0x20, invalid}));
+    EXPECT_TRUE(bad->WaitForEnd()) << int(invalid);
+    EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  }
+  // Only the valid requests reached the volume control.
+  EXPECT_EQ(volume.Requests().size(), 4u);
+  ExpectNothingPending(*good);
+}
+
+TEST_F(ServerTest, StopsWithNoClient) {
+  server.Stop();
+  LoopbackClient late(port);
+  EXPECT_FALSE(late.Connected());
+}
+
+TEST_F(ServerTest, StopEndsEveryClientAndFreesEveryRecord) {
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (int i = 0; i < 8; ++i) clients.push_back(Connect());
+  // One has left: unlisted, and retired until the next accept or the stop frees it.
+  clients.back()->Close();
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 7; }));
+
+  server.Stop();
+  EXPECT_EQ(server.ClientCount(), 0u);
+  EXPECT_EQ(server.RetiredCount(), 0u);
+  for (int i = 0; i < 7; ++i) EXPECT_TRUE(clients[i]->WaitForEnd()) << i;
+}
+
+TEST_F(ServerTest, ALeftClientIsFreedAtTheNextAccept) {
+  auto leaving = Connect();
+  leaving->Close();
+  // It may be freed at once by the reaping that follows its own accept, or wait for the next.
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 0; }));
+  auto next = Connect();
+  EXPECT_TRUE(Eventually([&] { return server.RetiredCount() == 0; }));
+}
+
+TEST_F(ServerTest, RestartsOnAnotherPortWithClientsDrained) {
+  auto old = Connect();
+  const uint16_t oldPort = port;
+  server.Stop();
+  EXPECT_TRUE(old->WaitForEnd());
+
+  ASSERT_TRUE(server.BindAndListen(0));
+  ASSERT_TRUE(server.Start());
+  port = server.ListeningPort();
+  EXPECT_NE(port, oldPort);
+  volume.SetDeviceState({0, 10});
+  LoopbackClient fresh(port);
+  EXPECT_EQ(fresh.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x0A}));
+  LoopbackClient stale(oldPort);
+  EXPECT_FALSE(stale.Connected());
+}
+
+TEST_F(ServerTest, ClientsThatLeaveAtOnceAreRetiredNormally) {
+  for (int i = 0; i < 20; ++i) {
+    LoopbackClient client(port);
+    if (i % 2 == 0) client.Send({0xFA});  // invalid at once
+  }
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 0; }));
+  auto survivor = Connect();
+  ExpectNothingPending(*survivor);
+}
+
+TEST_F(ServerTest, ABusyPortFailsToBindAndTheFailedServerStopsCleanly) {
+  NetworkServer second(clock);
+  second.SetStateSource(&volume);
+  EXPECT_FALSE(second.BindAndListen(port));
+  EXPECT_TRUE(second.Start());  // accepts nothing and ends at once
+  second.Stop();
+  EXPECT_EQ(second.ListeningPort(), 0);
+  // The first server is untouched.
+  auto client = Connect();
+}
+
+// Running out of descriptors makes accept fail; the service must outlive it.
+TEST_F(ServerTest, KeepsAcceptingAfterRunningOutOfDescriptors) {
+  // One full accept first: UBSan's type checks open a pipe the first time a call site runs,
+  // and would misreport when that happens with no descriptor left.
+  auto early = Connect();
+  rlimit original{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+  rlimit low = original;
+  low.rlim_cur = 256;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  // The clients' sockets exist before the descriptors run out; connecting needs none.
+  LoopbackClient first(port, 0, false);
+  LoopbackClient starved(port, 0, false);
+  std::vector<int> fillers;
+  for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+  ASSERT_FALSE(fillers.empty());
+  // Linux reserves the descriptor of an accept that is already waiting, so the first client may
+  // still be accepted; the second cannot be.
+  ASSERT_TRUE(first.ConnectNow());
+  ASSERT_TRUE(starved.ConnectNow());
+  EXPECT_FALSE(starved.ReadByte(std::chrono::milliseconds(100)).has_value());
+
+  for (int fd : fillers) close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+  EXPECT_EQ(first.Read(4), kGreetingBytes);
+  EXPECT_EQ(starved.Read(4), kGreetingBytes);
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 3; }));
+  auto later = Connect();
+}
+
+TEST_F(ServerTest, RandomBytesFromManyClientsDisturbNobodyElse) {
+  auto watcher = Connect();
+  std::vector<std::thread> noisy;
+  for (int i = 0; i < 6; ++i) {
+    noisy.emplace_back([this, i] {
+      std::mt19937 random(static_cast<unsigned>(i));
+      for (int round = 0; round < 10; ++round) {
+        LoopbackClient client(port);
+        Bytes bytes(200);
+        for (auto& byte : bytes) byte = static_cast<uint8_t>(random());
+        client.Send(bytes);
+        if (round % 3 == 0) client.Close();
+      }
+    });
+  }
+  for (int change = 1; change <= 20; ++change) {
+    volume.Report({0, change});
+    // The watcher is quiet, so it must get every change, in order, whatever the noise does.
+    std::optional<uint8_t> byte;
+    do {
+      byte = watcher->ReadByte();
+    } while (byte == kKeepAliveByte);
+    ASSERT_EQ(byte, std::optional<uint8_t>(static_cast<uint8_t>(change)));
+  }
+  for (auto& thread : noisy) thread.join();
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+}
+
+}  // namespace
