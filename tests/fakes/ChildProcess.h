@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +14,21 @@
 #include <vector>
 
 extern char** environ;
+
+// Starts argv[0] (searched in PATH) with the given environment and standard descriptors, as a
+// child that is killed when the thread that started it ends: a test that crashes leaves no
+// server or daemon behind, nor anything holding the test runner's pipes. -1 on failure.
+inline pid_t SpawnTiedChild(char* const* argv, char* const* envp, int in, int out, int err) {
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // In the child only async-signal-safe calls until exec.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  if (dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+  execvpe(argv[0], argv, envp);
+  _exit(127);
+}
 
 // This process's environment with `set` ("NAME=value") put in and the names in `unset` left out.
 inline std::vector<std::string> EnvironmentWith(const std::vector<std::string>& set,
@@ -43,22 +58,17 @@ class ChildProcess {
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0) return;
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     std::vector<char*> envp;
     if (environment != nullptr) {
-      for (const std::string& entry : *environment) envp.push_back(const_cast<char*>(entry.c_str()));
+      for (const std::string& entry : *environment)
+        envp.push_back(const_cast<char*>(entry.c_str()));
       envp.push_back(nullptr);
     }
-    char** env = environment != nullptr ? envp.data() : environ;
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), env) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = SpawnTiedChild(argv.data(), environment != nullptr ? envp.data() : environ, in[0],
+                          out[1], err[1]);
     close(in[0]);
     close(out[1]);
     close(err[1]);

@@ -174,6 +174,8 @@ TEST(Churn, ConnectsAndDisconnectsLeaveNothingBehind) {
   uint32_t warmSource = 0;
   ASSERT_TRUE(Visit(port, &warmSource, 0, 5s));
   ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }));
+  // The warm-up's reader may still be closing its socket and ending: a baseline taken now can
+  // only be too high, never too low, so the counts below must come back to it or under it.
   const long baseThreads = CountThreads();
   const long baseFds = CountOpenFds();
 
@@ -201,9 +203,9 @@ TEST(Churn, ConnectsAndDisconnectsLeaveNothingBehind) {
     return wired.server.ClientCount() == 0 && wired.server.RetiredCount() <= 1;
   })) << wired.server.RetiredCount()
       << " records not freed";
-  EXPECT_TRUE(Eventually([&] { return CountThreads() == baseThreads; }))
+  EXPECT_TRUE(Eventually([&] { return CountThreads() <= baseThreads; }))
       << CountThreads() << " threads, " << baseThreads << " before";
-  EXPECT_TRUE(Eventually([&] { return CountOpenFds() == baseFds; }))
+  EXPECT_TRUE(Eventually([&] { return CountOpenFds() <= baseFds; }))
       << CountOpenFds() << " descriptors, " << baseFds << " before";
 
   // Still serving: a newcomer is greeted and hears the current state.

@@ -2,8 +2,8 @@
 // A PulseAudio daemon of the test's own, on a socket of its own (so stopping it disturbs no
 // other test), with one null sink. Stop and Start again to restart it; Kill to crash it.
 
+#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "fakes/ChildProcess.h"
 
 class PrivatePulse {
  public:
@@ -56,10 +56,14 @@ class PrivatePulse {
     argv.push_back(nullptr);
     for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
-    if (posix_spawnp(&pid_, "pulseaudio", nullptr, nullptr, argv.data(), envp.data()) != 0) {
-      pid_ = -1;
-      return false;
-    }
+    // Its output goes to a file of its own, never to the test runner's pipes.
+    const int devNull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int output =
+        open((dir_ + "/output").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    pid_ = SpawnTiedChild(argv.data(), envp.data(), devNull, output, output);
+    close(devNull);
+    close(output);
+    if (pid_ < 0) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < deadline) {
       if (Pactl("info >/dev/null 2>&1")) return true;
