@@ -108,8 +108,10 @@ def main():
                                                                                "Note:"))]
     out = []
     out.append("# Benchmarks\n")
-    out.append("Measured by one command, `%s`, on %s, %s UTC.\n" % (
-        command, machine(), datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M")))
+    revision = subprocess.run(["git", "describe", "--always", "--dirty"], capture_output=True,
+                              text=True).stdout.strip() or "unknown"
+    out.append("Measured by one command, `%s`, at revision `%s`, on %s, %s UTC.\n" % (
+        command, revision, machine(), datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M")))
     out.append("The real `quavix-server` runs with the endpoint backend on a private PulseAudio "
                "null sink (`tests/fixtures/with-sound-server.sh`); `system_bench` holds the "
                "clients on loopback with one epoll thread and changes the volume through a "
