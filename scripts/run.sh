@@ -1,12 +1,65 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and starts quavix-server.
+# Installs what is needed, builds, and starts quavix-server. Where the user has no sound server
+# (a fresh headless machine), a private PulseAudio with a virtual output is started first and
+# stopped again when the server exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 [ "${QUAVIX_SKIP_DEPS:-0}" = 1 ] || bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)"
-if [ ! -x build/src/app/quavix-server ]; then
+cmake --build build -j"$(nproc)" --target quavix-server
+server=build/src/app/quavix-server
+if [ ! -x "$server" ]; then
   echo "quavix-server is not built yet" >&2
   exit 1
 fi
-exec build/src/app/quavix-server
+
+pa_pid=""
+pa_root=""
+stop_sound_server() {
+  if [ -n "$pa_pid" ]; then
+    kill "$pa_pid" 2>/dev/null || true
+    wait "$pa_pid" 2>/dev/null || true
+  fi
+  [ -z "$pa_root" ] || rm -rf "$pa_root"
+}
+trap stop_sound_server EXIT
+
+if ! pactl info >/dev/null 2>&1; then
+  echo "No sound server answers for this user: starting a private PulseAudio with a virtual"
+  echo "output (quavix_virtual) for this run; it stops when the server exits."
+  pa_root=$(mktemp -d /tmp/quavix-run.XXXXXX)
+  if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR}" ]; then
+    mkdir -m 700 "$pa_root/run"
+    export XDG_RUNTIME_DIR="$pa_root/run"
+  fi
+  export PULSE_RUNTIME_PATH="$pa_root/pulse"
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
+    --load="module-null-sink sink_name=quavix_virtual" \
+    --load=module-native-protocol-unix \
+    --log-target=file:"$pa_root/pulse.log" >"$pa_root/pulse.out" 2>&1 &
+  pa_pid=$!
+  for _ in $(seq 100); do
+    pactl info >/dev/null 2>&1 && break
+    kill -0 "$pa_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if ! pactl info >/dev/null 2>&1; then
+    echo "The private PulseAudio did not start:" >&2
+    cat "$pa_root/pulse.out" "$pa_root/pulse.log" >&2 2>/dev/null || true
+    exit 1
+  fi
+  pactl set-default-sink quavix_virtual
+fi
+
+# The port the server will listen on: the stored one (4 bytes, little-endian), else 17495.
+setting="${XDG_CONFIG_HOME:-$HOME/.config}/Software/Marrowick/Quavix/ServerPort"
+port=17495
+if [ -f "$setting" ] && [ "$(stat -c %s "$setting")" -le 4 ]; then
+  port=$(python3 -c 'import sys; b=open(sys.argv[1],"rb").read(); print(int.from_bytes((b+bytes([0x57,0x44,0,0])[len(b):])[:2],"little"))' "$setting")
+fi
+echo "Starting quavix-server on TCP port $port (Ctrl+C stops it). Try it from another terminal:"
+echo "  python3 -c \"import socket; s=socket.create_connection(('127.0.0.1', $port)); [print(hex(b)) for c in iter(lambda: s.recv(16), b'') for b in c]\""
+echo "(prints the greeting 0x19 0xc8 0xde 0x0, then one byte per volume change: bit 7 muted, bits 0-6 volume)"
+status=0
+"$server" || status=$?
+exit "$status"

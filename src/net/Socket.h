@@ -18,13 +18,13 @@
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
 
-// Creates an IPv4 TCP stream socket (AF_INET, SOCK_STREAM, protocol 0). No option is set; in
-// particular no address reuse. kInvalidSocket on failure. The handle is not inherited by child
-// processes.
+// Creates an IPv4 TCP stream socket (AF_INET, SOCK_STREAM, protocol 0). No option is set.
+// kInvalidSocket on failure. The handle is not inherited by child processes.
 SocketHandle CreateTcpSocket();
 
-// Binds to INADDR_ANY and `port` (host byte order; 0 lets the system choose). False on failure;
-// the socket stays open either way.
+// Binds to INADDR_ANY and `port` (host byte order; 0 lets the system choose). False on failure,
+// also when another socket listens on the port; the socket stays open either way. On Linux the
+// adapter lets the bind through while only closed connections of the port linger (TIME_WAIT).
 bool BindAnyAddress(SocketHandle socket, uint16_t port);
 
 // Starts listening with the given backlog. False on failure.

@@ -92,6 +92,17 @@ TEST_F(ServerTest, RestartsOnAnotherPortWithClientsDrained) {
   EXPECT_FALSE(stale.Connected());
 }
 
+TEST_F(ServerTest, RebindsTheSamePortRightAfterDroppingItsClients) {
+  // The server closes first, so its side of each connection lingers; quitting and starting
+  // again, or moving back to this port, must still bind it.
+  auto old = Connect();
+  server.Stop();
+  EXPECT_TRUE(old->WaitForEnd());
+  ASSERT_TRUE(server.BindAndListen(port));
+  ASSERT_TRUE(server.Start());
+  auto fresh = Connect();
+}
+
 TEST_F(ServerTest, ClientsThatLeaveAtOnceAreRetiredNormally) {
   for (int i = 0; i < 20; ++i) {
     LoopbackClient client(port);

@@ -30,6 +30,11 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
+  // Connections the server closed linger in TIME_WAIT for a minute; without this a restart, or
+  // a move back to the previous port, could not bind until they expire. On Linux it never lets
+  // two sockets listen on one port, so a port in use by another program is still refused.
+  const int reuse = 1;
+  ::setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 

@@ -1,0 +1,34 @@
+#pragma once
+// The stored server port and the settings dialog's validation.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/ISettingStore.h"
+#include "audio/IErrorReporter.h"
+
+// Up to 4 stored bytes overlay 17495 (little-endian); the low 16 bits are the port. Anything
+// missing, unreadable or longer than 4 bytes gives 17495. No range test. Creates nothing.
+uint32_t ReadServerPort(ISettingStore& store);
+// Stores the port zero-extended to 32 bits. False when the store refused it.
+bool WriteServerPort(ISettingStore& store, uint16_t port);
+
+// The port-box text as the dialog reads it (the first 9 characters), converted as wcstol with
+// base 10 would: leading white space, an optional sign, digits, and nothing after them. Empty
+// when refused: no digits, anything left over, or outside 1..65535.
+std::optional<uint16_t> ParsePortText(const std::string& text);
+
+// What the settings dialog shows and accepts; the platform dialog only draws it.
+class SettingsDialogLogic {
+ public:
+  explicit SettingsDialogLogic(ISettingStore& store) : store_(store) {}
+  // The stored port in decimal, for the port box when the dialog opens.
+  std::string InitialText();
+  // OK with the box's text: the port to end the dialog with, or 0 after telling the user
+  // kTextBadPort through `dialogBoxes` (the dialog then stays open).
+  int OnOk(const std::string& text, IErrorReporter& dialogBoxes);
+
+ private:
+  ISettingStore& store_;
+};

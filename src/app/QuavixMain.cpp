@@ -1,0 +1,84 @@
+// The process-wide objects and the adapters that let the shell drive them.
+
+#include <memory>
+
+#include "app/Shell.h"
+#include "app/ShellServices.h"
+#include "app/ShellTimers.h"
+#include "audio/VolumeControlFactory.h"
+#include "net/IClock.h"
+#include "net/NetworkServer.h"
+#include "net/Networking.h"
+#include "net/Socket.h"
+#include "net/VolumeRelay.h"
+
+namespace {
+
+class PlatformNetworking final : public INetworking {
+ public:
+  NetStartResult Start() override { return StartNetworking(); }
+  void Stop() override { StopNetworking(); }
+};
+
+class FactoryBackend final : public IVolumeBackend {
+ public:
+  bool Create(IPollTimer& pollTimer, IErrorReporter& reporter) override {
+    platform_ = CreateAudioPlatform();
+    return platform_ != nullptr && CreateVolumeControl(*platform_, pollTimer, reporter);
+  }
+  IVolumeControl* Current() override { return CurrentVolumeControl(); }
+  void Destroy() override {
+    DestroyCurrentVolumeControl();
+    platform_.reset();
+  }
+
+ private:
+  std::unique_ptr<IAudioPlatform> platform_;
+};
+
+class RelayedServer final : public IServerControl {
+ public:
+  RelayedServer(NetworkServer& server, MyClientListener& relay) : server_(server), relay_(relay) {}
+  void Connect(IVolumeControl* stateSource) override {
+    server_.SetStateSource(stateSource);
+    server_.SetExternalListener(&relay_);
+  }
+  bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  bool CanBind(uint16_t port) override {
+    Socket probe(CreateTcpSocket());
+    return probe.Valid() && BindAnyAddress(probe.Get(), port);
+  }
+  bool Start() override { return server_.Start(); }
+  void Stop() override { server_.Stop(); }
+  void RegisterChangeCallback(IVolumeControl* control) override {
+    control->SetChangeCallback(OnVolumeChanged, 0);
+  }
+  void UnregisterChangeCallback(IVolumeControl* control) override {
+    control->SetChangeCallback(nullptr, 0);
+  }
+  bool BroadcastState() override { return relay_.BroadcastState(); }
+  void SendKeepAlive() override { relay_.SendKeepAlive(); }
+
+ private:
+  NetworkServer& server_;
+  MyClientListener& relay_;
+};
+
+}  // namespace
+
+int RunQuavixServer(ShellPlatform& platform) {
+  // The one server and the one relay; they outlive every thread that uses them, since the
+  // shell stops the server before returning.
+  NetworkServer server(SystemClock());
+  WindowRetryTimer retryTimer(platform.window);
+  MyClientListener relay(server, retryTimer);
+  SetVolumeChangedRelay(&relay);
+
+  PlatformNetworking networking;
+  FactoryBackend backend;
+  RelayedServer serverControl(server, relay);
+  ShellServices services{platform, networking, backend, serverControl};
+  const int exitCode = RunShell(services);
+  SetVolumeChangedRelay(nullptr);
+  return exitCode;
+}

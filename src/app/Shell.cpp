@@ -1,0 +1,107 @@
+#include "app/Shell.h"
+
+#include "app/PortSettings.h"
+#include "app/ShellIds.h"
+#include "app/ShellTimers.h"
+#include "app/TrayWindow.h"
+
+namespace {
+
+// What start-up has acquired so far; Release gives it back in the order of the normal
+// shut-down, whichever step failed.
+class Acquired {
+ public:
+  explicit Acquired(ShellServices& services) : s_(services) {}
+  ~Acquired() { Release(); }
+
+  void Guard() { guard_ = true; }
+  void Networking() { networking_ = true; }
+  void Backend() { backend_ = true; }
+  void Server() { server_ = true; }
+  void Callback() { callback_ = true; }
+
+  void Release() {
+    IVolumeControl* control = s_.backend.Current();
+    if (callback_ && control != nullptr) s_.server.UnregisterChangeCallback(control);
+    if (server_) s_.server.Stop();
+    if (backend_) {
+      if (control != nullptr) control->Shutdown();
+      s_.backend.Destroy();
+    }
+    if (networking_) s_.networking.Stop();
+    if (guard_) s_.platform.guard.Release();
+    guard_ = networking_ = backend_ = server_ = callback_ = false;
+  }
+
+ private:
+  ShellServices& s_;
+  bool guard_ = false, networking_ = false, backend_ = false, server_ = false, callback_ = false;
+};
+
+}  // namespace
+
+int RunShell(ShellServices& services) {
+  ShellPlatform& platform = services.platform;
+  Acquired acquired(services);
+
+  const GuardResult guard = platform.guard.Acquire(kInstanceGuardName);
+  acquired.Guard();  // a handle may exist even when another instance holds the guard
+  if (guard == GuardResult::AlreadyRunning) {
+    acquired.Release();
+    platform.messageBox.ShowError(kTextAlreadyRunning, kTextAlreadyRunningTitle);
+    return 0;
+  }
+
+  switch (services.networking.Start()) {
+    case NetStartResult::Ok:
+      acquired.Networking();
+      break;
+    case NetStartResult::WrongVersion:
+      services.networking.Stop();
+      acquired.Release();
+      platform.messageBox.ShowError(kTextNetworkingFailed, kTextErrorTitle);
+      return 0;
+    case NetStartResult::Failed:
+      acquired.Release();
+      platform.messageBox.ShowError(kTextNetworkingFailed, kTextErrorTitle);
+      return 0;
+  }
+
+  TrayWindow trayWindow(services);
+  if (!platform.window.Create(&trayWindow)) return 0;
+
+  // The mixer backend keeps its poll timer on the window, so the window comes first.
+  WindowPollTimer pollTimer(platform.window);
+  if (!services.backend.Create(pollTimer, platform.messageBox)) return 0;
+  acquired.Backend();
+  IVolumeControl* control = services.backend.Current();
+
+  // Before binding, so the accept thread and every connection see both from the first client.
+  services.server.Connect(control);
+
+  const uint16_t port = static_cast<uint16_t>(ReadServerPort(platform.store));
+  acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
+  if (!services.server.BindAndListen(port)) {
+    acquired.Release();
+    platform.messageBox.ShowError(kTextBindFailed, kTextErrorTitle);
+    return 0;
+  }
+
+  // Before the accept thread starts, so no change after that is missed.
+  services.server.RegisterChangeCallback(control);
+  acquired.Callback();
+  if (!services.server.Start()) {
+    acquired.Release();
+    platform.messageBox.ShowError(kTextThreadFailed, kTextErrorTitle);
+    return 0;
+  }
+
+  platform.window.Send(WM_ADD_TRAY_ICON, 0, 0);
+  platform.window.SetTimer(TIMER_KEEPALIVE, kKeepAlivePeriodMs);
+  const int exitCode = platform.window.RunMessageLoop();
+
+  // The callback goes before the server stops, and the server (with every reader thread that
+  // may call the volume control) before the backend.
+  acquired.Release();
+  return exitCode;
+}

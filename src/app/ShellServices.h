@@ -1,0 +1,74 @@
+#pragma once
+// Everything start-up, shut-down and the tray window use, as seams. The platform's entry point
+// fills ShellPlatform with its adapters and calls RunQuavixServer, which adds the process-wide
+// server, relay and volume control.
+
+#include <cstdint>
+
+#include "app/IInstanceGuard.h"
+#include "app/IMessageWindow.h"
+#include "app/IPopupMenu.h"
+#include "app/ISettingStore.h"
+#include "app/ISettingsDialog.h"
+#include "app/ITrayIcon.h"
+#include "audio/IErrorReporter.h"
+#include "audio/IPollTimer.h"
+#include "audio/IVolumeControl.h"
+#include "net/Networking.h"
+
+// The operating system's services, implemented by linux/ or win32/.
+struct ShellPlatform {
+  IInstanceGuard& guard;
+  IMessageWindow& window;
+  IErrorReporter& messageBox;  // no owner window
+  ITrayIcon& tray;
+  IPopupMenu& menu;
+  ISettingsDialog& dialog;
+  ISettingStore& store;
+};
+
+// Main thread: start-up, the message loop and shut-down. Returns the process exit code.
+int RunQuavixServer(ShellPlatform& platform);
+
+// The pieces of other modules the shell drives; RunQuavixServer adapts the real ones, tests use
+// fakes. All calls on the main thread unless said otherwise.
+class INetworking {
+ public:
+  virtual ~INetworking() = default;
+  virtual NetStartResult Start() = 0;
+  virtual void Stop() = 0;
+};
+
+class IVolumeBackend {
+ public:
+  virtual ~IVolumeBackend() = default;
+  // Creates, initialises and installs the backend; false after it told the user why.
+  virtual bool Create(IPollTimer& pollTimer, IErrorReporter& reporter) = 0;
+  // The installed volume control, null before Create and after Destroy.
+  virtual IVolumeControl* Current() = 0;
+  // Destroys the installed volume control (Shutdown first is the caller's job).
+  virtual void Destroy() = 0;
+};
+
+class IServerControl {
+ public:
+  virtual ~IServerControl() = default;
+  virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
+  virtual bool BindAndListen(uint16_t port) = 0;
+  // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
+  virtual bool CanBind(uint16_t port) = 0;
+  virtual bool Start() = 0;
+  virtual void Stop() = 0;
+  // Registers / clears the relay's change callback on `control`.
+  virtual void RegisterChangeCallback(IVolumeControl* control) = 0;
+  virtual void UnregisterChangeCallback(IVolumeControl* control) = 0;
+  virtual bool BroadcastState() = 0;  // true when a client was deferred
+  virtual void SendKeepAlive() = 0;
+};
+
+struct ShellServices {
+  ShellPlatform& platform;
+  INetworking& networking;
+  IVolumeBackend& backend;
+  IServerControl& server;
+};

@@ -1,0 +1,148 @@
+#include "app/linux/QtShellWidgets.h"
+
+#include <QAction>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "app/ShellIds.h"
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 256}) {
+    icon.addFile(QStringLiteral(":/icons/quavix-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
+bool HasInteractiveDisplay() {
+  const QString platform = QGuiApplication::platformName();
+  return !platform.isEmpty() && platform != QLatin1String("offscreen") &&
+         platform != QLatin1String("minimal");
+}
+
+void QtMessageBox::ShowError(const std::string& text, const std::string& title) {
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  std::fflush(stderr);
+  if (!HasInteractiveDisplay()) return;
+  QMessageBox box(QMessageBox::Critical, QString::fromStdString(title),
+                  QString::fromStdString(text), QMessageBox::Ok, owner_);
+  box.exec();
+}
+
+QtTrayIcon::~QtTrayIcon() {
+  Delete();
+}
+
+bool QtTrayIcon::Add() {
+  if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!toldNoTray_) {
+      std::fprintf(stderr, "quavix-server: no notification area here; running without an icon\n");
+      toldNoTray_ = true;
+    }
+    return false;
+  }
+  icon_ = std::make_unique<QSystemTrayIcon>(ProgramIcon());
+  QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
+                   [this](QSystemTrayIcon::ActivationReason reason) {
+                     // Qt reports presses by what they mean; map them back to the buttons.
+                     intptr_t mouse = 0;
+                     switch (reason) {
+                       case QSystemTrayIcon::Trigger:
+                         mouse = kWmLButtonDown;
+                         break;
+                       case QSystemTrayIcon::Context:
+                         mouse = kWmRButtonDown;
+                         break;
+                       case QSystemTrayIcon::DoubleClick:
+                         mouse = 515;
+                         break;
+                       case QSystemTrayIcon::MiddleClick:
+                         mouse = 519;
+                         break;
+                       default:
+                         return;
+                     }
+                     window_.Post(WM_TRAY_NOTIFY, kTrayIconId, mouse);
+                   });
+  icon_->show();
+  return true;
+}
+
+void QtTrayIcon::Delete() {
+  if (icon_) icon_->hide();
+  icon_.reset();
+}
+
+uint32_t QtPopupMenu::Track(const std::vector<PopupMenuItem>& items) {
+  QMenu menu;
+  for (const PopupMenuItem& item : items) {
+    if (item.columnBreak) {
+      // Qt menus have no column break; a separator keeps the two commands apart.
+      menu.addSeparator();
+      continue;
+    }
+    QAction* action = menu.addAction(QString::fromStdString(item.text));
+    action->setData(item.id);
+  }
+  QAction* chosen = menu.exec(QCursor::pos());
+  return chosen != nullptr ? chosen->data().toUInt() : 0;
+}
+
+PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      logic_(logic),
+      badPortBoxes_(badPortBoxes),
+      ownBoxes_(this) {
+  setWindowTitle(QString::fromUtf8(kTextDialogCaption));
+  setWindowIcon(ProgramIcon());
+  setModal(true);
+
+  auto* icon = new QLabel;
+  icon->setPixmap(ProgramIcon().pixmap(32, 32));
+  auto* label = new QLabel(QString::fromUtf8(kTextDialogLabel));
+  portBox_ = new QLineEdit(QString::fromStdString(logic_.InitialText()));
+  portBox_->setObjectName(QStringLiteral("portBox"));
+  portBox_->setFixedWidth(portBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
+  label->setBuddy(portBox_);
+  ok_ = new QPushButton(QString::fromUtf8(kTextDialogOk));
+  cancel_ = new QPushButton(QString::fromUtf8(kTextDialogCancel));
+  ok_->setDefault(true);
+
+  auto* row = new QHBoxLayout;
+  row->addWidget(icon);
+  row->addSpacing(8);
+  row->addWidget(label);
+  row->addWidget(portBox_);
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(ok_);
+  buttons->addWidget(cancel_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(row);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+  setTabOrder(portBox_, cancel_);
+  setTabOrder(cancel_, ok_);
+
+  QObject::connect(ok_, &QPushButton::clicked, this, [this] { OnOk(); });
+  QObject::connect(cancel_, &QPushButton::clicked, this, [this] { done(0); });
+  portBox_->setFocus();
+}
+
+void PortDialog::OnOk() {
+  IErrorReporter& boxes = badPortBoxes_ != nullptr ? *badPortBoxes_ : ownBoxes_;
+  const int port = logic_.OnOk(portBox_->text().toStdString(), boxes);
+  if (port != 0) done(port);
+}
+
+int QtSettingsDialog::Run(SettingsDialogLogic& logic) {
+  PortDialog dialog(logic);
+  dialog.show();
+  dialog.activateWindow();
+  return dialog.exec();
+}

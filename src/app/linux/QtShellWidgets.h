@@ -1,0 +1,78 @@
+#pragma once
+// The Qt faces of the shell: tray icon, popup menu, message boxes and the settings dialog.
+
+#include <QDialog>
+#include <QIcon>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <memory>
+
+#include "app/IMessageWindow.h"
+#include "app/IPopupMenu.h"
+#include "app/ISettingsDialog.h"
+#include "app/ITrayIcon.h"
+#include "app/PortSettings.h"
+#include "audio/IErrorReporter.h"
+
+// Icon 107 at every size we draw.
+QIcon ProgramIcon();
+
+// True when a person can see windows: a real display, not Qt's offscreen or minimal platform.
+bool HasInteractiveDisplay();
+
+// The text always goes to stderr ("title: text"), so a headless or service run says why it
+// stopped; with a display a modal critical box shows it too.
+class QtMessageBox final : public IErrorReporter {
+ public:
+  explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
+  void ShowError(const std::string& text, const std::string& title) override;
+
+ private:
+  QWidget* owner_;
+};
+
+class QtTrayIcon final : public ITrayIcon {
+ public:
+  explicit QtTrayIcon(IMessageWindow& window) : window_(window) {}
+  ~QtTrayIcon() override;
+  bool Add() override;
+  void Delete() override;
+  // What Add last did: an icon is shown.
+  bool Shown() const { return icon_ != nullptr; }
+
+ private:
+  IMessageWindow& window_;
+  std::unique_ptr<QSystemTrayIcon> icon_;
+  bool toldNoTray_ = false;
+};
+
+class QtPopupMenu final : public IPopupMenu {
+ public:
+  uint32_t Track(const std::vector<PopupMenuItem>& items) override;
+};
+
+// The dialog itself, separate from its modal run so tests can drive it.
+class PortDialog final : public QDialog {
+ public:
+  // `badPortBoxes` null: the refusal is shown in a message box owned by the dialog.
+  PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes = nullptr);
+  QLineEdit* PortBox() const { return portBox_; }
+  QPushButton* OkButton() const { return ok_; }
+  QPushButton* CancelButton() const { return cancel_; }
+
+ private:
+  void OnOk();
+
+  SettingsDialogLogic& logic_;
+  IErrorReporter* badPortBoxes_;
+  QtMessageBox ownBoxes_;
+  QLineEdit* portBox_ = nullptr;
+  QPushButton* ok_ = nullptr;
+  QPushButton* cancel_ = nullptr;
+};
+
+class QtSettingsDialog final : public ISettingsDialog {
+ public:
+  int Run(SettingsDialogLogic& logic) override;
+};

@@ -1,0 +1,225 @@
+// The real quavix-server, headless, against the fixture's sound server.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "ServerProcess.h"
+
+namespace {
+
+const std::vector<uint8_t> kGreeting = {0x19, 0xC8, 0xDE, 0x00};
+
+class ServerBinaryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::getenv("QUAVIX_SOUND_SERVER") == nullptr) {
+      if (std::getenv("QUAVIX_REQUIRE_SOUND_SERVER") != nullptr) {
+        FAIL() << "no sound server (run under tests/fixtures/with-sound-server.sh)";
+      }
+      GTEST_SKIP() << "no sound server";
+    }
+    config_ = tree_.Path() + "/config";
+    runtime_ = tree_.Path() + "/run";
+    mkdir(runtime_.c_str(), 0700);
+    port_ = FreePort();
+    ASSERT_NE(port_, 0);
+    ASSERT_TRUE(StorePort(config_, port_));
+  }
+
+  // Starts a server and waits until it serves: one connection that is dropped again.
+  std::unique_ptr<ServerProcess> StartServer() {
+    auto server = std::make_unique<ServerProcess>(config_, runtime_);
+    EXPECT_TRUE(server->Start());
+    return server;
+  }
+
+  // Quits through SIGTERM and expects the clean path: exit code 0 and no complaint.
+  void ExpectCleanQuit(ServerProcess& server) {
+    server.Signal(SIGTERM);
+    const std::optional<int> status = server.WaitForExit();
+    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
+    EXPECT_TRUE(WIFEXITED(*status)) << "status " << *status << "\n" << server.Stderr();
+    EXPECT_EQ(WEXITSTATUS(*status), 0) << server.Stderr();
+  }
+
+  TempTree tree_;
+  std::string config_;
+  std::string runtime_;
+  uint16_t port_ = 0;
+};
+
+TEST_F(ServerBinaryTest, GreetsWithTheSystemStateAndFollowsIt) {
+  ASSERT_TRUE(SetSinkState(40, false));
+  auto server = StartServer();
+  TestClient a;
+  TestClient b;
+  ASSERT_TRUE(a.Connect(port_));
+  ASSERT_TRUE(b.Connect(port_));
+  const std::vector<uint8_t> expected = {0x19, 0xC8, 0xDE, 0x00, 0x28};
+  EXPECT_EQ(a.Read(5), expected);
+  EXPECT_EQ(b.Read(5), expected);
+
+  // A change made on the computer reaches every client.
+  ASSERT_TRUE(SetSinkState(55, false));
+  EXPECT_EQ(a.NextState(), 55);
+  EXPECT_EQ(b.NextState(), 55);
+  ASSERT_TRUE(SetSinkState(55, true));
+  EXPECT_EQ(a.NextState(), 0x80 | 55);
+  EXPECT_EQ(b.NextState(), 0x80 | 55);
+  ExpectCleanQuit(*server);
+}
+
+TEST_F(ServerBinaryTest, AClientsByteChangesTheSystemAndReachesTheOthers) {
+  ASSERT_TRUE(SetSinkState(40, false));
+  auto server = StartServer();
+  TestClient a;
+  TestClient b;
+  ASSERT_TRUE(a.Connect(port_));
+  ASSERT_TRUE(b.Connect(port_));
+  ASSERT_EQ(a.Read(5).size(), 5u);
+  ASSERT_EQ(b.Read(5).size(), 5u);
+
+  ASSERT_TRUE(a.Send(0x21));  // unmuted, 33
+  EXPECT_TRUE(WaitForSinkState(33, false));
+  EXPECT_EQ(b.NextState(), 0x21);
+  ASSERT_TRUE(a.Send(0x80 | 33));
+  EXPECT_TRUE(WaitForSinkState(33, true));
+  EXPECT_EQ(b.NextState(), 0xA1);
+  // No echo for the sender, also once its hold-off is over.
+  EXPECT_EQ(a.NextState(1500ms), std::nullopt);
+  ExpectCleanQuit(*server);
+}
+
+// Clients A and B quiet, C joins, A and C set volumes, the computer changes it while C is held
+// off, and the retry serves C. Times are generous: only order and content are checked.
+TEST_F(ServerBinaryTest, ExampleExchangeWithThreeClients) {
+  ASSERT_TRUE(SetSinkState(40, false));
+  auto server = StartServer();
+  TestClient a;
+  TestClient b;
+  TestClient c;
+  ASSERT_TRUE(a.Connect(port_));
+  ASSERT_TRUE(b.Connect(port_));
+  ASSERT_EQ(a.Read(5).size(), 5u);
+  ASSERT_EQ(b.Read(5).size(), 5u);
+  std::this_thread::sleep_for(600ms);  // A and B quiet "for a long time"
+
+  ASSERT_TRUE(c.Connect(port_));
+  EXPECT_EQ(c.Read(5), (std::vector<uint8_t>{0x19, 0xC8, 0xDE, 0x00, 0x28}));
+
+  ASSERT_TRUE(a.Send(0x32));
+  EXPECT_EQ(b.NextState(), 0x32);
+  EXPECT_EQ(c.NextState(), 0x32);
+
+  std::this_thread::sleep_for(600ms);  // everyone quiet again
+  ASSERT_TRUE(c.Send(0x3C));
+  EXPECT_EQ(a.NextState(), 0x3C);
+  EXPECT_EQ(b.NextState(), 0x3C);
+
+  // At once after C's request: C is inside its hold-off.
+  const auto changed = std::chrono::steady_clock::now();
+  ASSERT_TRUE(SetSinkState(70, false));
+  EXPECT_EQ(a.NextState(), 0x46);
+  EXPECT_EQ(b.NextState(), 0x46);
+  EXPECT_EQ(c.NextState(), 0x46);  // through the retry
+  const auto served = std::chrono::steady_clock::now() - changed;
+  EXPECT_GE(served, 200ms) << "C was sent the change inside its hold-off";
+  EXPECT_LT(served, 5s);
+  // A never got an echo of its own 0x32, nor C of its 0x3C: nothing else is pending.
+  EXPECT_EQ(a.NextState(700ms), std::nullopt);
+  EXPECT_EQ(c.NextState(700ms), std::nullopt);
+  ExpectCleanQuit(*server);
+}
+
+TEST_F(ServerBinaryTest, SecondInstanceIsRefusedWithExitZero) {
+  auto first = StartServer();
+  TestClient client;
+  ASSERT_TRUE(client.Connect(port_));
+  ServerProcess second(config_, runtime_);
+  ASSERT_TRUE(second.Start());
+  const std::optional<int> status = second.WaitForExit();
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_NE(second.Stderr().find("Error: Quavix Server already running"), std::string::npos)
+      << second.Stderr();
+  EXPECT_TRUE(first->Running());
+  ExpectCleanQuit(*first);
+}
+
+TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsZero) {
+  const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port_);
+  ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(blocker, 1), 0);
+  auto server = StartServer();
+  const std::optional<int> status = server->WaitForExit();
+  close(blocker);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(WIFEXITED(*status));
+  EXPECT_EQ(WEXITSTATUS(*status), 0);
+  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port"),
+            std::string::npos)
+      << server->Stderr();
+}
+
+TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {
+  auto server = StartServer();
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int i = 0; i < 5; ++i) {
+    clients.push_back(std::make_unique<TestClient>());
+    ASSERT_TRUE(clients.back()->Connect(port_));
+    ASSERT_EQ(clients.back()->Read(4), kGreeting);
+  }
+  // One reader thread per client is running now.
+  EXPECT_GE(server->ThreadCount(), 1 + 5);
+  // Many clients need many descriptors: the soft limit was raised to the hard one.
+  std::ifstream limits("/proc/" + std::to_string(server->Pid()) + "/limits");
+  std::string line;
+  while (std::getline(limits, line)) {
+    if (line.rfind("Max open files", 0) != 0) continue;
+    std::istringstream fields(line.substr(strlen("Max open files")));
+    std::string soft, hard;
+    fields >> soft >> hard;
+    EXPECT_EQ(soft, hard) << line;
+  }
+  ExpectCleanQuit(*server);
+  for (auto& client : clients) EXPECT_TRUE(client->SeesEnd());
+  // The setting was only read, never rewritten.
+  struct stat info {};
+  EXPECT_EQ(stat((config_ + "/Software/Marrowick/Quavix/ServerPort").c_str(), &info), 0);
+  EXPECT_EQ(info.st_size, 4);
+}
+
+TEST_F(ServerBinaryTest, InterruptAndHangupQuitTheSameWay) {
+  for (int signal : {SIGINT, SIGHUP}) {
+    // A fresh port each time: the previous run's closed connections may still hold its port.
+    port_ = FreePort();
+    ASSERT_TRUE(StorePort(config_, port_));
+    auto server = StartServer();
+    TestClient client;
+    ASSERT_TRUE(client.Connect(port_));
+    ASSERT_EQ(client.Read(4), kGreeting);
+    server->Signal(signal);
+    const std::optional<int> status = server->WaitForExit();
+    ASSERT_TRUE(status.has_value());
+    EXPECT_TRUE(WIFEXITED(*status)) << signal;
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
+    EXPECT_TRUE(client.SeesEnd());
+  }
+}
+
+}  // namespace

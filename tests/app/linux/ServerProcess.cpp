@@ -1,0 +1,273 @@
+#include "ServerProcess.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Sink() {
+  const char* sink = std::getenv("QUAVIX_TEST_SINK");
+  return sink != nullptr ? sink : "quavix_test";
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr) out += buffer;
+  pclose(pipe);
+  return out;
+}
+
+}  // namespace
+
+TempTree::TempTree() {
+  std::string pattern = (fs::temp_directory_path() / "quavix-server-test.XXXXXX").string();
+  path_ = mkdtemp(pattern.data());
+}
+TempTree::~TempTree() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+ServerProcess::ServerProcess(const std::string& configHome, const std::string& runtimeDir)
+    : configHome_(configHome), runtimeDir_(runtimeDir) {
+  static int runs = 0;
+  stderrPath_ = runtimeDir_ + "/server-stderr-" + std::to_string(++runs);
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  unlink(stderrPath_.c_str());
+}
+
+bool ServerProcess::Start(const std::map<std::string, std::string>& extraEnv) {
+  // The child keeps reaching the fixture's sound server after its runtime folder and config
+  // folder are replaced by ours.
+  std::map<std::string, std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const size_t eq = entry.find('=');
+    if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  if (!env.count("PULSE_SERVER")) {
+    const std::string runtime = env.count("PULSE_RUNTIME_PATH") ? env["PULSE_RUNTIME_PATH"]
+                                                                : env["XDG_RUNTIME_DIR"] + "/pulse";
+    env["PULSE_SERVER"] = "unix:" + runtime + "/native";
+  }
+  if (!env.count("PULSE_COOKIE")) {
+    const std::string config =
+        env.count("XDG_CONFIG_HOME") ? env["XDG_CONFIG_HOME"] : env["HOME"] + "/.config";
+    if (fs::exists(config + "/pulse/cookie")) env["PULSE_COOKIE"] = config + "/pulse/cookie";
+  }
+  env["XDG_CONFIG_HOME"] = configHome_;
+  env["XDG_RUNTIME_DIR"] = runtimeDir_;
+  env["QT_QPA_PLATFORM"] = "offscreen";
+  env.erase("DISPLAY");
+  env.erase("WAYLAND_DISPLAY");
+  for (const auto& [name, value] : extraEnv) env[name] = value;
+
+  std::vector<std::string> entries;
+  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& entry : entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath_.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::string path = QUAVIX_SERVER_PATH;
+  char* argv[] = {path.data(), nullptr};
+  const int result = posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return result == 0;
+}
+
+std::optional<int> ServerProcess::WaitForExit(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    int status = 0;
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      reaped_ = true;
+      return status;
+    }
+    if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+void ServerProcess::Signal(int signal) {
+  if (pid_ > 0 && !reaped_) kill(pid_, signal);
+}
+
+bool ServerProcess::Running() {
+  if (pid_ <= 0 || reaped_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) == pid_) {
+    reaped_ = true;
+    return false;
+  }
+  return true;
+}
+
+std::string ServerProcess::Stderr() const {
+  std::ifstream in(stderrPath_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int ServerProcess::ThreadCount() const {
+  std::error_code error;
+  const fs::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+  int count = 0;
+  for (auto it = fs::directory_iterator(tasks, error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
+bool StorePort(const std::string& configHome, uint32_t port) {
+  const fs::path folder = fs::path(configHome) / "Software/Marrowick/Quavix";
+  std::error_code error;
+  fs::create_directories(folder, error);
+  std::ofstream out(folder / "ServerPort", std::ios::binary | std::ios::trunc);
+  const char bytes[4] = {static_cast<char>(port), static_cast<char>(port >> 8),
+                         static_cast<char>(port >> 16), static_cast<char>(port >> 24)};
+  out.write(bytes, 4);
+  return static_cast<bool>(out);
+}
+
+uint16_t FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+TestClient::~TestClient() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool TestClient::Connect(uint16_t port, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
+    close(fd_);
+    fd_ = -1;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}
+
+bool TestClient::Send(uint8_t byte) {
+  return send(fd_, &byte, 1, MSG_NOSIGNAL) == 1;
+}
+
+std::vector<uint8_t> TestClient::Read(size_t count, std::chrono::milliseconds limit) {
+  std::vector<uint8_t> bytes;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (bytes.size() < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    uint8_t byte = 0;
+    if (recv(fd_, &byte, 1, 0) != 1) break;
+    bytes.push_back(byte);
+  }
+  return bytes;
+}
+
+std::optional<uint8_t> TestClient::NextState(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    const std::vector<uint8_t> byte = Read(1, left);
+    if (byte.empty()) return std::nullopt;
+    if (byte[0] != 0xFF) return byte[0];
+  }
+}
+
+bool TestClient::SeesEnd(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+    uint8_t byte = 0;
+    const ssize_t got = recv(fd_, &byte, 1, 0);
+    if (got <= 0) return true;  // the end, or a reset
+  }
+}
+
+bool SetSinkState(int volumePercent, bool muted) {
+  const std::string sink = Sink();
+  return std::system(("pactl set-sink-volume " + sink + " " + std::to_string(volumePercent) +
+                      "% && pactl set-sink-mute " + sink + (muted ? " 1" : " 0"))
+                         .c_str()) == 0;
+}
+
+std::optional<std::pair<int, bool>> SinkState() {
+  const std::string volume = RunCommand("pactl get-sink-volume " + Sink());
+  const std::string mute = RunCommand("pactl get-sink-mute " + Sink());
+  // "Volume: front-left: 26214 /  40% / ..."
+  const size_t slash = volume.find('/');
+  const size_t percent = volume.find('%', slash);
+  if (slash == std::string::npos || percent == std::string::npos) return std::nullopt;
+  const int value = std::atoi(volume.substr(slash + 1, percent - slash - 1).c_str());
+  return std::make_pair(value, mute.find("yes") != std::string::npos);
+}
+
+bool WaitForSinkState(int volumePercent, bool muted, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (SinkState() == std::make_pair(volumePercent, muted)) return true;
+    std::this_thread::sleep_for(20ms);
+  }
+  return false;
+}

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# quavix-server on a virtual X display with a small tray host (trayer): the icon docks, a left
+# or right press opens the menu, Settings moves the server to a new port, Quit ends it with 0.
+#   tray-under-xvfb.sh <quavix-server> [folder for screenshots]
+# Needs the sound server of tests/fixtures/with-sound-server.sh.
+set -uo pipefail
+if [ -z "${QUAVIX_SOUND_SERVER:-}" ]; then
+  [ -n "${QUAVIX_REQUIRE_SOUND_SERVER:-}" ] && { echo "FAIL: no sound server" >&2; exit 1; }
+  echo "SKIP: no sound server"
+  exit 77
+fi
+server_bin=$1
+# Only for ASan builds: what desktop libraries keep until exit is not ours to free.
+export LSAN_OPTIONS="suppressions=$(dirname "$0")/lsan-desktop.supp:${LSAN_OPTIONS:-}"
+# Only for TSan builds: on a real display Qt runs D-Bus and X11 reader threads of its own whose
+# hand-overs (Qt is not built with TSan) show up as races on Qt's and glib's own allocations.
+# This ignores accesses that uninstrumented libraries make through TSan's interceptors; every
+# access of our code is still checked.
+export TSAN_OPTIONS="${TSAN_OPTIONS:-}:ignore_noninstrumented_modules=1"
+shots=${2:-}
+root=$(mktemp -d /tmp/quavix-tray.XXXXXX)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  rm -rf "$root"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  [ -z "${DISPLAY:-}" ] || { echo "--- windows" >&2; xwininfo -root -tree >&2 2>&1; }
+  echo "--- server stderr" >&2
+  cat "$root/server.err" >&2 2>/dev/null
+  exit 1
+}
+# Polls a condition (a command) every 50 ms for at most $1 seconds.
+wait_for() {
+  local limit=$1
+  shift
+  local tries=$((limit * 20))
+  for _ in $(seq "$tries"); do
+    "$@" && return 0
+    sleep 0.05
+  done
+  return 1
+}
+shot() { [ -z "$shots" ] || import -window root "$shots/$1"; }
+# Presses a key until a condition holds: a popup may not have grabbed the keyboard yet when it
+# first appears, and a key sent before that is lost.
+press_until() {
+  local key=$1
+  shift
+  for _ in $(seq 20); do
+    xdotool key "$key"
+    wait_for 1 "$@" && return 0
+  done
+  return 1
+}
+
+exec 3>"$root/display"
+Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 30 test -s "$root/display" || fail "Xvfb did not start"
+export DISPLAY=":$(head -1 "$root/display")"
+tray_host_up() { xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")'; }
+for _ in 1 2 3; do
+  trayer --edge top --align right --widthtype request --height 32 --SetDockType false \
+    --transparent false >"$root/trayer.log" 2>&1 &
+  pids+=($!)
+  wait_for 10 tray_host_up && break
+done
+tray_host_up || fail "no tray host: $(cat "$root/trayer.log")"
+
+# The server's own folders; the sound server stays the fixture's.
+mkdir -p "$root/config" "$root/run"
+chmod 700 "$root/run"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+new_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+setting="$root/config/Software/Marrowick/Quavix/ServerPort"
+mkdir -p "$(dirname "$setting")"
+python3 -c 'import sys; open(sys.argv[1], "wb").write(int(sys.argv[2]).to_bytes(4, "little"))' \
+  "$setting" "$port"
+pulse_runtime=${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}
+pulse_cookie=${XDG_CONFIG_HOME:-$HOME/.config}/pulse/cookie
+env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$root/config" \
+  XDG_RUNTIME_DIR="$root/run" PULSE_SERVER="${PULSE_SERVER:-unix:$pulse_runtime/native}" \
+  PULSE_COOKIE="${PULSE_COOKIE:-$pulse_cookie}" "$server_bin" 2>"$root/server.err" &
+server=$!
+pids+=($server)
+
+serves_on() { python3 -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$1" 2>/dev/null; }
+wait_for 20 serves_on "$port" || fail "not serving on port $port"
+
+# The docked icon: the one window of our class inside the panel. Prints "x y" of its centre.
+icon_centre() {
+  xwininfo -root -tree | awk '/\("quavix-server" "quavix-server"\)/ {
+      for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { size = $i; abs = $(i + 1) }
+      split(size, wh, /[x+]/); split(abs, xy, "+");
+      print xy[2] + int(wh[1] / 2), xy[3] + int(wh[2] / 2); exit }'
+}
+our_windows() { xwininfo -root -tree | grep -c '("quavix-server" "quavix-server")'; }
+icon_docked() { [ "$(our_windows)" -ge 1 ]; }
+menu_open() { [ "$(our_windows)" -ge 2 ]; }
+menu_closed() { [ "$(our_windows)" -eq 1 ]; }
+wait_for 30 icon_docked || fail "the icon never docked"
+read -r x y < <(icon_centre)
+[ -n "${x:-}" ] || fail "icon position unknown"
+echo "icon at $x,$y"
+shot tray-icon.png
+
+# Left press: the menu opens; Escape dismisses it and nothing happens.
+xdotool mousemove "$x" "$y" click 1
+wait_for 30 menu_open || fail "left press opened no menu"
+shot tray-menu.png
+press_until Escape menu_closed || fail "menu stayed open"
+kill -0 "$server" || fail "server ended after a dismissed menu"
+
+dialog=""
+find_dialog() { dialog=$(xdotool search --name '^Quavix Server Settings$' 2>/dev/null | head -1); [ -n "$dialog" ]; }
+# Opens the settings from the menu (right press), types $1 and presses Enter.
+change_port() {
+  xdotool mousemove "$x" "$y" click 3
+  wait_for 30 menu_open || fail "right press opened no menu"
+  press_until s find_dialog || fail "no settings dialog"
+  shot settings-dialog.png
+  xdotool windowfocus --sync "$dialog"
+  xdotool key ctrl+a
+  xdotool type "$1"
+  xdotool key Return
+}
+stored_port() { python3 -c 'import sys; print(int.from_bytes(open(sys.argv[1], "rb").read()[:2], "little"))' "$setting"; }
+
+# A port another program holds: the server says so and stays where it was.
+busy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+python3 -c 'import socket, sys, time; s=socket.socket(); s.bind(("", int(sys.argv[1]))); s.listen(); time.sleep(600)' "$busy_port" &
+pids+=($!)
+wait_for 10 serves_on "$busy_port" || fail "could not hold port $busy_port"
+change_port "$busy_port"
+error_box=""
+find_error() { error_box=$(xdotool search --name '^Quavix Server Error$' 2>/dev/null | head -1); [ -n "$error_box" ]; }
+wait_for 30 find_error || fail "no message about the busy port"
+shot bind-error.png
+box_gone() { ! xdotool search --name '^Quavix Server Error$' >/dev/null 2>&1; }
+xdotool windowfocus --sync "$error_box"
+press_until Return box_gone || fail "the message box stayed"
+grep -q "Couldn't bind and listen to network port" "$root/server.err" || fail "no message on stderr"
+serves_on "$port" || fail "no longer serving on port $port"
+[ "$(stored_port)" = "$port" ] || fail "stored port changed to $(stored_port)"
+
+# A free port: the server moves there and stores it.
+change_port "$new_port"
+wait_for 20 serves_on "$new_port" || fail "not serving on the new port $new_port"
+[ "$(stored_port)" = "$new_port" ] || fail "stored port is $(stored_port), not $new_port"
+serves_on "$port" && fail "still serving on the old port"
+
+# Quit from the menu ends the process with 0.
+xdotool mousemove "$x" "$y" click 1
+wait_for 30 menu_open || fail "menu did not open for Quit"
+ended() { ! kill -0 "$server" 2>/dev/null; }
+press_until q ended || wait_for 20 ended || fail "still running after Quit"
+wait "$server"
+status=$?
+[ "$status" = 0 ] || fail "exit status $status"
+echo "PASS"
