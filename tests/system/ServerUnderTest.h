@@ -37,6 +37,17 @@ inline uint16_t FreeLoopbackPort() {
   return port;
 }
 
+// The sound server this process reaches: PULSE_SERVER, else the native socket in
+// PULSE_RUNTIME_PATH or in XDG_RUNTIME_DIR/pulse.
+inline std::string InheritedPulseServer() {
+  if (const char* server = std::getenv("PULSE_SERVER")) return server;
+  if (const char* path = std::getenv("PULSE_RUNTIME_PATH")) {
+    return std::string("unix:") + path + "/native";
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return std::string("unix:") + (runtime != nullptr ? runtime : "/tmp") + "/pulse/native";
+}
+
 class ServerUnderTest {
  public:
   // `nofile` > 0 starts the server under `ulimit -n nofile`; `environment` ("NAME=value") is
@@ -54,6 +65,16 @@ class ServerUnderTest {
     const uint8_t bytes[4] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0, 0};
     setting.write(reinterpret_cast<const char*>(bytes), 4);
     setting.close();
+    // A runtime folder of its own: the single-instance guard lives there, and tests run in
+    // parallel. The sound server is then named outright (the one the caller names, else the
+    // one this process would reach through its own runtime folder).
+    const std::string runtime = config_ + "/run";
+    std::filesystem::create_directories(runtime, error);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, error);
+    bool namesPulse = false;
+    for (const std::string& entry : environment) namesPulse |= entry.rfind("PULSE_SERVER=", 0) == 0;
+    if (!namesPulse) environment.push_back("PULSE_SERVER=" + InheritedPulseServer());
+    environment.push_back("XDG_RUNTIME_DIR=" + runtime);
     environment.push_back("XDG_CONFIG_HOME=" + config_);
     environment.erase(std::remove(environment.begin(), environment.end(), ""), environment.end());
     environment = EnvironmentWith(environment, {"DISPLAY", "WAYLAND_DISPLAY"});
