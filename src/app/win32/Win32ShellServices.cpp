@@ -1,0 +1,81 @@
+#include "app/win32/Win32ShellServices.h"
+
+#include "app/ShellIds.h"
+#include "app/win32/ResourceIds.h"
+#include "app/win32/WideText.h"
+
+GuardResult Win32InstanceGuard::Acquire(const std::string& name) {
+  mutex_ = CreateMutexW(nullptr, FALSE, Widen(name).c_str());
+  // Read at once: anything in between could overwrite the thread's last error.
+  const DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return GuardResult::AlreadyRunning;
+  return mutex_ != nullptr ? GuardResult::Acquired : GuardResult::Failed;
+}
+
+void Win32InstanceGuard::Release() {
+  if (mutex_ != nullptr) CloseHandle(mutex_);
+  mutex_ = nullptr;
+}
+
+void Win32MessageBox::ShowError(const std::string& text, const std::string& title) {
+  MessageBoxW(owner_, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_ICONERROR);
+}
+
+bool Win32TrayIcon::Add() {
+  NOTIFYICONDATAW data{};
+  // The whole structure of this build (976 bytes on x64, 956 on 32-bit): the shell then knows
+  // every member we might set.
+  data.cbSize = sizeof data;
+  data.hWnd = window_();
+  data.uID = kTrayIconId;
+  data.uFlags = NIF_MESSAGE | NIF_ICON;
+  data.uCallbackMessage = WM_TRAY_NOTIFY;
+  data.hIcon = LoadIconW(module_, MAKEINTRESOURCEW(IDI_QUAVIX));
+  return call_(NIM_ADD, &data) != FALSE;
+}
+
+void Win32TrayIcon::Delete() {
+  NOTIFYICONDATAW data{};
+  data.cbSize = sizeof data;
+  data.hWnd = window_();
+  data.uID = kTrayIconId;
+  call_(NIM_DELETE, &data);
+}
+
+const MenuApi& SystemMenuApi() {
+  static const MenuApi api{&CreatePopupMenu, &InsertMenuItemW,     &GetCursorPos,
+                           &SetForegroundWindow, &TrackPopupMenu, &DestroyMenu};
+  return api;
+}
+
+uint32_t Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
+  HMENU menu = api_.createPopupMenu();
+  if (menu == nullptr) return 0;
+  std::vector<std::wstring> texts;  // alive until the menu has copied them
+  texts.reserve(items.size());
+  UINT position = 0;
+  for (const PopupMenuItem& item : items) {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    if (item.columnBreak) {
+      info.fMask = MIIM_TYPE;
+      info.fType = MFT_MENUBREAK;
+    } else {
+      texts.push_back(Widen(item.text));
+      info.fMask = MIIM_ID | MIIM_TYPE;
+      info.fType = MFT_STRING;
+      info.wID = item.id;
+      info.dwTypeData = texts.back().data();
+    }
+    api_.insertMenuItem(menu, position++, TRUE, &info);
+  }
+  POINT cursor{};
+  api_.getCursorPos(&cursor);
+  HWND window = window_();
+  // Without this the menu would not close when the user clicks elsewhere.
+  api_.setForegroundWindow(window);
+  const BOOL chosen = api_.trackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y,
+                                          0, window, nullptr);
+  api_.destroyMenu(menu);
+  return static_cast<uint32_t>(chosen);
+}

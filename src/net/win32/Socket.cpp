@@ -1,0 +1,220 @@
+// Winsock adapter of net/Socket.h.
+//
+// Two Linux behaviours the server relies on do not exist in Winsock: a send that never blocks on
+// a socket that otherwise blocks (there is no MSG_DONTWAIT), and a shutdown that wakes a thread
+// blocked in accept or recv on the same socket (shutdown of a listening socket fails with
+// WSAENOTCONN, and only closesocket is documented to abort a blocking call). So every socket here
+// runs in non-blocking mode, and the calls that must block wait on an event of their own that
+// both the network (WSAEventSelect) and ShutdownBoth signal.
+#include "net/Socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+
+// The wait state of one socket that a thread blocks on.
+struct Waiter {
+  HANDLE event = nullptr;  // manual reset; set by network events and by ShutdownBoth
+  bool shutDown = false;   // guarded by the table's mutex
+  ~Waiter() {
+    if (event != nullptr) CloseHandle(event);
+  }
+};
+
+class WaiterTable {
+ public:
+  // The socket's waiter, created (and the socket's events routed to it) on first use.
+  Waiter* Get(SocketHandle socket, long networkEvents) {
+    std::lock_guard lock(mutex_);
+    auto found = waiters_.find(socket);
+    if (found != waiters_.end()) return found->second.get();
+    auto waiter = std::make_unique<Waiter>();
+    waiter->shutDown = shutBeforeWait_.count(socket) != 0;
+    waiter->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (waiter->event == nullptr ||
+        WSAEventSelect(Native(socket), waiter->event, networkEvents) != 0) {
+      return nullptr;
+    }
+    return waiters_.emplace(socket, std::move(waiter)).first->second.get();
+  }
+  bool IsShutDown(Waiter* waiter) {
+    std::lock_guard lock(mutex_);
+    return waiter->shutDown;
+  }
+  // Marks the socket shut down and wakes its waiting thread; remembered for a first wait that
+  // has not begun yet.
+  void ShutDown(SocketHandle socket) {
+    std::lock_guard lock(mutex_);
+    auto found = waiters_.find(socket);
+    if (found == waiters_.end()) {
+      shutBeforeWait_[socket] = true;
+      return;
+    }
+    found->second->shutDown = true;
+    SetEvent(found->second->event);
+  }
+  void Forget(SocketHandle socket) {
+    std::lock_guard lock(mutex_);
+    waiters_.erase(socket);
+    shutBeforeWait_.erase(socket);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<SocketHandle, std::unique_ptr<Waiter>> waiters_;
+  std::map<SocketHandle, bool> shutBeforeWait_;
+};
+
+WaiterTable& Waiters() {
+  static WaiterTable table;
+  return table;
+}
+
+bool MakeNonBlocking(SocketHandle socket) {
+  u_long on = 1;
+  return ioctlsocket(Native(socket), FIONBIO, &on) == 0;
+}
+
+void SetIntOption(SocketHandle socket, int level, int name, int value) {
+  setsockopt(Native(socket), level, name, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+// Network events are edges, and Wine 8 now and then loses an FD_ACCEPT one (a pending client
+// is never signalled); the caller's call is the level check, so a bounded wait caps what a lost
+// edge costs. ShutdownBoth and the network still wake the waiter at once.
+constexpr DWORD kRecheckMs = 250;
+
+// Blocks until the waiter's event is set (or the recheck is due), then clears it together with
+// the recorded network events (WSAEnumNetworkEvents resets the event), so the caller retries.
+void WaitAndReset(SocketHandle socket, Waiter* waiter) {
+  WaitForSingleObject(waiter->event, kRecheckMs);
+  WSANETWORKEVENTS events{};
+  WSAEnumNetworkEvents(Native(socket), waiter->event, &events);
+}
+
+}  // namespace
+
+SocketHandle CreateTcpSocket() {
+  // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes.
+  const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (!MakeNonBlocking(static_cast<SocketHandle>(s))) {
+    closesocket(s);
+    return kInvalidSocket;
+  }
+  return static_cast<SocketHandle>(s);
+}
+
+bool BindAnyAddress(SocketHandle socket, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  address.sin_port = htons(port);
+  return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+bool ListenOn(SocketHandle socket, int backlog) {
+  return ::listen(Native(socket), backlog) == 0;
+}
+
+uint16_t LocalPort(SocketHandle socket) {
+  sockaddr_in address{};
+  int length = sizeof address;
+  if (socket == kInvalidSocket ||
+      getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      address.sin_family != AF_INET) {
+    return 0;
+  }
+  return ntohs(address.sin_port);
+}
+
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
+  Waiter* waiter = Waiters().Get(listener, FD_ACCEPT);
+  if (waiter == nullptr) return AcceptResult::Closed;
+  for (;;) {
+    if (Waiters().IsShutDown(waiter)) return AcceptResult::Closed;
+    const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
+    if (s != INVALID_SOCKET) {
+      // An accepted socket takes over the listener's event selection; give it none of its own
+      // until a reader waits on it, and keep it non-blocking for SendNow.
+      WSAEventSelect(s, nullptr, 0);
+      SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+      if (!MakeNonBlocking(static_cast<SocketHandle>(s))) {
+        closesocket(s);
+        return AcceptResult::Transient;
+      }
+      *accepted = static_cast<SocketHandle>(s);
+      return AcceptResult::Accepted;
+    }
+    switch (WSAGetLastError()) {
+      case WSAEWOULDBLOCK:
+        WaitAndReset(listener, waiter);
+        continue;
+      case WSAECONNRESET:
+        return AcceptResult::Transient;  // that client gave up before we took it
+      case WSAEMFILE:
+      case WSAENOBUFS:
+        return AcceptResult::Exhausted;
+      default:
+        // WSAEINVAL (not listening), WSAENOTSOCK, WSAEINTR (closed under us), WSAENETDOWN...:
+        // the listener itself is done.
+        return AcceptResult::Closed;
+    }
+  }
+}
+
+int SendNow(SocketHandle socket, const uint8_t* data, size_t length) {
+  const int sent =
+      ::send(Native(socket), reinterpret_cast<const char*>(data), static_cast<int>(length), 0);
+  if (sent >= 0) return sent;
+  return WSAGetLastError() == WSAEWOULDBLOCK ? 0 : -1;
+}
+
+int ReceiveByte(SocketHandle socket, uint8_t* byte) {
+  Waiter* waiter = Waiters().Get(socket, FD_READ | FD_CLOSE);
+  if (waiter == nullptr) return -1;
+  for (;;) {
+    if (Waiters().IsShutDown(waiter)) return 0;
+    const int received = ::recv(Native(socket), reinterpret_cast<char*>(byte), 1, 0);
+    if (received == 1) return 1;
+    if (received == 0) return 0;
+    switch (WSAGetLastError()) {
+      case WSAEWOULDBLOCK:
+        WaitAndReset(socket, waiter);
+        continue;
+      case WSAESHUTDOWN:
+        return 0;
+      default:
+        return -1;
+    }
+  }
+}
+
+void ShutdownBoth(SocketHandle socket) {
+  if (socket == kInvalidSocket) return;
+  ::shutdown(Native(socket), SD_BOTH);  // fails (harmlessly) on a listening socket
+  Waiters().ShutDown(socket);
+}
+
+void CloseSocket(SocketHandle socket) {
+  if (socket == kInvalidSocket) return;
+  Waiters().Forget(socket);
+  closesocket(Native(socket));
+}
+
+void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+void SetListenerOptions(SocketHandle listener) {
+  SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
+  // Option 8 at this level is set as the server always has, result ignored; Winsock documents
+  // it as a read-only option, so the call has no effect there. (On Linux the same number is
+  // TCP_WINDOW_CLAMP, which is why only this adapter sets it.)
+  SetIntOption(listener, IPPROTO_TCP, 8, 1);
+}

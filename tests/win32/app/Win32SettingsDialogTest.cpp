@@ -1,0 +1,120 @@
+// The real modal settings dialog under Wine, driven from a second thread the way a user would:
+// reading and typing into the port box, pressing OK and Cancel, answering "Bad Port".
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/PortSettings.h"
+#include "app/win32/Win32SettingsDialog.h"
+#include "fakes/FakeShellPlatform.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+HWND NoOwner() { return nullptr; }
+
+// Polls for a top-level dialog-class window with the given title (bounded).
+HWND WaitForDialog(const wchar_t* title, HWND other = nullptr) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < deadline) {
+    HWND found = FindWindowW(L"#32770", title);
+    if (found != nullptr && found != other && IsWindowVisible(found)) return found;
+    std::this_thread::sleep_for(5ms);
+  }
+  return nullptr;
+}
+
+bool WaitGone(HWND window) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (IsWindow(window) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+  }
+  return !IsWindow(window);
+}
+
+std::wstring ItemText(HWND dialog, int id) {
+  wchar_t text[128] = {};
+  GetDlgItemTextW(dialog, id, text, 128);
+  return text;
+}
+
+// Runs the dialog on this thread while `drive` acts on it from another one.
+int RunDriven(FakeSettingStore& store, const std::function<void(HWND)>& drive) {
+  Win32SettingsDialog dialog(GetModuleHandleW(nullptr), &NoOwner);
+  SettingsDialogLogic logic(store);
+  std::thread driver([&] {
+    HWND found = WaitForDialog(L"Quavix Server Settings");
+    if (found != nullptr) drive(found);
+  });
+  const int result = dialog.Run(logic);
+  driver.join();
+  return result;
+}
+
+}  // namespace
+
+TEST(SettingsDialog, ShowsTheStoredPortAndRefusesBadTextUntilAGoodOne) {
+  FakeSettingStore store;
+  store.SetPort(8081);
+  std::wstring initial, afterRefusal, boxText;
+  LONG style = 0;
+  bool boxOwnedByDialog = false, boxClosed = false;
+  const int result = RunDriven(store, [&](HWND dialog) {
+    initial = ItemText(dialog, 1001);
+    style = GetWindowLongW(dialog, GWL_STYLE);
+    SetDlgItemTextW(dialog, 1001, L"80 ");
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = WaitForDialog(L"Bad Port", dialog);
+    if (box != nullptr) {
+      boxOwnedByDialog = GetWindow(box, GW_OWNER) == dialog;
+      boxText = ItemText(box, 0xFFFF);  // a message box's text control
+      PostMessageW(box, WM_COMMAND, IDOK, 0);
+      boxClosed = WaitGone(box);
+    }
+    afterRefusal = ItemText(dialog, 1001);
+    SetDlgItemTextW(dialog, 1001, L"  +8080");
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_EQ(result, 8080);
+  EXPECT_EQ(initial, L"8081");
+  EXPECT_FALSE(style & WS_SYSMENU) << "no close button";
+  EXPECT_TRUE(boxOwnedByDialog);
+  EXPECT_EQ(boxText, L"Port must be an integer within the range 1 to 65535.");
+  EXPECT_TRUE(boxClosed);
+  EXPECT_EQ(afterRefusal, L"80 ") << "left as the user typed it";
+  EXPECT_EQ(store.writes, 0) << "the dialog itself stores nothing";
+}
+
+TEST(SettingsDialog, ReadsNineCharactersAtMost) {
+  FakeSettingStore store;
+  const int result = RunDriven(store, [&](HWND dialog) {
+    SetDlgItemTextW(dialog, 1001, L"0000008080");  // ten characters: the last is not read
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+  });
+  EXPECT_EQ(result, 808);
+}
+
+TEST(SettingsDialog, CancelReturnsZeroEvenWithAValidPort) {
+  FakeSettingStore store;
+  std::wstring initial;
+  const int result = RunDriven(store, [&](HWND dialog) {
+    initial = ItemText(dialog, 1001);
+    SetDlgItemTextW(dialog, 1001, L"8080");
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(initial, L"17495") << "nothing stored: the default";
+}
+
+TEST(SettingsDialog, OtherCommandsAreAnsweredButDoNothing) {
+  // Called directly: WM_COMMAND of any kind returns TRUE, anything else FALSE.
+  EXPECT_EQ(SettingsDialogProc(nullptr, WM_COMMAND, MAKEWPARAM(1001, EN_CHANGE), 0), TRUE);
+  EXPECT_EQ(SettingsDialogProc(nullptr, WM_COMMAND, 3, 0), TRUE);
+  EXPECT_EQ(SettingsDialogProc(nullptr, WM_MOUSEMOVE, 0, 0), FALSE);
+}

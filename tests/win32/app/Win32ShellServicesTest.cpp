@@ -1,0 +1,252 @@
+// The tray icon and popup menu records (through scripted SHELL32/USER32 calls), and the guard and
+// the registry store against Wine's real kernel and registry.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/PortSettings.h"
+#include "app/ShellIds.h"
+#include "app/win32/RegistrySettingStore.h"
+#include "app/win32/Win32ShellServices.h"
+
+namespace {
+
+HWND FakeWindow() { return reinterpret_cast<HWND>(0x1234); }
+
+std::vector<std::pair<DWORD, NOTIFYICONDATAW>> gNotifyCalls;
+BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
+  gNotifyCalls.emplace_back(message, *data);
+  return TRUE;
+}
+
+}  // namespace
+
+TEST(TrayIcon, AddAndDeleteSetOnlyTheirMembers) {
+  gNotifyCalls.clear();
+  Win32TrayIcon tray(GetModuleHandleW(nullptr), &FakeWindow, &RecordNotify);
+  EXPECT_TRUE(tray.Add());
+  tray.Delete();
+  ASSERT_EQ(gNotifyCalls.size(), 2u);
+
+  const auto& [addMessage, add] = gNotifyCalls[0];
+  EXPECT_EQ(addMessage, static_cast<DWORD>(NIM_ADD));
+  EXPECT_EQ(add.cbSize, sizeof(NOTIFYICONDATAW));
+  EXPECT_EQ(add.cbSize, sizeof(void*) == 8 ? 976u : 956u) << "the whole structure of the build";
+  EXPECT_EQ(add.hWnd, FakeWindow());
+  EXPECT_EQ(add.uID, 1000u);
+  EXPECT_EQ(add.uFlags, 3u) << "NIF_MESSAGE | NIF_ICON";
+  EXPECT_EQ(add.uCallbackMessage, 1025u);
+  EXPECT_NE(add.hIcon, nullptr) << "icon group 107";
+  EXPECT_EQ(add.szTip[0], L'\0');
+  EXPECT_EQ(add.dwInfoFlags, 0u);
+
+  const auto& [deleteMessage, del] = gNotifyCalls[1];
+  EXPECT_EQ(deleteMessage, static_cast<DWORD>(NIM_DELETE));
+  EXPECT_EQ(del.cbSize, sizeof(NOTIFYICONDATAW));
+  EXPECT_EQ(del.hWnd, FakeWindow());
+  EXPECT_EQ(del.uID, 1000u);
+  EXPECT_EQ(del.uFlags, 0u);
+  EXPECT_EQ(del.uCallbackMessage, 0u);
+  EXPECT_EQ(del.hIcon, nullptr);
+}
+
+namespace {
+
+// A scripted menu: records every call in order, returns `choice` from the tracking.
+struct ScriptedMenu {
+  static inline std::vector<std::string> calls;
+  static inline std::vector<MENUITEMINFOW> items;
+  static inline std::vector<std::wstring> texts;
+  static inline UINT trackFlags = 0;
+  static inline POINT trackedAt{};
+  static inline BOOL choice = 0;
+  static HMENU Menu() { return reinterpret_cast<HMENU>(0x77); }
+
+  static HMENU WINAPI Create() {
+    calls.push_back("create");
+    return Menu();
+  }
+  static BOOL WINAPI Insert(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info) {
+    calls.push_back("insert " + std::to_string(item) + (byPosition ? " by position" : "") +
+                    (menu == Menu() ? "" : " elsewhere"));
+    items.push_back(*info);
+    texts.push_back(info->dwTypeData != nullptr ? info->dwTypeData : L"<null>");
+    return TRUE;
+  }
+  static BOOL WINAPI Cursor(LPPOINT point) {
+    calls.push_back("cursor");
+    *point = POINT{300, 200};
+    return TRUE;
+  }
+  static BOOL WINAPI Foreground(HWND window) {
+    calls.push_back(window == FakeWindow() ? "foreground" : "foreground elsewhere");
+    return TRUE;
+  }
+  static BOOL WINAPI Track(HMENU, UINT flags, int x, int y, int reserved, HWND window,
+                           const RECT* rect) {
+    calls.push_back("track");
+    trackFlags = flags;
+    trackedAt = POINT{x, y};
+    EXPECT_EQ(reserved, 0);
+    EXPECT_EQ(window, FakeWindow());
+    EXPECT_EQ(rect, nullptr);
+    return choice;
+  }
+  static BOOL WINAPI Destroy(HMENU menu) {
+    calls.push_back(menu == Menu() ? "destroy" : "destroy elsewhere");
+    return TRUE;
+  }
+};
+
+const MenuApi kScriptedMenuApi{&ScriptedMenu::Create,     &ScriptedMenu::Insert,
+                               &ScriptedMenu::Cursor,     &ScriptedMenu::Foreground,
+                               &ScriptedMenu::Track,      &ScriptedMenu::Destroy};
+
+}  // namespace
+
+TEST(PopupMenu, BuildsThreeItemsWithAColumnBreakAndTracksAtTheCursor) {
+  ScriptedMenu::calls.clear();
+  ScriptedMenu::items.clear();
+  ScriptedMenu::texts.clear();
+  ScriptedMenu::choice = 1026;
+  Win32PopupMenu menu(&FakeWindow, kScriptedMenuApi);
+  const uint32_t chosen = menu.Track({{false, kMenuCommandSettings, kTextMenuSettings},
+                                      {true, 0, ""},
+                                      {false, kMenuCommandQuit, kTextMenuQuit}});
+  EXPECT_EQ(chosen, 1026u);
+  EXPECT_EQ(ScriptedMenu::calls,
+            (std::vector<std::string>{"create", "insert 0 by position", "insert 1 by position",
+                                      "insert 2 by position", "cursor", "foreground", "track",
+                                      "destroy"}));
+  ASSERT_EQ(ScriptedMenu::items.size(), 3u);
+  const MENUITEMINFOW& settings = ScriptedMenu::items[0];
+  EXPECT_EQ(settings.cbSize, sizeof(MENUITEMINFOW));
+  EXPECT_EQ(settings.fMask, 0x12u);
+  EXPECT_EQ(settings.fType, 0u);
+  EXPECT_EQ(settings.wID, 1026u);
+  EXPECT_EQ(ScriptedMenu::texts[0], L"&Settings");
+  const MENUITEMINFOW& columnBreak = ScriptedMenu::items[1];
+  EXPECT_EQ(columnBreak.fMask, 0x10u);
+  EXPECT_EQ(columnBreak.fType, 0x40u) << "MFT_MENUBREAK, not a separator";
+  EXPECT_EQ(columnBreak.wID, 0u);
+  EXPECT_EQ(ScriptedMenu::texts[1], L"<null>");
+  const MENUITEMINFOW& quit = ScriptedMenu::items[2];
+  EXPECT_EQ(quit.fMask, 0x12u);
+  EXPECT_EQ(quit.wID, 16u);
+  EXPECT_EQ(ScriptedMenu::texts[2], L"&Quit Quavix");
+  for (const MENUITEMINFOW& item : ScriptedMenu::items) {
+    EXPECT_EQ(item.fState, 0u);
+    EXPECT_EQ(item.hSubMenu, nullptr);
+  }
+  EXPECT_EQ(ScriptedMenu::trackFlags, static_cast<UINT>(TPM_RETURNCMD | TPM_NONOTIFY));
+  EXPECT_EQ(ScriptedMenu::trackedAt.x, 300);
+  EXPECT_EQ(ScriptedMenu::trackedAt.y, 200);
+
+  ScriptedMenu::choice = 0;
+  EXPECT_EQ(menu.Track({{false, 16, "&Quit Quavix"}}), 0u) << "dismissed";
+}
+
+TEST(InstanceGuard, SecondGuardOfTheSameNameIsRefusedUntilBothAreReleased) {
+  const std::string name = "QuavixServer_TEST_GUARD_" + std::to_string(GetCurrentProcessId());
+  Win32InstanceGuard first, second, third;
+  EXPECT_EQ(first.Acquire(name), GuardResult::Acquired);
+  EXPECT_EQ(second.Acquire(name), GuardResult::AlreadyRunning);
+  second.Release();
+  first.Release();
+  EXPECT_EQ(third.Acquire(name), GuardResult::Acquired) << "no handle was left open";
+  third.Release();
+  third.Release();  // a second release does nothing
+  Win32InstanceGuard invalid;
+  EXPECT_EQ(invalid.Acquire(std::string(300, 'x') + "\\bad\\name"), GuardResult::Failed);
+}
+
+namespace {
+
+class RegistryStore : public testing::Test {
+ protected:
+  void SetUp() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKeyWide.c_str()); }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kKeyWide.c_str()); }
+  bool KeyExists() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kKeyWide.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return false;
+    }
+    RegCloseKey(key);
+    return true;
+  }
+  void WriteRaw(DWORD type, const void* data, DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
+    RegSetValueExW(key, L"ServerPort", 0, type, static_cast<const BYTE*>(data), size);
+    RegCloseKey(key);
+  }
+
+  const std::string kKey = "Software\\Marrowick\\QuavixTest" + std::to_string(GetCurrentProcessId());
+  const std::wstring kKeyWide =
+      L"Software\\Marrowick\\QuavixTest" + std::to_wstring(GetCurrentProcessId());
+  RegistrySettingStore store;
+};
+
+}  // namespace
+
+TEST_F(RegistryStore, MissingKeyReadsNothingAndCreatesNothing) {
+  uint8_t buffer[4] = {1, 2, 3, 4};
+  size_t size = 4;
+  EXPECT_FALSE(store.Read(kKey, "ServerPort", buffer, &size));
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(RegistryStore, WritesADwordAndReadsItBack) {
+  ASSERT_TRUE(store.WriteUint32(kKey, "ServerPort", 8080));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
+  DWORD type = 0, value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(key, L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                             &size),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(value, 8080u);
+
+  uint8_t buffer[4] = {};
+  size_t length = sizeof buffer;
+  ASSERT_TRUE(store.Read(kKey, "ServerPort", buffer, &length));
+  EXPECT_EQ(length, 4u);
+  EXPECT_EQ(buffer[0] | (buffer[1] << 8), 8080);
+}
+
+TEST_F(RegistryStore, ValuesOfAnyTypeAreTakenAsTheyLie) {
+  // The port reading on top of the store: a two-character string "8" is 4 bytes, 0x38 0 0 0.
+  WriteRaw(REG_SZ, L"8", 4);
+  uint8_t buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+  size_t size = 4;
+  ASSERT_TRUE(store.Read(kKey, "ServerPort", buffer, &size));
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(buffer[0], 0x38);
+
+  // Longer than the buffer: refused, buffer untouched.
+  WriteRaw(REG_SZ, L"8080", 10);
+  uint8_t untouched[4] = {9, 9, 9, 9};
+  size = 4;
+  EXPECT_FALSE(store.Read(kKey, "ServerPort", untouched, &size));
+  EXPECT_EQ(untouched[0], 9);
+  EXPECT_EQ(untouched[3], 9);
+
+  // Shorter: only its bytes are copied and the length says so.
+  const uint8_t two[2] = {0x50, 0x00};
+  WriteRaw(REG_BINARY, two, 2);
+  uint8_t partial[4] = {7, 7, 7, 7};
+  size = 4;
+  ASSERT_TRUE(store.Read(kKey, "ServerPort", partial, &size));
+  EXPECT_EQ(size, 2u);
+  EXPECT_EQ(partial[0], 0x50);
+  EXPECT_EQ(partial[2], 7);
+
+  // No room at all: the registry would only report the size; that is a refusal too.
+  size = 0;
+  EXPECT_FALSE(store.Read(kKey, "ServerPort", partial, &size));
+}

@@ -1,0 +1,141 @@
+// The network server and relay over the Winsock adapter: what a client sees, and the stops that
+// must wake threads blocked in accept and receive.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "WinsockClient.h"
+#include "fakes/FakeClock.h"
+#include "fakes/FakeRetryTimer.h"
+#include "fakes/FakeVolumeControl.h"
+#include "net/NetworkServer.h"
+#include "net/Networking.h"
+#include "net/Protocol.h"
+#include "net/VolumeRelay.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+const std::vector<uint8_t> kGreetingBytes(kGreeting.begin(), kGreeting.end());
+
+class ServerOnWinsock : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(StartNetworking(), NetStartResult::Ok);
+    server.SetStateSource(&volume);
+    server.SetExternalListener(&relay);
+    volume.SetChangeCallback(&OnVolumeChanged, 0);
+    SetVolumeChangedRelay(&relay);
+    ASSERT_TRUE(server.BindAndListen(0));
+    ASSERT_TRUE(server.Start());
+    port = server.ListeningPort();
+    ASSERT_NE(port, 0);
+  }
+  void TearDown() override {
+    volume.SetChangeCallback(nullptr, 0);
+    SetVolumeChangedRelay(nullptr);
+    EXPECT_TRUE(StopsInTime());
+    EXPECT_EQ(server.ClientCount(), 0u);
+    EXPECT_EQ(server.RetiredCount(), 0u);
+    StopNetworking();
+  }
+  // Stop must return: a thread left blocked in accept or recv would hang it.
+  bool StopsInTime() {
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+      server.Stop();
+      stopped = true;
+    });
+    const bool inTime = Eventually([&] { return stopped.load(); }, 10s);
+    stopper.join();  // waits anyway: a hang shows as a test time-out, never as a leak
+    return inTime;
+  }
+  std::unique_ptr<TestClient> Connect(uint16_t to = 0) {
+    const size_t before = server.ClientCount();
+    auto client = std::make_unique<TestClient>(to != 0 ? to : port);
+    EXPECT_TRUE(client->Connected());
+    EXPECT_EQ(client->Receive(4), kGreetingBytes);
+    EXPECT_TRUE(Eventually([&] { return server.ClientCount() == before + 1; }));
+    return client;
+  }
+
+  FakeClock clock{100000};
+  FakeVolumeControl volume;
+  FakeRetryTimer retry;
+  NetworkServer server{clock};
+  MyClientListener relay{server, retry};
+  uint16_t port = 0;
+};
+
+}  // namespace
+
+TEST_F(ServerOnWinsock, GreetingThenTheStateUnlessItIsTheDefault) {
+  auto quiet = Connect();
+  volume.SetDeviceState(VolumeState{1, 30});
+  TestClient client(port);
+  EXPECT_EQ(client.Receive(5), (std::vector<uint8_t>{0x19, 0xC8, 0xDE, 0x00, 0x9E}));
+  relay.SendKeepAlive();
+  EXPECT_EQ(quiet->Receive(1), std::vector<uint8_t>{0xFF}) << "nothing before the keep-alive";
+}
+
+TEST_F(ServerOnWinsock, RequestsReachTheVolumeAndChangesReachOthersButNotTheRequester) {
+  auto a = Connect();
+  auto b = Connect();
+  a->Send(0x32);
+  ASSERT_TRUE(volume.WaitForRequests(1));
+  EXPECT_EQ(volume.Requests()[0], (VolumeState{0, 50}));
+  clock.Advance(1000);
+  volume.Report(VolumeState{0, 50});
+  EXPECT_EQ(b->Receive(1), std::vector<uint8_t>{0x32});
+  relay.SendKeepAlive();
+  EXPECT_EQ(a->Receive(1), std::vector<uint8_t>{0xFF}) << "no echo to the requester";
+}
+
+TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
+  auto invalid = Connect();
+  auto leaving = Connect();
+  auto staying = Connect();
+  invalid->Send(0x65);
+  EXPECT_TRUE(invalid->Receive(1).empty()) << "closed without a word";
+  leaving->Close();
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  auto next = Connect();  // the accept after them reaps what they left
+  EXPECT_TRUE(Eventually([&] { return server.RetiredCount() == 0; }));
+}
+
+TEST_F(ServerOnWinsock, StopWithClientsEndsEveryConnectionAndRestartsElsewhere) {
+  std::vector<std::unique_ptr<TestClient>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(Connect());
+  ASSERT_TRUE(StopsInTime());
+  for (auto& client : clients) EXPECT_TRUE(client->Receive(1).empty());
+  EXPECT_EQ(server.ClientCount(), 0u);
+
+  const uint16_t old = port;
+  ASSERT_TRUE(server.BindAndListen(0));
+  ASSERT_TRUE(server.Start());
+  port = server.ListeningPort();
+  auto moved = Connect();
+  EXPECT_TRUE(moved->Connected());
+  if (port != old) {
+    EXPECT_FALSE(TestClient(old).Connected());
+  }
+}
+
+TEST_F(ServerOnWinsock, BusyPortFailsToBindAndItsAcceptThreadEndsAtOnce) {
+  NetworkServer other{clock};
+  other.SetStateSource(&volume);
+  EXPECT_FALSE(other.BindAndListen(port));
+  ASSERT_TRUE(other.Start());
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    other.Stop();
+    stopped = true;
+  });
+  EXPECT_TRUE(Eventually([&] { return stopped.load(); }, 10s));
+  stopper.join();
+}
