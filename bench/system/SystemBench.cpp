@@ -1,0 +1,249 @@
+// The running program measured from outside: the real quavix-server on the fixture's private
+// PulseAudio, driven by an epoll client swarm and a libpulse client of its own.
+//
+//   system_bench --server PATH [--out FILE] [--sizes 1,100,1000,10000] [--idle-seconds 60]
+//
+// For each number N of quiet clients: a change made on the sound server, and a change asked
+// for by one more client, timed from the request to the state byte read at each of the N
+// clients (p50 / p99 / max over every client and round); the accept rate while connecting
+// them; the server's resident memory per client. With 1,000 clients, the server's CPU use and
+// wake-ups over an idle minute. Results go to --out as JSON (bench/system/report.py turns them
+// into docs/BENCHMARKS.md and the plot).
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ClientSwarm.h"
+#include "PulseDriver.h"
+#include "net/Protocol.h"
+#include "system/ProcessProbe.h"
+#include "system/ServerUnderTest.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+struct Options {
+  std::string server;
+  std::string out = "system-bench.json";
+  std::vector<size_t> sizes = {1, 100, 1000, 10000};
+  int idleSeconds = 60;
+};
+
+struct Latency {
+  double p50 = 0, p99 = 0, max = 0;
+  size_t samples = 0, missed = 0;
+};
+
+Latency Summarise(std::vector<double>& ms, size_t missed) {
+  Latency result;
+  result.samples = ms.size();
+  result.missed = missed;
+  if (ms.empty()) return result;
+  std::sort(ms.begin(), ms.end());
+  auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
+  result.p50 = at(0.50);
+  result.p99 = at(0.99);
+  result.max = ms.back();
+  return result;
+}
+
+std::string Json(const Latency& l) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "{\"p50_ms\": %.3f, \"p99_ms\": %.3f, \"max_ms\": %.3f, \"samples\": %zu, "
+                "\"missed\": %zu}",
+                l.p50, l.p99, l.max, l.samples, l.missed);
+  return text;
+}
+
+// Rounds per size: enough samples at small N, bounded time at large N.
+int RoundsFor(size_t n) { return n <= 1 ? 200 : n <= 100 ? 100 : n <= 1000 ? 40 : 20; }
+
+// A client of our own that asks for states (it is not one of the timed clients).
+class Requester {
+ public:
+  explicit Requester(uint16_t port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ok_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Requester() { close(fd_); }
+  bool Ask(uint8_t byte) { return ok_ && send(fd_, &byte, 1, MSG_NOSIGNAL) == 1; }
+
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+};
+
+std::vector<double> ToMs(const std::vector<Clock::duration>& latencies) {
+  std::vector<double> ms;
+  ms.reserve(latencies.size());
+  for (auto d : latencies) ms.push_back(std::chrono::duration<double, std::milli>(d).count());
+  return ms;
+}
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    if (name == "--server") {
+      options->server = value;
+    } else if (name == "--out") {
+      options->out = value;
+    } else if (name == "--idle-seconds") {
+      options->idleSeconds = std::atoi(value.c_str());
+    } else if (name == "--sizes") {
+      options->sizes.clear();
+      for (size_t start = 0; start < value.size();) {
+        const size_t comma = value.find(',', start);
+        options->sizes.push_back(std::strtoul(value.substr(start, comma - start).c_str(),
+                                              nullptr, 10));
+        start = comma == std::string::npos ? value.size() : comma + 1;
+      }
+    } else {
+      return false;
+    }
+  }
+  return !options->server.empty() && argc % 2 == 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: system_bench --server PATH [--out FILE] [--sizes 1,100,...] "
+                 "[--idle-seconds S]\n");
+    return 2;
+  }
+  PulseDriver pulse;
+  if (!pulse.Connect() || !pulse.SetDefaultSinkAndWait(50, false)) {
+    std::fprintf(stderr, "system_bench: no sound server (run under tests/fixtures)\n");
+    return 1;
+  }
+  ServerUnderTest server(options.server, FreeLoopbackPort());
+  if (!server.WaitServing()) {
+    std::fprintf(stderr, "system_bench: the server did not start: %s\n", server.Stderr().c_str());
+    return 1;
+  }
+  const pid_t pid = server.Pid();
+  std::this_thread::sleep_for(500ms);  // let start-up settle before the baseline reading
+  const long baseRssKiB = StatusKiB("VmRSS", pid);
+  std::printf("server pid %d on port %u, %ld KiB resident with no client\n", pid, server.Port(),
+              baseRssKiB);
+
+  ClientSwarm swarm("127.0.0.1", server.Port());
+  std::string sizesJson;
+  std::string idleJson = "null";
+  int volume = 50;
+  auto nextVolume = [&] {
+    volume = volume >= 90 ? 11 : volume + 1;  // never 50 (the start), never the greeting bytes
+    return volume;
+  };
+  for (size_t n : options.sizes) {
+    const size_t before = swarm.Size();
+    const auto connectStart = Clock::now();
+    const size_t greeted = swarm.Connect(n - before, 4, 4, 300s);
+    const double connectSeconds = std::chrono::duration<double>(Clock::now() - connectStart).count();
+    const double acceptRate = greeted / connectSeconds;
+    std::this_thread::sleep_for(1s);  // the last readers get going before memory is read
+    const long rssKiB = StatusKiB("VmRSS", pid);
+    const long threads = CountThreads(pid);
+    std::printf("N=%zu: %zu clients held, %.0f accepted/s, %ld KiB resident, %ld threads\n",
+                swarm.Size(), swarm.Size(), acceptRate, rssKiB, threads);
+    if (swarm.Size() < n) std::printf("  only %zu of %zu clients were greeted\n", swarm.Size(), n);
+
+    std::vector<double> serverMs, requestMs;
+    size_t serverMissed = 0, requestMissed = 0;
+    const int rounds = RoundsFor(n);
+    for (int r = 0; r < rounds; ++r) {
+      const int v = nextVolume();
+      const auto t0 = Clock::now();
+      pulse.SetDefaultSink(v, false);
+      const auto got = swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s);
+      serverMissed += swarm.Size() - got.size();
+      for (double ms : ToMs(got)) serverMs.push_back(ms);
+    }
+    {
+      Requester requester(server.Port());
+      std::this_thread::sleep_for(200ms);  // listed before it asks
+      for (int r = 0; r < rounds; ++r) {
+        const int v = nextVolume();
+        const auto t0 = Clock::now();
+        requester.Ask(EncodeStateByte({0, v}));
+        const auto got = swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s);
+        requestMissed += swarm.Size() - got.size();
+        for (double ms : ToMs(got)) requestMs.push_back(ms);
+      }
+    }
+    const Latency fromServer = Summarise(serverMs, serverMissed);
+    const Latency fromClient = Summarise(requestMs, requestMissed);
+    std::printf("  sound-server change: p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu missed)\n",
+                fromServer.p50, fromServer.p99, fromServer.max, fromServer.missed);
+    std::printf("  client request:      p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu missed)\n",
+                fromClient.p50, fromClient.p99, fromClient.max, fromClient.missed);
+    const double perClientKiB =
+        swarm.Size() > 0 ? static_cast<double>(rssKiB - baseRssKiB) / swarm.Size() : 0;
+    char entry[1024];
+    std::snprintf(entry, sizeof entry,
+                  "%s    {\"n\": %zu, \"held\": %zu, \"accept_per_s\": %.0f, \"rss_kib\": %ld, "
+                  "\"rss_per_client_kib\": %.2f, \"threads\": %ld,\n"
+                  "     \"server_change\": %s,\n     \"client_request\": %s}",
+                  sizesJson.empty() ? "" : ",\n", n, swarm.Size(), acceptRate, rssKiB,
+                  perClientKiB, threads, Json(fromServer).c_str(), Json(fromClient).c_str());
+    sizesJson += entry;
+
+    if (n == 1000 && options.idleSeconds > 0) {
+      std::this_thread::sleep_for(1s);
+      const long long ticks0 = CpuTicks(pid), switches0 = ContextSwitches(pid);
+      std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+      const long long ticks1 = CpuTicks(pid), switches1 = ContextSwitches(pid);
+      const double cpuPercent = 100.0 * static_cast<double>(ticks1 - ticks0) /
+                                static_cast<double>(sysconf(_SC_CLK_TCK)) / options.idleSeconds;
+      const double wakeupsPerSecond =
+          static_cast<double>(switches1 - switches0) / options.idleSeconds;
+      std::printf("  idle %d s with %zu clients: %.3f %% of one core, %.1f wake-ups/s\n",
+                  options.idleSeconds, swarm.Size(), cpuPercent, wakeupsPerSecond);
+      char idle[256];
+      std::snprintf(idle, sizeof idle,
+                    "{\"clients\": %zu, \"seconds\": %d, \"cpu_percent\": %.4f, "
+                    "\"wakeups_per_s\": %.2f}",
+                    swarm.Size(), options.idleSeconds, cpuPercent, wakeupsPerSecond);
+      idleJson = idle;
+    }
+  }
+  swarm.CloseAll();
+  const int exitCode = server.Stop();
+  std::printf("server stopped with exit code %d\n", exitCode);
+
+  FILE* out = std::fopen(options.out.c_str(), "w");
+  if (out == nullptr) {
+    std::perror(options.out.c_str());
+    return 1;
+  }
+  std::fprintf(out,
+               "{\n  \"base_rss_kib\": %ld,\n  \"sizes\": [\n%s\n  ],\n  \"idle\": %s,\n"
+               "  \"server_exit\": %d\n}\n",
+               baseRssKiB, sizesJson.c_str(), idleJson.c_str(), exitCode);
+  std::fclose(out);
+  return 0;
+}

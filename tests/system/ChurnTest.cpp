@@ -1,0 +1,218 @@
+// Churn: the server moved from port to port while clients come and go, and a long run of
+// clients connecting and leaving in every way a client can. Nothing may leak: threads,
+// descriptors or connection records, counted from /proc/self and the server itself.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "ClientFleet.h"
+#include "LoadSizes.h"
+#include "ProcessProbe.h"
+#include "RelayedServer.h"
+#include "net/Protocol.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds timeout = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    usleep(1000);
+  }
+  return true;
+}
+
+// Reads up to `count` bytes within `timeout`; fewer at the end of the stream or on time-out.
+size_t ReadBytes(int fd, uint8_t* bytes, size_t count, std::chrono::milliseconds timeout) {
+  size_t got = 0;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (got < count) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1) break;
+    const ssize_t n = recv(fd, bytes + got, count - got, MSG_DONTWAIT);
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return got;
+}
+
+bool WaitWritable(int fd, int timeoutMs) {
+  pollfd ready{fd, POLLOUT, 0};
+  if (poll(&ready, 1, timeoutMs) != 1) return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+  return error == 0;
+}
+
+void CloseWithReset(int fd) {
+  const linger abort{1, 0};
+  setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+  close(fd);
+}
+
+// One client's visit, in one of four ways of leaving. True when it was greeted.
+bool Visit(uint16_t port, uint32_t* source, unsigned way, std::chrono::milliseconds timeout) {
+  const int fd = ConnectLoopbackClient(port, 0, source, true);
+  if (fd < 0) return false;
+  uint8_t greeting[4];
+  const bool greeted = WaitWritable(fd, static_cast<int>(timeout.count())) &&
+                       ReadBytes(fd, greeting, 4, timeout) == 4 &&
+                       std::equal(greeting, greeting + 4, kGreeting.begin());
+  switch (way % 4) {
+    case 0:  // leaves politely
+      close(fd);
+      break;
+    case 1:  // vanishes with a reset
+      CloseWithReset(fd);
+      break;
+    case 2: {  // asks for a state, then leaves
+      const uint8_t request = static_cast<uint8_t>(way % 101);
+      send(fd, &request, 1, MSG_NOSIGNAL);
+      close(fd);
+      break;
+    }
+    default: {  // sends a byte that is no state; the server ends the connection
+      const uint8_t invalid = 0x7F;
+      send(fd, &invalid, 1, MSG_NOSIGNAL);
+      uint8_t rest[64];
+      while (ReadBytes(fd, rest, sizeof rest, timeout) > 0) {
+      }
+      close(fd);
+      break;
+    }
+  }
+  return greeted;
+}
+
+}  // namespace
+
+TEST(Churn, PortChangesWhileClientsComeAndGo) {
+  const long cycles = LoadSize(200, 1000);
+  RelayedServer wired;
+  wired.volume.echoSetState = true;
+  wired.volume.SetDeviceState({1, 30});
+  ASSERT_NE(wired.Listen(), 0);
+  wired.server.Stop();  // one cycle first, so lazily created runtime threads count as baseline
+  const long baseThreads = CountThreads();
+  const long baseFds = CountOpenFds();
+
+  std::atomic<uint16_t> port{0};
+  std::atomic<bool> done{false};
+  std::atomic<long> visits{0}, greeted{0};
+  std::vector<std::thread> visitors;
+  for (unsigned v = 0; v < 3; ++v) {
+    visitors.emplace_back([&, v] {
+      uint32_t source = v * 83;
+      for (unsigned way = v; !done.load(); way += 3) {
+        const uint16_t current = port.load();
+        if (current == 0) {
+          usleep(200);  // between Stop and Start; the port is published again in a moment
+          continue;
+        }
+        greeted += Visit(current, &source, way, 300ms) ? 1 : 0;
+        ++visits;
+      }
+    });
+  }
+  // Changes keep arriving through every stop and start, as the audio thread would send them.
+  std::thread changes([&] {
+    for (int32_t i = 0; !done.load(); ++i) {
+      wired.volume.Report({static_cast<uint8_t>(i & 1), i % 101});
+      usleep(500);
+    }
+  });
+
+  for (long cycle = 0; cycle < cycles; ++cycle) {
+    port.store(0);
+    wired.server.Stop();
+    ASSERT_EQ(wired.server.ClientCount(), 0u) << "cycle " << cycle;
+    ASSERT_EQ(wired.server.RetiredCount(), 0u) << "cycle " << cycle;
+    ASSERT_TRUE(wired.server.BindAndListen(0)) << "cycle " << cycle;
+    ASSERT_TRUE(wired.server.Start()) << "cycle " << cycle;
+    port.store(wired.server.ListeningPort());
+    // Give the visitors a few arrivals on this port before it moves again.
+    const long target = greeted.load() + 2;
+    Eventually([&] { return greeted.load() >= target; }, 2s);
+  }
+  done.store(true);
+  for (std::thread& visitor : visitors) visitor.join();
+  changes.join();
+  wired.server.Stop();
+
+  EXPECT_GE(greeted.load(), cycles) << "clients were served on the moving port";
+  EXPECT_EQ(wired.server.ClientCount(), 0u);
+  EXPECT_EQ(wired.server.RetiredCount(), 0u);
+  EXPECT_TRUE(Eventually([&] { return CountThreads() == baseThreads; }))
+      << CountThreads() << " threads, " << baseThreads << " before";
+  EXPECT_EQ(CountOpenFds(), baseFds);
+  RecordProperty("cycles", static_cast<int>(cycles));
+  RecordProperty("visits", static_cast<int>(visits.load()));
+  std::printf("%ld port changes, %ld visits, %ld greeted\n", cycles, visits.load(), greeted.load());
+}
+
+TEST(Churn, ConnectsAndDisconnectsLeaveNothingBehind) {
+  const long total = LoadSize(8000, 100000);
+  constexpr unsigned kVisitors = 4;
+  RelayedServer wired;
+  wired.volume.echoSetState = true;
+  wired.volume.SetDeviceState({0, 55});
+  const uint16_t port = wired.Listen();
+  ASSERT_NE(port, 0);
+  uint32_t warmSource = 0;
+  ASSERT_TRUE(Visit(port, &warmSource, 0, 5s));
+  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }));
+  // The warm-up's reader may still be closing its socket and ending: a baseline taken now can
+  // only be too high, never too low, so the counts below must come back to it or under it.
+  const long baseThreads = CountThreads();
+  const long baseFds = CountOpenFds();
+
+  std::atomic<long> greeted{0};
+  std::vector<std::thread> visitors;
+  const auto started = std::chrono::steady_clock::now();
+  for (unsigned v = 0; v < kVisitors; ++v) {
+    visitors.emplace_back([&, v] {
+      uint32_t source = v * 61;
+      for (long i = v; i < total; i += kVisitors) {
+        greeted += Visit(port, &source, static_cast<unsigned>(i), 5s) ? 1 : 0;
+      }
+    });
+  }
+  for (std::thread& visitor : visitors) visitor.join();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  EXPECT_EQ(greeted.load(), total) << "every client was greeted";
+  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }))
+      << wired.server.ClientCount() << " clients still listed";
+  // The next accept frees every record that is left; only the newcomer's own may remain.
+  ASSERT_TRUE(Visit(port, &warmSource, 0, 5s));
+  EXPECT_TRUE(Eventually([&] {
+    return wired.server.ClientCount() == 0 && wired.server.RetiredCount() <= 1;
+  })) << wired.server.RetiredCount()
+      << " records not freed";
+  EXPECT_TRUE(Eventually([&] { return CountThreads() <= baseThreads; }))
+      << CountThreads() << " threads, " << baseThreads << " before";
+  EXPECT_TRUE(Eventually([&] { return CountOpenFds() <= baseFds; }))
+      << CountOpenFds() << " descriptors, " << baseFds << " before";
+
+  // Still serving: a newcomer is greeted and hears the current state.
+  wired.volume.SetDeviceState({1, 20});
+  ClientFleet check;
+  EXPECT_EQ(check.Connect(port, 1, 5s), 1u);
+  EXPECT_TRUE(check.PumpUntil([&] { return check[0].lastState == 0x94; }, 5s));
+  std::printf("%ld connects and disconnects in %.1f s (%.0f per second)\n", total, seconds,
+              total / seconds);
+}

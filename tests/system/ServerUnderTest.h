@@ -1,0 +1,148 @@
+#pragma once
+// The real quavix-server, started by a test or a benchmark in a private setting folder with a
+// port of its own and no display (it then runs without a tray icon). Sound-server variables
+// (XDG_RUNTIME_DIR, PULSE_*) are inherited, so it finds the fixture's private PulseAudio.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/ChildProcess.h"
+
+// A loopback port that was free a moment ago.
+inline uint16_t FreeLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// The sound server this process reaches: PULSE_SERVER, else the native socket in
+// PULSE_RUNTIME_PATH or in XDG_RUNTIME_DIR/pulse.
+inline std::string InheritedPulseServer() {
+  if (const char* server = std::getenv("PULSE_SERVER")) return server;
+  if (const char* path = std::getenv("PULSE_RUNTIME_PATH")) {
+    return std::string("unix:") + path + "/native";
+  }
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  return std::string("unix:") + (runtime != nullptr ? runtime : "/tmp") + "/pulse/native";
+}
+
+class ServerUnderTest {
+ public:
+  // `nofile` > 0 starts the server under `ulimit -n nofile`; `environment` ("NAME=value") is
+  // added to what it inherits.
+  ServerUnderTest(const std::string& serverPath, uint16_t port, long nofile = 0,
+                  std::vector<std::string> environment = {})
+      : port_(port) {
+    char folder[] = "/tmp/quavix-config-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    config_ = folder;
+    const std::string dir = config_ + "/Software/Marrowick/Quavix";
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    std::ofstream setting(dir + "/ServerPort", std::ios::binary);
+    const uint8_t bytes[4] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0, 0};
+    setting.write(reinterpret_cast<const char*>(bytes), 4);
+    setting.close();
+    // A runtime folder of its own: the single-instance guard lives there, and tests run in
+    // parallel. The sound server is then named outright (the one the caller names, else the
+    // one this process would reach through its own runtime folder).
+    const std::string runtime = config_ + "/run";
+    std::filesystem::create_directories(runtime, error);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, error);
+    bool namesPulse = false;
+    for (const std::string& entry : environment) namesPulse |= entry.rfind("PULSE_SERVER=", 0) == 0;
+    if (!namesPulse) environment.push_back("PULSE_SERVER=" + InheritedPulseServer());
+    environment.push_back("XDG_RUNTIME_DIR=" + runtime);
+    environment.push_back("XDG_CONFIG_HOME=" + config_);
+    environment.erase(std::remove(environment.begin(), environment.end(), ""), environment.end());
+    environment = EnvironmentWith(environment, {"DISPLAY", "WAYLAND_DISPLAY"});
+    std::vector<std::string> args = {serverPath};
+    if (nofile > 0) {
+      args = {"/bin/sh", "-c", "ulimit -n " + std::to_string(nofile) + " && exec \"$0\"",
+              serverPath};
+    }
+    process_ = std::make_unique<ChildProcess>(args, &environment);
+  }
+  ~ServerUnderTest() {
+    if (process_ != nullptr && process_->Running()) Stop();
+    process_.reset();
+    std::error_code error;
+    if (!config_.empty()) std::filesystem::remove_all(config_, error);
+  }
+  ServerUnderTest(const ServerUnderTest&) = delete;
+  ServerUnderTest& operator=(const ServerUnderTest&) = delete;
+
+  uint16_t Port() const { return port_; }
+  pid_t Pid() const { return process_ != nullptr ? process_->Pid() : -1; }
+  bool Running() { return process_ != nullptr && process_->Running(); }
+  std::string Stderr() { return process_ != nullptr ? process_->Stderr() : ""; }
+
+  // True once a client is greeted on the port (the server is up and serving).
+  bool WaitServing(std::chrono::milliseconds timeout = std::chrono::seconds(20)) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline && Running()) {
+      if (GreetsOnce()) return true;
+      usleep(20000);  // the server is still starting; nothing to wait on but the port
+    }
+    return false;
+  }
+
+  // SIGTERM, then the exit code (-1 when it did not end in time).
+  int Stop(std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    if (process_ == nullptr) return -1;
+    process_->Signal(SIGTERM);
+    return process_->Wait(timeout);
+  }
+
+  // One connection that reads the four greeting bytes; true when they came.
+  bool GreetsOnce() const {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port_);
+    timeval wait{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    bool greeted = false;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      uint8_t greeting[4];
+      size_t got = 0;
+      while (got < 4) {
+        const ssize_t n = recv(fd, greeting + got, 4 - got, 0);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+      }
+      greeted = got == 4 && greeting[0] == 0x19 && greeting[1] == 0xC8 && greeting[2] == 0xDE &&
+                greeting[3] == 0x00;
+    }
+    close(fd);
+    return greeted;
+  }
+
+ private:
+  uint16_t port_;
+  std::string config_;
+  std::unique_ptr<ChildProcess> process_;
+};

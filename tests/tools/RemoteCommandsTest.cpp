@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fakes/ScriptedTcpServer.h"
+#include "remote/RemoteCommands.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+const Bytes kHello = {0x19, 0xC8, 0xDE, 0x00};
+
+Bytes Concat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// "2026-12-07T12:34:56.789Z " followed by `state` and a newline. (std::regex trips a GCC 12
+// false -Wmaybe-uninitialized under ASan, so the pattern is checked by hand.)
+bool IsTimestampedLine(const std::string& text, const std::string& state) {
+  const std::string pattern = "dddd-dd-ddTdd:dd:dd.dddZ ";
+  if (text.size() != pattern.size() + state.size() + 1 || text.back() != '\n') return false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (pattern[i] == 'd' ? !digit : text[i] != pattern[i]) return false;
+  }
+  return text.compare(pattern.size(), state.size(), state) == 0;
+}
+
+struct Outcome {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+Outcome RunRemoteWith(uint16_t port, std::vector<std::string> words, int stopFd = -1) {
+  std::vector<std::string> storage = {"quavix-remote", "--port", std::to_string(port),
+                                      "--wait",        "150",    "127.0.0.1"};
+  storage.insert(storage.end(), words.begin(), words.end());
+  std::vector<const char*> argv;
+  for (const std::string& word : storage) argv.push_back(word.c_str());
+  std::ostringstream out, err;
+  const int code = RemoteMain(static_cast<int>(argv.size()), argv.data(), out, err, stopFd);
+  return {code, out.str(), err.str()};
+}
+
+// A server that sends `bytes` and then holds the connection until the client leaves.
+void Greets(ScriptedTcpServer& server, Bytes bytes) {
+  server.Serve([bytes](int fd) {
+    ScriptedTcpServer::Send(fd, bytes);
+    ScriptedTcpServer::ReadUntilEnd(fd);
+  });
+}
+
+}  // namespace
+
+TEST(RemoteGet, PrintsTheStateThatFollowsTheGreeting) {
+  ScriptedTcpServer server;
+  Greets(server, Concat(kHello, {0x9E}));
+  const Outcome got = RunRemoteWith(server.Port(), {"get"});
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_EQ(got.out, "muted, 30\n");
+}
+
+TEST(RemoteGet, TakesUnmuted100WhenNothingFollowsTheGreeting) {
+  ScriptedTcpServer server;
+  Greets(server, kHello);
+  const Outcome got = RunRemoteWith(server.Port(), {"get"});
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_EQ(got.out, "unmuted, 100\n");
+}
+
+TEST(RemoteGet, SkipsKeepAlivesAndTakesTheLatestQueuedState) {
+  ScriptedTcpServer server;
+  Greets(server, Concat(kHello, {0xFF, 0x28, 0xFF, 0x80, 0xFF}));
+  const Outcome got = RunRemoteWith(server.Port(), {"get"});
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_EQ(got.out, "muted, 0\n");
+}
+
+TEST(RemoteGet, AcceptsAGreetingSplitAcrossSegments) {
+  ScriptedTcpServer server;
+  server.Serve([](int fd) {
+    for (uint8_t byte : Concat(kHello, {0x32})) {
+      ScriptedTcpServer::Send(fd, {byte});
+      usleep(2000);  // lets each byte travel on its own; the client must not care either way
+    }
+    ScriptedTcpServer::ReadUntilEnd(fd);
+  });
+  const Outcome got = RunRemoteWith(server.Port(), {"get"});
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_EQ(got.out, "unmuted, 50\n");
+}
+
+TEST(RemoteErrors, EachFailureHasItsExitCodeAndAMessage) {
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    bool closeAfter;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"wrong greeting", {0x48, 0x54, 0x54, 0x50, 0x2F}, false, kExitNotServer, "wrong greeting"},
+      {"closed at once", {}, true, kExitConnection, "before the greeting"},
+      {"closed in greeting", {0x19, 0xC8}, true, kExitNotServer, "inside the greeting"},
+      {"closed after greeting", kHello, true, kExitConnection, "closed"},
+      {"byte that is no state", Concat(kHello, {0x65}), false, kExitNotServer, "0x65"},
+  };
+  for (const Case& c : cases) {
+    ScriptedTcpServer server;
+    server.Serve([&c](int fd) {
+      ScriptedTcpServer::Send(fd, c.bytes);
+      if (!c.closeAfter) ScriptedTcpServer::ReadUntilEnd(fd);
+    });
+    const Outcome got = RunRemoteWith(server.Port(), {"get"});
+    EXPECT_EQ(got.code, c.code) << c.name << ": " << got.err;
+    EXPECT_NE(got.err.find(c.message), std::string::npos) << c.name << ": " << got.err;
+    EXPECT_EQ(got.out, "") << c.name;
+  }
+}
+
+TEST(RemoteErrors, NoServerListening) {
+  uint16_t port;
+  {
+    ScriptedTcpServer reserved;  // a port that was free a moment ago and is closed again
+    port = reserved.Port();
+  }
+  const Outcome got = RunRemoteWith(port, {"get"});
+  EXPECT_EQ(got.code, kExitNoServer);
+  EXPECT_NE(got.err.find("cannot connect"), std::string::npos) << got.err;
+}
+
+TEST(RemoteErrors, BadArgumentPrintsUsage) {
+  const Outcome got = RunRemoteWith(1, {"set", "150"});
+  EXPECT_EQ(got.code, kExitBadArgument);
+  EXPECT_NE(got.err.find("bad volume"), std::string::npos) << got.err;
+  EXPECT_NE(got.err.find("usage:"), std::string::npos) << got.err;
+}
+
+TEST(RemoteChange, SendsOneByteBuiltFromTheCurrentState) {
+  struct Case {
+    std::vector<std::string> command;
+    Bytes initial;  // after the greeting
+    uint8_t sent;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {{"set", "40"}, {0x9E}, 0xA8, "muted, 40\n"},  // keeps the mute bit
+      {{"set", "0"}, {}, 0x00, "unmuted, 0\n"},
+      {{"mute"}, {0x28}, 0xA8, "muted, 40\n"},  // keeps the volume
+      {{"unmute"}, {0x9E}, 0x1E, "unmuted, 30\n"},
+      {{"toggle"}, {}, 0xE4, "muted, 100\n"},  // from the assumed default
+      {{"toggle"}, {0xFF, 0xB2}, 0x32, "unmuted, 50\n"},
+  };
+  for (const Case& c : cases) {
+    ScriptedTcpServer server;
+    Bytes received;
+    server.Serve([&](int fd) {
+      ScriptedTcpServer::Send(fd, Concat(kHello, c.initial));
+      received = ScriptedTcpServer::ReadUntilEnd(fd);
+    });
+    const Outcome got = RunRemoteWith(server.Port(), c.command);
+    server.Join();
+    EXPECT_EQ(got.code, kExitOk) << c.command[0] << ": " << got.err;
+    EXPECT_EQ(got.out, c.printed) << c.command[0];
+    EXPECT_EQ(received, Bytes{c.sent}) << c.command[0];
+  }
+}
+
+TEST(RemoteChange, ReportsAFailureWhenTheServerNeverTakesTheRequest) {
+  // The server reads nothing and never ends the stream, so nothing confirms the request.
+  ScriptedTcpServer server;
+  int stop[2];
+  ASSERT_EQ(pipe(stop), 0);
+  server.Serve([&](int fd) {
+    ScriptedTcpServer::Send(fd, kHello);
+    pollfd wait{stop[0], POLLIN, 0};
+    poll(&wait, 1, 10000);
+  });
+  const Outcome got = RunRemoteWith(server.Port(), {"mute"});
+  ASSERT_EQ(write(stop[1], "x", 1), 1);
+  server.Join();
+  close(stop[0]);
+  close(stop[1]);
+  EXPECT_EQ(got.code, kExitConnection);
+  EXPECT_NE(got.err.find("did not end"), std::string::npos) << got.err;
+  EXPECT_EQ(got.out, "");
+}
+
+TEST(RemoteWatch, CountStopsAfterTheInitialState) {
+  ScriptedTcpServer server;
+  Greets(server, Concat(kHello, {0xFF, 0x28}));
+  const Outcome got = RunRemoteWith(server.Port(), {"watch", "--count", "1"});
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_TRUE(IsTimestampedLine(got.out, "unmuted, 40")) << got.out;
+}
+
+TEST(RemoteWatch, EndsWithAnErrorWhenTheServerCloses) {
+  ScriptedTcpServer server;
+  server.Serve([](int fd) { ScriptedTcpServer::Send(fd, Concat(kHello, {0x28})); });
+  const Outcome got = RunRemoteWith(server.Port(), {"watch"});
+  EXPECT_EQ(got.code, kExitConnection);
+  EXPECT_NE(got.err.find("closed"), std::string::npos) << got.err;
+  EXPECT_NE(got.out.find("unmuted, 40"), std::string::npos) << got.out;
+}
+
+TEST(RemoteWatch, EndsCleanlyWhenStopped) {
+  ScriptedTcpServer server;
+  Greets(server, kHello);
+  int stop[2];
+  ASSERT_EQ(pipe(stop), 0);
+  ASSERT_EQ(write(stop[1], "x", 1), 1);  // already stopped: must not wait for the server
+  const Outcome got = RunRemoteWith(server.Port(), {"watch"}, stop[0]);
+  close(stop[0]);
+  close(stop[1]);
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+}

@@ -1,0 +1,147 @@
+#include "remote/RemoteCommands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "remote/RemoteConnection.h"
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 3000;
+constexpr int kGreetingTimeoutMs = 3000;
+constexpr int kConfirmTimeoutMs = 3000;
+
+int ExitFor(RemoteStatus status) {
+  switch (status) {
+    case RemoteStatus::Ok:
+      return kExitOk;
+    case RemoteStatus::NoServer:
+      return kExitNoServer;
+    case RemoteStatus::BadGreeting:
+    case RemoteStatus::BadByte:
+      return kExitNotServer;
+    case RemoteStatus::Stopped:
+      return kExitInterrupted;
+    case RemoteStatus::Closed:
+    case RemoteStatus::Failed:
+    case RemoteStatus::TimedOut:
+      break;
+  }
+  return kExitConnection;
+}
+
+int Fail(RemoteStatus status, const std::string& error, std::ostream& err) {
+  err << "quavix-remote: " << (status == RemoteStatus::Stopped ? "interrupted" : error) << "\n";
+  return ExitFor(status);
+}
+
+// 2026-12-07T12:34:56.789Z
+std::string UtcTimestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+// The state a new client knows: the first state byte after the greeting, or the default when
+// none comes within the wait. Bytes already queued behind the first are newer, so the last wins.
+RemoteStatus ReadInitialState(RemoteConnection& connection, int waitMs, VolumeState* state,
+                              std::string* error) {
+  *state = VolumeState{};
+  RemoteStatus status = connection.ReadState(waitMs, state, error);
+  if (status != RemoteStatus::Ok)
+    return status == RemoteStatus::TimedOut ? RemoteStatus::Ok : status;
+  while (status == RemoteStatus::Ok) status = connection.ReadState(0, state, error);
+  // With a state in hand, an end of stream is left for the next read to report (it persists);
+  // a byte that is no state is reported now, since it has been consumed.
+  return status == RemoteStatus::BadByte || status == RemoteStatus::Stopped ? status
+                                                                            : RemoteStatus::Ok;
+}
+
+VolumeState Requested(const RemoteArgs& args, VolumeState current) {
+  switch (args.command) {
+    case RemoteCommand::Set:
+      current.volume = args.volume;
+      break;
+    case RemoteCommand::Mute:
+      current.muted = 1;
+      break;
+    case RemoteCommand::Unmute:
+      current.muted = 0;
+      break;
+    case RemoteCommand::Toggle:
+      current.muted = current.muted != 0 ? 0 : 1;
+      break;
+    default:
+      break;
+  }
+  return current;
+}
+
+int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out,
+          std::ostream& err) {
+  long printed = 0;
+  std::string error;
+  for (;;) {
+    out << UtcTimestamp() << " " << FormatState(state) << std::endl;
+    if (count != 0 && ++printed >= count) return kExitOk;
+    const RemoteStatus status = connection.ReadState(-1, &state, &error);
+    if (status == RemoteStatus::Stopped) return kExitOk;
+    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  }
+}
+
+}  // namespace
+
+int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd) {
+  if (args.command == RemoteCommand::Help) {
+    out << RemoteUsage();
+    return kExitOk;
+  }
+  RemoteConnection connection(stopFd);
+  std::string error;
+  RemoteStatus status = connection.Connect(args.host, args.port, kConnectTimeoutMs, &error);
+  if (status == RemoteStatus::Ok) status = connection.ReadGreeting(kGreetingTimeoutMs, &error);
+  VolumeState current;
+  if (status == RemoteStatus::Ok)
+    status = ReadInitialState(connection, args.waitMs, &current, &error);
+  if (status == RemoteStatus::Stopped && args.command == RemoteCommand::Watch) return kExitOk;
+  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+
+  switch (args.command) {
+    case RemoteCommand::Get:
+      out << FormatState(current) << "\n";
+      return kExitOk;
+    case RemoteCommand::Watch:
+      return Watch(connection, current, args.count, out, err);
+    default:
+      break;
+  }
+  const VolumeState wanted = Requested(args, current);
+  status = connection.SendState(wanted, kConfirmTimeoutMs, &error);
+  if (status == RemoteStatus::Ok)
+    status = connection.FinishAndAwaitClose(kConfirmTimeoutMs, &error);
+  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  out << FormatState(wanted) << "\n";
+  return kExitOk;
+}
+
+int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               int stopFd) {
+  RemoteArgs args;
+  std::string error;
+  if (!ParseRemoteArgs(argc, argv, &args, &error)) {
+    err << "quavix-remote: " << error << "\n" << RemoteUsage();
+    return kExitBadArgument;
+  }
+  return RunRemote(args, out, err, stopFd);
+}

@@ -1,0 +1,24 @@
+#pragma once
+// What quavix-remote does for each command, with its output and exit code.
+
+#include <ostream>
+
+#include "remote/RemoteArgs.h"
+
+// Exit codes, also listed in the usage text.
+enum RemoteExit : int {
+  kExitOk = 0,
+  kExitBadArgument = 2,
+  kExitNoServer = 3,
+  kExitNotServer = 4,   // a wrong greeting, or a byte that is no state
+  kExitConnection = 5,  // the connection closed, failed or timed out
+  kExitInterrupted = 130,
+};
+
+// Runs one parsed command. States go to `out` (one line each; watch prefixes a UTC timestamp),
+// errors to `err`. `stopFd` (or -1): when it becomes readable, watch ends with kExitOk and
+// other commands with kExitInterrupted.
+int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd);
+
+// Parses argv and runs it: the whole program.
+int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, int stopFd);

@@ -1,0 +1,241 @@
+#include "remote/RemoteConnection.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "net/Protocol.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until `deadline`, -1 for none; never below 0 otherwise.
+int RemainingMs(bool unlimited, Clock::time_point deadline) {
+  if (unlimited) return -1;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+std::string HexBytes(const uint8_t* bytes, size_t count) {
+  std::string text;
+  char item[8];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(item, sizeof item, "%s0x%02X", i == 0 ? "" : " ", bytes[i]);
+    text += item;
+  }
+  return text;
+}
+
+// Closes a descriptor on every path out of Connect's attempt loop.
+struct FdGuard {
+  int fd;
+  ~FdGuard() {
+    if (fd >= 0) close(fd);
+  }
+  int Release() {
+    const int released = fd;
+    fd = -1;
+    return released;
+  }
+};
+
+}  // namespace
+
+std::string FormatState(const VolumeState& state) {
+  return std::string(state.muted != 0 ? "muted, " : "unmuted, ") + std::to_string(state.volume);
+}
+
+RemoteConnection::~RemoteConnection() {
+  if (fd_ >= 0) close(fd_);
+}
+
+RemoteStatus RemoteConnection::Connect(const std::string& host, uint16_t port, int timeoutMs,
+                                       std::string* error) {
+  peer_ = host + ":" + std::to_string(port);
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  if (resolved != 0) {
+    *error = "cannot resolve '" + host + "': " + gai_strerror(resolved);
+    return RemoteStatus::NoServer;
+  }
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string reason = "no address";
+  RemoteStatus status = RemoteStatus::NoServer;
+  for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+    FdGuard socketFd{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
+    if (socketFd.fd < 0) {
+      reason = std::strerror(errno);
+      continue;
+    }
+    sockaddr_in address;
+    std::memcpy(&address, ai->ai_addr, sizeof address);
+    address.sin_port = htons(port);
+    if (connect(socketFd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      if (errno != EINPROGRESS) {
+        reason = std::strerror(errno);
+        continue;
+      }
+      fd_ = socketFd.fd;
+      status = Wait(POLLOUT, RemainingMs(unlimited, deadline), &reason);
+      fd_ = -1;
+      if (status == RemoteStatus::Stopped) break;
+      if (status != RemoteStatus::Ok) {
+        if (status == RemoteStatus::TimedOut) reason = "timed out";
+        status = RemoteStatus::NoServer;
+        continue;
+      }
+      int soError = 0;
+      socklen_t length = sizeof soError;
+      getsockopt(socketFd.fd, SOL_SOCKET, SO_ERROR, &soError, &length);
+      if (soError != 0) {
+        reason = std::strerror(soError);
+        status = RemoteStatus::NoServer;
+        continue;
+      }
+    }
+    fd_ = socketFd.Release();
+    status = RemoteStatus::Ok;
+    break;
+  }
+  freeaddrinfo(found);
+  if (status == RemoteStatus::Stopped) *error = "interrupted";
+  if (status == RemoteStatus::NoServer) *error = "cannot connect to " + peer_ + ": " + reason;
+  return status;
+}
+
+RemoteStatus RemoteConnection::Wait(short events, int timeoutMs, std::string* error) {
+  pollfd fds[2] = {{fd_, events, 0}, {stopFd_, POLLIN, 0}};
+  const nfds_t count = stopFd_ >= 0 ? 2 : 1;
+  for (;;) {
+    const int ready = poll(fds, count, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;  // the stop descriptor reports the signal
+    if (ready < 0) {
+      *error = std::string("poll: ") + std::strerror(errno);
+      return RemoteStatus::Failed;
+    }
+    if (ready == 0) return RemoteStatus::TimedOut;
+    if (count == 2 && fds[1].revents != 0) return RemoteStatus::Stopped;
+    return RemoteStatus::Ok;
+  }
+}
+
+RemoteStatus RemoteConnection::Fill(int timeoutMs, std::string* error) {
+  if (begin_ < end_) return RemoteStatus::Ok;
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const ssize_t got = recv(fd_, buffer_, sizeof buffer_, 0);
+    if (got > 0) {
+      begin_ = 0;
+      end_ = static_cast<size_t>(got);
+      return RemoteStatus::Ok;
+    }
+    if (got == 0) {
+      *error = "connection closed by " + peer_;
+      return RemoteStatus::Closed;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      *error = "connection to " + peer_ + " failed: " + std::strerror(errno);
+      return RemoteStatus::Failed;
+    }
+    const RemoteStatus waited = Wait(POLLIN, RemainingMs(unlimited, deadline), error);
+    if (waited != RemoteStatus::Ok) return waited;
+  }
+}
+
+RemoteStatus RemoteConnection::ReadGreeting(int timeoutMs, std::string* error) {
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  uint8_t greeting[kGreeting.size()];
+  for (size_t got = 0; got < kGreeting.size(); ++got) {
+    const RemoteStatus status = Fill(RemainingMs(unlimited, deadline), error);
+    if (status == RemoteStatus::TimedOut) *error = "no greeting from " + peer_;
+    if (status == RemoteStatus::Closed && got == 0) {
+      *error = peer_ + " closed the connection before the greeting";
+    } else if (status == RemoteStatus::Closed) {
+      *error = peer_ + " closed the connection inside the greeting: " + HexBytes(greeting, got);
+      return RemoteStatus::BadGreeting;
+    }
+    if (status != RemoteStatus::Ok) return status;
+    greeting[got] = buffer_[begin_++];
+  }
+  if (std::memcmp(greeting, kGreeting.data(), kGreeting.size()) != 0) {
+    *error = "wrong greeting from " + peer_ + ": " + HexBytes(greeting, kGreeting.size()) +
+             " (not a volume server?)";
+    return RemoteStatus::BadGreeting;
+  }
+  return RemoteStatus::Ok;
+}
+
+RemoteStatus RemoteConnection::ReadState(int timeoutMs, VolumeState* state, std::string* error) {
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const RemoteStatus status = Fill(RemainingMs(unlimited, deadline), error);
+    if (status != RemoteStatus::Ok) return status;
+    const uint8_t byte = buffer_[begin_++];
+    // A server's bytes classify like a client's: 0xFF keep-alive, the rest a state or nothing.
+    VolumeState decoded;
+    switch (DecodeClientByte(byte, &decoded)) {
+      case ClientByteKind::KeepAlive:
+        continue;
+      case ClientByteKind::Invalid:
+        *error = "unexpected byte " + HexBytes(&byte, 1) + " from " + peer_;
+        return RemoteStatus::BadByte;
+      case ClientByteKind::StateRequest:
+        *state = decoded;
+        return RemoteStatus::Ok;
+    }
+  }
+}
+
+RemoteStatus RemoteConnection::SendState(const VolumeState& state, int timeoutMs,
+                                         std::string* error) {
+  const uint8_t byte = EncodeStateByte(state);
+  for (;;) {
+    const ssize_t sent = send(fd_, &byte, 1, MSG_NOSIGNAL);
+    if (sent == 1) return RemoteStatus::Ok;
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const RemoteStatus waited = Wait(POLLOUT, timeoutMs, error);
+      if (waited == RemoteStatus::TimedOut) *error = "could not send to " + peer_;
+      if (waited != RemoteStatus::Ok) return waited;
+      continue;
+    }
+    *error = "sending to " + peer_ + " failed: " + std::strerror(errno);
+    return errno == EPIPE || errno == ECONNRESET ? RemoteStatus::Closed : RemoteStatus::Failed;
+  }
+}
+
+RemoteStatus RemoteConnection::FinishAndAwaitClose(int timeoutMs, std::string* error) {
+  if (shutdown(fd_, SHUT_WR) != 0) {
+    *error = "sending to " + peer_ + " failed: " + std::strerror(errno);
+    return RemoteStatus::Failed;
+  }
+  const bool unlimited = timeoutMs < 0;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    // Whatever the server still pushes is of no interest now; only its end of stream is.
+    begin_ = end_;
+    const RemoteStatus status = Fill(RemainingMs(unlimited, deadline), error);
+    if (status == RemoteStatus::Ok) continue;
+    if (status == RemoteStatus::Closed) return RemoteStatus::Ok;
+    if (status == RemoteStatus::TimedOut) *error = peer_ + " did not end the connection";
+    return status;
+  }
+}
