@@ -108,13 +108,8 @@ def type_text(text):
 def answer_box(title):
     """Waits for a message box with this title and presses its OK button (Enter)."""
     boxes = wait_for(lambda: windows_named(title), 10)
-    # Under load a key can reach the box before Wine has given it the focus: press again until
-    # it is gone, bounded.
-    for _ in range(4):
-        remaining = windows_named(title)
-        if not remaining:
-            break
-        press(["Return"], remaining[0])
+    if boxes:
+        press(["Return"], boxes[0])
         wait_for(lambda: not windows_named(title), 5)
     return bool(boxes)
 
