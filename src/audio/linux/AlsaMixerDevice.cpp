@@ -100,14 +100,18 @@ snd_mixer_elem_t* AlsaMixerDevice::Find(uint32_t controlId, bool* isSwitch) {
   return present ? elem : nullptr;
 }
 
+snd_mixer_elem_t* AlsaMixerDevice::FindCurrent(uint32_t controlId, bool* isSwitch) {
+  if (mixer_ == nullptr) return nullptr;
+  // Without taking in pending events, reads see the values cached when the mixer was loaded
+  // and writes go to a stale element.
+  if (snd_mixer_handle_events(mixer_) < 0) return nullptr;
+  return Find(controlId, isSwitch);
+}
+
 bool AlsaMixerDevice::GetControlValues(uint32_t controlId, uint32_t channels, uint32_t* values) {
   std::lock_guard lock(mutex_);
-  if (mixer_ == nullptr) return false;
-  // Take in what other programs changed since the last call; without it the values read are
-  // the ones cached when the mixer was loaded.
-  if (snd_mixer_handle_events(mixer_) < 0) return false;
   bool isSwitch = false;
-  snd_mixer_elem_t* elem = Find(controlId, &isSwitch);
+  snd_mixer_elem_t* elem = FindCurrent(controlId, &isSwitch);
   if (elem == nullptr) return false;
   // Two channels are front left and front right; a mono element gives its one value twice.
   static constexpr snd_mixer_selem_channel_id_t kChannels[] = {SND_MIXER_SCHN_FRONT_LEFT,
@@ -131,11 +135,8 @@ bool AlsaMixerDevice::GetControlValues(uint32_t controlId, uint32_t channels, ui
 
 bool AlsaMixerDevice::SetControlValue(uint32_t controlId, uint32_t value) {
   std::lock_guard lock(mutex_);
-  if (mixer_ == nullptr) return false;
-  // Drop stale events first, so the write goes to the element as it is now.
-  if (snd_mixer_handle_events(mixer_) < 0) return false;
   bool isSwitch = false;
-  snd_mixer_elem_t* elem = Find(controlId, &isSwitch);
+  snd_mixer_elem_t* elem = FindCurrent(controlId, &isSwitch);
   if (elem == nullptr) return false;
   if (isSwitch) return snd_mixer_selem_set_playback_switch_all(elem, value != 0 ? 0 : 1) >= 0;
   return snd_mixer_selem_set_playback_volume_all(elem, static_cast<int32_t>(value)) >= 0;

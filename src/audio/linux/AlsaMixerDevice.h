@@ -38,6 +38,8 @@ class AlsaMixerDevice final : public IMixerDevice {
   bool Open();
   // mutex_ held. The element behind a control id, or null.
   snd_mixer_elem_t* Find(uint32_t controlId, bool* isSwitch);
+  // Find, after taking in what other programs changed since the last call. Needs mutex_.
+  snd_mixer_elem_t* FindCurrent(uint32_t controlId, bool* isSwitch);
   // mutex_ held. The controls of the current element list, in its order.
   std::vector<MixerControlInfo> ListControls();
 
