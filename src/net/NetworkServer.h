@@ -13,6 +13,7 @@
 #include "net/ClientConnection.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
+#include "net/SendPool.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
 
@@ -41,14 +42,15 @@ class NetworkServer : public IClientListener {
   uint16_t ListeningPort() const;
 
   // Any thread, holding no lock of ours (the lock order puts the server mutex after a backend's
-  // callback mutex only). Runs `visit(ClientConnection*)` on every listed connection, in the
-  // order they were accepted, holding the server mutex for the whole pass: a connection cannot
-  // be unlisted or have its socket closed meanwhile. `visit` may take a connection's mutex and
+  // callback mutex only). Runs `visit(ClientConnection*)` once on every listed connection,
+  // holding the server mutex for the whole pass: a connection cannot be unlisted or have its
+  // socket closed meanwhile. With many clients the visits are shared with the send pool's
+  // helpers, so several run at once, in no set order. `visit` may take a connection's mutex and
   // send on its socket; it must not take the server mutex.
   template <typename Visit>
   void ForEachClient(Visit&& visit) {
     std::lock_guard lock(serverMutex_);
-    for (const auto& connection : clients_) visit(connection.get());
+    sendPool_.ForEachIndex(clients_.size(), [&](size_t i) { visit(clients_[i].get()); });
   }
 
   // Any thread. Listed connections, and connections that left but are not freed yet.
@@ -83,4 +85,6 @@ class NetworkServer : public IClientListener {
   int32_t pendingDisconnects_ = 0;
   // Released once when the last connection of a drain has reported its end.
   std::counting_semaphore<> drainSemaphore_{0};
+  // Used only under the server mutex, so its helpers never touch an unlisted connection.
+  SendPool sendPool_{SendPool::DefaultHelpers()};
 };

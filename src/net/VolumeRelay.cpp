@@ -20,13 +20,13 @@ bool MyClientListener::BroadcastState() {
   if (source == nullptr) return false;
   VolumeState state;
   source->GetState(&state);
-  bool deferred = false;
+  std::atomic<bool> deferred{false};  // visits run on several threads
   server_.ForEachClient([&](ClientConnection* connection) {
     switch (SendStateIfDue(connection, &state)) {
       case SendStateResult::Done:
         break;
       case SendStateResult::Deferred:
-        deferred = true;
+        deferred.store(true, std::memory_order_relaxed);
         break;
       case SendStateResult::SendFailed:
         // Its reader sees the end of the stream and the usual disconnection retires it.
@@ -34,7 +34,7 @@ bool MyClientListener::BroadcastState() {
         break;
     }
   });
-  return deferred;
+  return deferred.load(std::memory_order_relaxed);
 }
 
 void MyClientListener::SendKeepAlive() {

@@ -3,6 +3,8 @@
 #include <thread>
 
 #include "ServerFixture.h"
+#include "net/SendPool.h"
+#include "net/linux/OpenFileLimit.h"
 
 namespace {
 
@@ -185,6 +187,29 @@ TEST_F(RelayTest, AClientThatNeverReadsIsDroppedWhileOthersAreServed) {
   reader.join();
   EXPECT_TRUE(sawFinal);
   EXPECT_TRUE(stalled->WaitForEnd());
+}
+
+// Enough clients that the pass is shared between threads (where the machine has a second core):
+// every client still gets exactly the bytes due to it, and a deferral seen by any thread arms
+// the retry.
+TEST_F(RelayTest, ASharedPassServesEachClientOnceAndStillDefersTheBusyOnes) {
+  ASSERT_TRUE(RaiseOpenFileLimit());
+  const size_t count = 3 * SendPool::kMinItemsPerThread;
+  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  for (size_t i = 0; i < count; ++i) clients.push_back(Connect());
+  // Busy ones spread through the list, so whichever thread takes them must report it.
+  std::vector<size_t> busy = {1, count / 2, count - 2};
+  for (size_t i : busy) Request(*clients[i], 0x21);
+
+  volume.Report({0, 0x22});
+  EXPECT_EQ(retry.Arms(), 1);
+  clock.Advance(HOLD_OFF_MS);
+  EXPECT_FALSE(relay.BroadcastState());
+  relay.SendKeepAlive();
+  for (size_t i = 0; i < count; ++i) {
+    // The busy ones get it from the retry, the rest from the report; nobody gets it twice.
+    EXPECT_EQ(clients[i]->Read(2), (Bytes{0x22, 0xFF})) << "client " << i;
+  }
 }
 
 }  // namespace
