@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 constexpr int kMaxEvents = 512;
@@ -34,6 +36,9 @@ void ClientSwarm::CloseAll() {
 int ClientSwarm::OpenOne() {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+  // The kernel stamps each received segment, so arrival is known however late it is read.
+  const int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port_);
@@ -103,24 +108,52 @@ size_t ClientSwarm::Connect(size_t count, size_t window, size_t greetingBytes,
   return greeted;
 }
 
-std::vector<ClientSwarm::Clock::duration> ClientSwarm::AwaitByte(uint8_t value,
-                                                                 Clock::time_point since,
-                                                                 Clock::duration timeout) {
-  std::vector<Clock::duration> latencies;
-  latencies.reserve(clients_.size());
+namespace {
+
+// Receives into `buffer`; `stamp` gets the kernel's receive time of the data (wall clock), or
+// stays as it was when the kernel gave none.
+ssize_t ReceiveStamped(int fd, uint8_t* buffer, size_t size, timespec* stamp) {
+  iovec vector{buffer, size};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr message{};
+  message.msg_iov = &vector;
+  message.msg_iovlen = 1;
+  message.msg_control = control;
+  message.msg_controllen = sizeof control;
+  const ssize_t got = recvmsg(fd, &message, 0);
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); got > 0 && c != nullptr;
+       c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+      std::memcpy(stamp, CMSG_DATA(c), sizeof *stamp);
+    }
+  }
+  return got;
+}
+
+}  // namespace
+
+std::vector<ClientSwarm::Arrival> ClientSwarm::AwaitByte(uint8_t value, Clock::time_point since,
+                                                         Clock::duration timeout) {
+  using Wall = std::chrono::system_clock;
+  // The kernel's stamps are wall-clock times: find `since` on that clock.
+  const auto sinceWall =
+      Wall::now() - std::chrono::duration_cast<Wall::duration>(Clock::now() - since);
+  std::vector<Arrival> arrivals;
+  arrivals.reserve(clients_.size());
   std::vector<bool> seen(clients_.size(), false);
   size_t alive = 0;
   for (const Client& client : clients_) alive += client.alive ? 1 : 0;
   const auto deadline = since + timeout;
   epoll_event events[kMaxEvents];
-  while (latencies.size() < alive && Clock::now() < deadline) {
+  while (arrivals.size() < alive && Clock::now() < deadline) {
     const int n = epoll_wait(epoll_, events, kMaxEvents, 10);
     const auto now = Clock::now();
     for (int i = 0; i < n; ++i) {
       const size_t index = events[i].data.u64;
       Client& client = clients_[index];
       uint8_t buffer[256];
-      const ssize_t got = recv(client.fd, buffer, sizeof buffer, 0);
+      timespec stamp{0, 0};
+      const ssize_t got = ReceiveStamped(client.fd, buffer, sizeof buffer, &stamp);
       if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
         client.alive = false;
         ++ended_;
@@ -131,12 +164,19 @@ std::vector<ClientSwarm::Clock::duration> ClientSwarm::AwaitByte(uint8_t value,
       for (ssize_t b = 0; b < got && !seen[index]; ++b) {
         if (buffer[b] == value) {
           seen[index] = true;
-          latencies.push_back(now - since);
+          const Clock::duration read = now - since;
+          Clock::duration arrived = read;
+          if (stamp.tv_sec != 0) {
+            const Wall::time_point at{std::chrono::duration_cast<Wall::duration>(
+                std::chrono::seconds(stamp.tv_sec) + std::chrono::nanoseconds(stamp.tv_nsec))};
+            arrived = std::min(read, std::chrono::duration_cast<Clock::duration>(at - sinceWall));
+          }
+          arrivals.push_back({arrived, read});
         }
       }
     }
   }
-  return latencies;
+  return arrivals;
 }
 
 size_t ResidentBytes() {

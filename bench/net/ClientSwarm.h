@@ -23,11 +23,17 @@ class ClientSwarm {
   // greeted before `timeout`; the others are closed.
   size_t Connect(size_t count, size_t window, size_t greetingBytes, Clock::duration timeout);
 
-  // Reads from every client until each has received `value` or the timeout passes. Returns,
-  // per client that received it, the time from `since` to the moment its byte was read.
-  // Other bytes (keep-alives, earlier states) are skipped.
-  std::vector<Clock::duration> AwaitByte(uint8_t value, Clock::time_point since,
-                                         Clock::duration timeout);
+  // One client's byte, timed from the request: when the kernel queued it on the client's socket
+  // (the server's own latency), and when this swarm's one thread got round to reading it (which
+  // adds the swarm's backlog when it shares the cores with the server).
+  struct Arrival {
+    Clock::duration arrived;
+    Clock::duration read;
+  };
+
+  // Reads from every client until each has received `value` or the timeout passes. Returns one
+  // Arrival per client that received it. Other bytes (keep-alives, earlier states) are skipped.
+  std::vector<Arrival> AwaitByte(uint8_t value, Clock::time_point since, Clock::duration timeout);
 
   // Clients whose stream has ended (the server closed them) so far.
   size_t Ended() const { return ended_; }

@@ -142,9 +142,10 @@ Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, i
     next = next >= 100 ? 1 : next + 1;
     const auto since = Clock::now();
     server.Report(byte);
-    auto latencies = swarm.AwaitByte(byte, since, std::chrono::seconds(5));
     result.expected += swarm.Size();
-    all.insert(all.end(), latencies.begin(), latencies.end());
+    for (const auto& arrival : swarm.AwaitByte(byte, since, std::chrono::seconds(5))) {
+      all.push_back(arrival.arrived);
+    }
   }
   if (all.empty()) return result;
   std::sort(all.begin(), all.end());

@@ -54,7 +54,9 @@ Latency Summarise(std::vector<double>& ms, size_t missed) {
   result.missed = missed;
   if (ms.empty()) return result;
   std::sort(ms.begin(), ms.end());
-  auto at = [&](double q) { return ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))]; };
+  auto at = [&](double q) {
+    return ms[std::min(ms.size() - 1, static_cast<size_t>(q * ms.size()))];
+  };
   result.p50 = at(0.50);
   result.p99 = at(0.99);
   result.max = ms.back();
@@ -71,7 +73,9 @@ std::string Json(const Latency& l) {
 }
 
 // Rounds per size: enough samples at small N, bounded time at large N.
-int RoundsFor(size_t n) { return n <= 1 ? 200 : n <= 100 ? 100 : n <= 1000 ? 40 : 20; }
+int RoundsFor(size_t n) {
+  return n <= 1 ? 200 : n <= 100 ? 100 : n <= 1000 ? 40 : 20;
+}
 
 // A client of our own that asks for states (it is not one of the timed clients).
 class Requester {
@@ -94,12 +98,19 @@ class Requester {
   bool ok_ = false;
 };
 
-std::vector<double> ToMs(const std::vector<Clock::duration>& latencies) {
-  std::vector<double> ms;
-  ms.reserve(latencies.size());
-  for (auto d : latencies) ms.push_back(std::chrono::duration<double, std::milli>(d).count());
-  return ms;
-}
+// Milliseconds per client byte, both ways of timing it.
+struct Samples {
+  std::vector<double> arrived, read;
+  size_t missed = 0;
+
+  void Add(const std::vector<ClientSwarm::Arrival>& got, size_t expected) {
+    missed += expected - got.size();
+    for (const auto& a : got) {
+      arrived.push_back(std::chrono::duration<double, std::milli>(a.arrived).count());
+      read.push_back(std::chrono::duration<double, std::milli>(a.read).count());
+    }
+  }
+};
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -114,8 +125,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->sizes.clear();
       for (size_t start = 0; start < value.size();) {
         const size_t comma = value.find(',', start);
-        options->sizes.push_back(std::strtoul(value.substr(start, comma - start).c_str(),
-                                              nullptr, 10));
+        options->sizes.push_back(
+            std::strtoul(value.substr(start, comma - start).c_str(), nullptr, 10));
         start = comma == std::string::npos ? value.size() : comma + 1;
       }
     } else {
@@ -125,9 +136,20 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return !options->server.empty() && argc % 2 == 1;
 }
 
+// The one-minute load average, to record how busy the machine was; -1 when unknown.
+double LoadAverage() {
+  double load = -1;
+  if (FILE* file = std::fopen("/proc/loadavg", "r")) {
+    if (std::fscanf(file, "%lf", &load) != 1) load = -1;
+    std::fclose(file);
+  }
+  return load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  const double loadAtStart = LoadAverage();
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
@@ -163,7 +185,8 @@ int main(int argc, char** argv) {
     const size_t before = swarm.Size();
     const auto connectStart = Clock::now();
     const size_t greeted = swarm.Connect(n - before, 4, 4, 300s);
-    const double connectSeconds = std::chrono::duration<double>(Clock::now() - connectStart).count();
+    const double connectSeconds =
+        std::chrono::duration<double>(Clock::now() - connectStart).count();
     const double acceptRate = greeted / connectSeconds;
     std::this_thread::sleep_for(1s);  // the last readers get going before memory is read
     const long rssKiB = StatusKiB("VmRSS", pid);
@@ -172,16 +195,13 @@ int main(int argc, char** argv) {
                 swarm.Size(), swarm.Size(), acceptRate, rssKiB, threads);
     if (swarm.Size() < n) std::printf("  only %zu of %zu clients were greeted\n", swarm.Size(), n);
 
-    std::vector<double> serverMs, requestMs;
-    size_t serverMissed = 0, requestMissed = 0;
+    Samples serverSamples, requestSamples;
     const int rounds = RoundsFor(n);
     for (int r = 0; r < rounds; ++r) {
       const int v = nextVolume();
       const auto t0 = Clock::now();
       pulse.SetDefaultSink(v, false);
-      const auto got = swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s);
-      serverMissed += swarm.Size() - got.size();
-      for (double ms : ToMs(got)) serverMs.push_back(ms);
+      serverSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.Size());
     }
     {
       Requester requester(server.Port());
@@ -190,26 +210,33 @@ int main(int argc, char** argv) {
         const int v = nextVolume();
         const auto t0 = Clock::now();
         requester.Ask(EncodeStateByte({0, v}));
-        const auto got = swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s);
-        requestMissed += swarm.Size() - got.size();
-        for (double ms : ToMs(got)) requestMs.push_back(ms);
+        requestSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.Size());
       }
     }
-    const Latency fromServer = Summarise(serverMs, serverMissed);
-    const Latency fromClient = Summarise(requestMs, requestMissed);
-    std::printf("  sound-server change: p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu missed)\n",
-                fromServer.p50, fromServer.p99, fromServer.max, fromServer.missed);
-    std::printf("  client request:      p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu missed)\n",
-                fromClient.p50, fromClient.p99, fromClient.max, fromClient.missed);
+    const Latency fromServer = Summarise(serverSamples.arrived, serverSamples.missed);
+    const Latency fromClient = Summarise(requestSamples.arrived, requestSamples.missed);
+    const Latency fromServerRead = Summarise(serverSamples.read, serverSamples.missed);
+    const Latency fromClientRead = Summarise(requestSamples.read, requestSamples.missed);
+    auto print = [](const char* path, const Latency& arrived, const Latency& read) {
+      std::printf(
+          "  %-20s p50 %.2f ms, p99 %.2f ms, max %.2f ms (%zu missed); read by the "
+          "swarm: p50 %.2f, p99 %.2f, max %.2f ms\n",
+          path, arrived.p50, arrived.p99, arrived.max, arrived.missed, read.p50, read.p99,
+          read.max);
+    };
+    print("sound-server change:", fromServer, fromServerRead);
+    print("client request:", fromClient, fromClientRead);
     const double perClientKiB =
         swarm.Size() > 0 ? static_cast<double>(rssKiB - baseRssKiB) / swarm.Size() : 0;
-    char entry[1024];
+    char entry[2048];
     std::snprintf(entry, sizeof entry,
                   "%s    {\"n\": %zu, \"held\": %zu, \"accept_per_s\": %.0f, \"rss_kib\": %ld, "
                   "\"rss_per_client_kib\": %.2f, \"threads\": %ld,\n"
-                  "     \"server_change\": %s,\n     \"client_request\": %s}",
-                  sizesJson.empty() ? "" : ",\n", n, swarm.Size(), acceptRate, rssKiB,
-                  perClientKiB, threads, Json(fromServer).c_str(), Json(fromClient).c_str());
+                  "     \"server_change\": %s,\n     \"client_request\": %s,\n"
+                  "     \"server_change_read\": %s,\n     \"client_request_read\": %s}",
+                  sizesJson.empty() ? "" : ",\n", n, swarm.Size(), acceptRate, rssKiB, perClientKiB,
+                  threads, Json(fromServer).c_str(), Json(fromClient).c_str(),
+                  Json(fromServerRead).c_str(), Json(fromClientRead).c_str());
     sizesJson += entry;
 
     if (n == 1000 && options.idleSeconds > 0) {
@@ -241,9 +268,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(out,
-               "{\n  \"base_rss_kib\": %ld,\n  \"sizes\": [\n%s\n  ],\n  \"idle\": %s,\n"
+               "{\n  \"loadavg_at_start\": %.2f,\n  \"base_rss_kib\": %ld,\n  \"sizes\": [\n%s\n  ],\n  \"idle\": %s,\n"
                "  \"server_exit\": %d\n}\n",
-               baseRssKiB, sizesJson.c_str(), idleJson.c_str(), exitCode);
+               loadAtStart, baseRssKiB, sizesJson.c_str(), idleJson.c_str(), exitCode);
   std::fclose(out);
   return 0;
 }

@@ -112,6 +112,13 @@ def fault_results(load_log):
     return results
 
 
+def load_note(results):
+    load = results.get("loadavg_at_start")
+    if load is None or load < 0:
+        return ""
+    return " The one-minute load average when the run began was %.2f." % load
+
+
 def verdict(ok):
     return "meets the bar" if ok else "**misses the bar**"
 
@@ -135,20 +142,23 @@ def main():
                "null sink (`tests/fixtures/with-sound-server.sh`); `system_bench` holds the "
                "clients on loopback with one epoll thread and changes the volume through a "
                "libpulse client of its own. Latency is timed from the request (to the sound "
-               "server, or the byte sent by one more client) to the moment each client has "
-               "read the state byte, over every client and round. The machine is shared with "
-               "other work, so the figures are an upper bound.\n")
+               "server, or the byte sent by one more client) to the moment the kernel queued "
+               "the state byte on each client's socket (its receive timestamp), over every "
+               "client and round; the last column gives the p99 of the moment the swarm's one "
+               "thread got round to reading it. The swarm and the sound server share the "
+               "machine's cores with the server under test.%s\n" % load_note(results))
     out.append("![Latency against the number of clients](benchmarks/latency.png)\n")
     out.append("## Change to state byte\n")
-    out.append("| clients | path | p50 ms | p99 ms | max ms | samples | missed |")
-    out.append("|---:|---|---:|---:|---:|---:|---:|")
+    out.append("| clients | path | p50 ms | p99 ms | max ms | samples | missed | p99 read ms |")
+    out.append("|---:|---|---:|---:|---:|---:|---:|---:|")
     for s in sizes:
         for key, name in (("server_change", "sound-server change"),
                           ("client_request", "client request")):
             l = s[key]
-            out.append("| {:,} | {} | {:.2f} | {:.2f} | {:.2f} | {:,} | {} |".format(
+            read = s.get(key + "_read")
+            out.append("| {:,} | {} | {:.2f} | {:.2f} | {:.2f} | {:,} | {} | {} |".format(
                 s["n"], name, l["p50_ms"], l["p99_ms"], l["max_ms"], l["samples"],
-                l["missed"]))
+                l["missed"], "%.2f" % read["p99_ms"] if read else ""))
     out.append("")
     out.append("## Clients held, memory, accept rate\n")
     out.append("| clients | held | server threads | resident KiB | KiB per client | accepted/s |")
@@ -186,11 +196,11 @@ def main():
     out.append("- Server exit code after the run: %d." % results["server_exit"])
     if any(max(by_n[n]["server_change"]["p99_ms"], by_n[n]["client_request"]["p99_ms"]) >= bar
            for n, bar in BARS.items() if n in by_n):
-        out.append("\nWhere the time goes at 1,000 clients and more: one broadcast pass, in which "
-                   "the relay hands one byte to each client's socket in turn on one thread, while "
-                   "the client swarm reads them on the same two cores; the tail is the clients "
-                   "served last in the pass. The in-process tests print the slowest pass they "
-                   "saw (below).")
+        out.append("\nWhere the time goes at 1,000 clients and more: the broadcast pass, in which "
+                   "each one-byte send carries the kernel's whole TCP work for it (on loopback, "
+                   "the receiving side's too), shared by the server's send pool over the cores "
+                   "the client swarm and the sound server also use; the tail is the clients "
+                   "served last in the pass.")
     out.append("\n## Faults (full sizes)\n")
     out.append("The load and fault tests at full size (`QUAVIX_LOAD_FULL=1`), each with the "
                "figure it printed:\n")
