@@ -20,22 +20,7 @@
 #include <vector>
 
 #include "fakes/ChildProcess.h"
-
-// A loopback port that was free a moment ago.
-inline uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
+#include "fakes/PortSetting.h"
 
 // The sound server this process reaches: PULSE_SERVER, else the native socket in
 // PULSE_RUNTIME_PATH or in XDG_RUNTIME_DIR/pulse.
@@ -58,17 +43,12 @@ class ServerUnderTest {
     char folder[] = "/tmp/quavix-config-XXXXXX";
     if (mkdtemp(folder) == nullptr) return;
     config_ = folder;
-    const std::string dir = config_ + "/Software/Marrowick/Quavix";
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    std::ofstream setting(dir + "/ServerPort", std::ios::binary);
-    const uint8_t bytes[4] = {static_cast<uint8_t>(port), static_cast<uint8_t>(port >> 8), 0, 0};
-    setting.write(reinterpret_cast<const char*>(bytes), 4);
-    setting.close();
+    StorePort(config_, port);
     // A runtime folder of its own: the single-instance guard lives there, and tests run in
     // parallel. The sound server is then named outright (the one the caller names, else the
     // one this process would reach through its own runtime folder).
     const std::string runtime = config_ + "/run";
+    std::error_code error;
     std::filesystem::create_directories(runtime, error);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all, error);
     bool namesPulse = false;

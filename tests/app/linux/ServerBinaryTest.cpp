@@ -32,7 +32,7 @@ class ServerBinaryTest : public ::testing::Test {
     config_ = tree_.Path() + "/config";
     runtime_ = tree_.Path() + "/run";
     mkdir(runtime_.c_str(), 0700);
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     ASSERT_NE(port_, 0);
     ASSERT_TRUE(StorePort(config_, port_));
   }
@@ -207,7 +207,7 @@ TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {
 TEST_F(ServerBinaryTest, InterruptAndHangupQuitTheSameWay) {
   for (int signal : {SIGINT, SIGHUP}) {
     // A fresh port each time: the previous run's closed connections may still hold its port.
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     ASSERT_TRUE(StorePort(config_, port_));
     auto server = StartServer();
     TestClient client;

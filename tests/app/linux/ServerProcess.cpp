@@ -153,32 +153,6 @@ int ServerProcess::ThreadCount() const {
   return count;
 }
 
-bool StorePort(const std::string& configHome, uint32_t port) {
-  const fs::path folder = fs::path(configHome) / "Software/Marrowick/Quavix";
-  std::error_code error;
-  fs::create_directories(folder, error);
-  std::ofstream out(folder / "ServerPort", std::ios::binary | std::ios::trunc);
-  const char bytes[4] = {static_cast<char>(port), static_cast<char>(port >> 8),
-                         static_cast<char>(port >> 16), static_cast<char>(port >> 24)};
-  out.write(bytes, 4);
-  return static_cast<bool>(out);
-}
-
-uint16_t FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 TestClient::~TestClient() {
   if (fd_ >= 0) close(fd_);
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/PortSetting.h"
+
 using namespace std::chrono_literals;
 
 // A temporary folder, removed with everything in it.
@@ -48,11 +50,6 @@ class ServerProcess {
   pid_t pid_ = -1;
   bool reaped_ = false;
 };
-
-// Stores the port as the server reads it: 4 bytes, little-endian.
-bool StorePort(const std::string& configHome, uint32_t port);
-// A port nobody listens on right now.
-uint16_t FreePort();
 
 class TestClient {
  public:
