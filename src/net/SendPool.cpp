@@ -4,8 +4,9 @@
 
 namespace {
 
-// Indexes taken at a time: few enough atomic steps, small enough tails.
-constexpr size_t kChunk = 32;
+// Indexes taken at a time. Small, so a thread preempted in the middle of its chunk holds back
+// few clients (under 1 % of a pass of 1,000); the shared counter is touched once per 8 sends.
+constexpr size_t kChunk = 8;
 constexpr size_t kHelperStackSize = 64 * 1024;
 constexpr size_t kMaxHelpers = 3;
 
