@@ -88,7 +88,10 @@ void NetworkServer::AcceptLoop(void* parameter) {
     if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
     server->ReapRetired();  // after every attempt, as after a success
   }
-  if (server->DisconnectAll()) server->drainSemaphore_.acquire();
+  if (server->DisconnectAll()) {
+    std::unique_lock lock(server->serverMutex_);
+    server->drained_.wait(lock, [server] { return server->pendingDisconnects_ <= 0; });
+  }
   server->ReapRetired();
 }
 
@@ -154,5 +157,5 @@ void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
     retired_.push_back(std::move(*it));
     clients_.erase(it);
   }
-  if (--pendingDisconnects_ == 0) drainSemaphore_.release();
+  if (--pendingDisconnects_ == 0) drained_.notify_one();
 }

@@ -3,10 +3,10 @@
 // (Public surface used by the shell and the relay; the net module owns the rest.)
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <vector>
 
 #include "audio/IVolumeControl.h"
@@ -76,15 +76,17 @@ class NetworkServer : public IClientListener {
   std::atomic<bool> stopping_{false};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
-  // Start. Guards the three fields below.
+  // Start. Guards the three fields below and is the lock `drained_` waits with.
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
   std::vector<std::unique_ptr<ClientConnection>> retired_;
   // During a drain, the listed connections that have still to report their end; outside a
   // drain it only falls below zero, and the next drain overwrites it.
   int32_t pendingDisconnects_ = 0;
-  // Released once when the last connection of a drain has reported its end.
-  std::counting_semaphore<> drainSemaphore_{0};
+  // Signalled when the last connection of a drain has reported its end. Not a
+  // std::counting_semaphore: libstdc++'s (GCC 12) waits without a futex on Windows check the
+  // count outside the lock that the wake-up needs, so a release can be lost and Stop hang.
+  std::condition_variable drained_;
   // Used only under the server mutex, so its helpers never touch an unlisted connection.
   SendPool sendPool_{SendPool::DefaultHelpers()};
 };

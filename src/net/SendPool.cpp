@@ -21,8 +21,11 @@ SendPool::SendPool(size_t helpers) {
 }
 
 SendPool::~SendPool() {
-  stopping_ = true;
-  start_.release(static_cast<std::ptrdiff_t>(helpers_.size()));
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
   for (auto& helper : helpers_) helper->Join();
 }
 
@@ -32,16 +35,23 @@ size_t SendPool::DefaultHelpers() {
 }
 
 void SendPool::Run(size_t count, Call call, void* context) {
-  std::lock_guard lock(passMutex_);
+  std::lock_guard pass(passMutex_);
   const size_t wanted = count / kMinItemsPerThread;
-  const size_t joining = std::min(helpers_.size(), wanted > 0 ? wanted - 1 : 0);
-  count_ = count;
-  call_ = call;
-  context_ = context;
-  next_.store(0, std::memory_order_relaxed);
-  start_.release(static_cast<std::ptrdiff_t>(joining));
+  const size_t seats = std::min(helpers_.size(), wanted > 0 ? wanted - 1 : 0);
+  {
+    std::lock_guard lock(mutex_);
+    count_ = count;
+    call_ = call;
+    context_ = context;
+    next_.store(0, std::memory_order_relaxed);
+    openSeats_ = seats;
+  }
+  if (seats > 0) wake_.notify_all();
   Work();
-  for (size_t i = 0; i < joining; ++i) done_.acquire();
+  std::unique_lock lock(mutex_);
+  // Helpers that have not woken by now would find nothing left: do not wait for them.
+  openSeats_ = 0;
+  finished_.wait(lock, [this] { return working_ == 0; });
 }
 
 void SendPool::Work() {
@@ -55,10 +65,15 @@ void SendPool::Work() {
 
 void SendPool::HelperLoop(void* parameter) {
   auto* pool = static_cast<SendPool*>(parameter);
+  std::unique_lock lock(pool->mutex_);
   for (;;) {
-    pool->start_.acquire();
+    pool->wake_.wait(lock, [pool] { return pool->stopping_ || pool->openSeats_ > 0; });
     if (pool->stopping_) return;
+    --pool->openSeats_;
+    ++pool->working_;
+    lock.unlock();
     pool->Work();
-    pool->done_.release();
+    lock.lock();
+    if (--pool->working_ == 0) pool->finished_.notify_one();
   }
 }

@@ -4,10 +4,10 @@
 // kernel's whole TCP work for it; several cores finish the same pass in a fraction of that.
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -50,14 +50,19 @@ class SendPool {
   static void HelperLoop(void* pool);
 
   std::vector<std::unique_ptr<Thread>> helpers_;
-  std::mutex passMutex_;  // one pass at a time
-  // A helper takes one `start_` per pass it joins and gives back one `done_` when its share ends.
-  std::counting_semaphore<> start_{0};
-  std::counting_semaphore<> done_{0};
-  // The pass, written before `start_` is released (the semaphore orders it for the helpers).
+  std::mutex passMutex_;  // one pass at a time; taken before mutex_
+
+  // A mutex and condition variables rather than std::counting_semaphore: libstdc++'s semaphore
+  // can lose a wake-up when several threads wait on it (GCC bug 104928), which hung the pool.
+  std::mutex mutex_;
+  std::condition_variable wake_;      // helpers: a pass wants them, or the pool is ending
+  std::condition_variable finished_;  // the caller: every helper that joined has finished
+  size_t openSeats_ = 0;              // helpers the pass still wants
+  size_t working_ = 0;                // helpers that joined and have not finished
+  bool stopping_ = false;
+  // The pass, written under mutex_ while no helper works.
   size_t count_ = 0;
   Call call_ = nullptr;
   void* context_ = nullptr;
-  bool stopping_ = false;
   std::atomic<size_t> next_{0};  // the next index nobody has taken yet
 };
