@@ -145,8 +145,10 @@ def main():
                "server, or the byte sent by one more client) to the moment the kernel queued "
                "the state byte on each client's socket (its receive timestamp), over every "
                "client and round; the last column gives the p99 of the moment the swarm's one "
-               "thread got round to reading it. The swarm and the sound server share the "
-               "machine's cores with the server under test.%s\n" % load_note(results))
+               "thread got round to reading it. The swarm, the sound server and the server under "
+               "test share the machine's cores; the swarm's thread runs at nice 10, so that, like "
+               "clients on other machines, it does not take the cores from the server while a "
+               "broadcast is under way.%s\n" % load_note(results))
     out.append("![Latency against the number of clients](benchmarks/latency.png)\n")
     out.append("## Change to state byte\n")
     out.append("| clients | path | p50 ms | p99 ms | max ms | samples | missed | p99 read ms |")
