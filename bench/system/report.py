@@ -37,7 +37,7 @@ def plot(sizes, png):
     ys = [s[k][q] for s in sizes for k in ("server_change", "client_request")
           for q in ("p50_ms", "p99_ms", "max_ms")] + list(BARS.values())
     ymin = 10 ** math.floor(math.log10(max(min(y for y in ys if y > 0), 0.01)))
-    ymax = 10 ** math.ceil(math.log10(max(ys)))
+    ymax = 10 ** math.ceil(math.log10(max(ys) * 1.01))  # a bar never on the top edge
     xmin, xmax = 10 ** math.floor(math.log10(min(xs))), 10 ** math.ceil(math.log10(max(xs)))
     if xmax == xmin:
         xmax = xmin * 10
@@ -67,9 +67,11 @@ def plot(sizes, png):
               ("client_request", "p99_ms", "darkgreen", "client request, p99"),
               ("client_request", "p50_ms", "lightgreen", "client request, p50")]
     for key, q, colour, _ in series:
-        points = " ".join("%.1f,%.1f" % (px(s["n"]), py(max(s[key][q], ymin))) for s in sizes)
-        draw += ["-stroke", colour, "-strokewidth", "3", "-fill", "none",
-                 "-draw", "polyline " + points]
+        points = [(px(s["n"]), py(max(s[key][q], ymin))) for s in sizes]
+        draw += ["-stroke", colour, "-strokewidth", "3", "-fill", "none"]
+        # Segment by segment: ImageMagick's polyline also strokes a closing edge here.
+        for (x0, y0), (x1, y1) in zip(points, points[1:]):
+            draw += ["-draw", "line %.1f,%.1f %.1f,%.1f" % (x0, y0, x1, y1)]
         for s in sizes:
             draw += ["-fill", colour, "-draw", "circle %.1f,%.1f %.1f,%.1f" % (
                 px(s["n"]), py(max(s[key][q], ymin)), px(s["n"]) + 4, py(max(s[key][q], ymin)))]
