@@ -136,8 +136,11 @@ def main():
                                                                                "Note:"))]
     out = []
     out.append("# Benchmarks\n")
-    revision = subprocess.run(["git", "describe", "--always", "--dirty"], capture_output=True,
+    revision = subprocess.run(["git", "describe", "--always"], capture_output=True,
                               text=True).stdout.strip() or "unknown"
+    # Changes to what was measured, not to the documents this run writes.
+    if subprocess.run(["git", "diff", "--quiet", "HEAD", "--", ".", ":(exclude)docs"]).returncode:
+        revision += "-dirty"
     out.append("Measured by one command, `%s`, at revision `%s`, on %s, %s UTC.\n" % (
         command, revision, machine(), datetime.datetime.utcnow().strftime("%Y-%m-%d %H:%M")))
     out.append("The real `quavix-server` runs with the endpoint backend on a private PulseAudio "
