@@ -4,6 +4,7 @@
 # stopped again when the server exits.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/private-pulse.sh
 [ "${QUAVIX_SKIP_DEPS:-0}" = 1 ] || bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target quavix-server
@@ -33,22 +34,8 @@ if ! pactl info >/dev/null 2>&1; then
     export XDG_RUNTIME_DIR="$pa_root/run"
   fi
   export PULSE_RUNTIME_PATH="$pa_root/pulse"
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --disallow-exit \
-    --load="module-null-sink sink_name=quavix_virtual" \
-    --load=module-native-protocol-unix \
-    --log-target=file:"$pa_root/pulse.log" >"$pa_root/pulse.out" 2>&1 &
-  pa_pid=$!
-  for _ in $(seq 100); do
-    pactl info >/dev/null 2>&1 && break
-    kill -0 "$pa_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  if ! pactl info >/dev/null 2>&1; then
-    echo "The private PulseAudio did not start:" >&2
-    cat "$pa_root/pulse.out" "$pa_root/pulse.log" >&2 2>/dev/null || true
-    exit 1
-  fi
-  pactl set-default-sink quavix_virtual
+  start_private_pulse "$pa_root" quavix_virtual || exit 1
+  pa_pid=$private_pulse_pid
 fi
 
 # The port the server will listen on: the stored one (4 bytes, little-endian), else 17495.
