@@ -1,6 +1,5 @@
 #include "audio/linux/PulseConnection.h"
 
-#include <pulse/error.h>
 #include <pulse/mainloop-api.h>
 #include <pulse/rtclock.h>
 #include <pulse/subscribe.h>

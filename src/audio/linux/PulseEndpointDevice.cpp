@@ -43,10 +43,7 @@ struct PulseEndpointDevice::SinkReading {
 };
 
 PulseEndpointDevice::~PulseEndpointDevice() {
-  registered_ = false;
-  StopNotifyThread();
-  std::unique_lock guard(connectionMutex_);
-  connection_.Disconnect();
+  CloseConnection();
 }
 
 bool PulseEndpointDevice::CreateEnumerator() {
@@ -86,12 +83,14 @@ bool PulseEndpointDevice::ReleaseEndpointVolume() {
 }
 
 void PulseEndpointDevice::ReleaseConnectionIfUnused() {
-  if (!enumeratorHeld_ && !volumeHeld_) {
-    registered_ = false;
-    StopNotifyThread();
-    std::unique_lock guard(connectionMutex_);
-    connection_.Disconnect();
-  }
+  if (!enumeratorHeld_ && !volumeHeld_) CloseConnection();
+}
+
+void PulseEndpointDevice::CloseConnection() {
+  registered_ = false;
+  StopNotifyThread();
+  std::unique_lock guard(connectionMutex_);
+  connection_.Disconnect();
 }
 
 bool PulseEndpointDevice::ReadDefaultSink(SinkReading* reading) {
@@ -111,22 +110,24 @@ bool PulseEndpointDevice::ReadDefaultSink(SinkReading* reading) {
   return done && reading->found && pa_cvolume_valid(&reading->volume);
 }
 
-bool PulseEndpointDevice::GetMute(bool* muted) {
+bool PulseEndpointDevice::ReadDefaultSinkNow(SinkReading* reading) {
   std::shared_lock guard(connectionMutex_);
-  if (connection_.Mainloop() == nullptr) return false;
-  PulseLock lock(connection_.Mainloop());
+  pa_threaded_mainloop* mainloop = connection_.Mainloop();
+  if (mainloop == nullptr || pa_threaded_mainloop_in_thread(mainloop)) return false;
+  PulseLock lock(mainloop);
+  return ReadDefaultSink(reading);
+}
+
+bool PulseEndpointDevice::GetMute(bool* muted) {
   SinkReading reading{&connection_};
-  if (!ReadDefaultSink(&reading)) return false;
+  if (!ReadDefaultSinkNow(&reading)) return false;
   *muted = reading.muted;
   return true;
 }
 
 bool PulseEndpointDevice::GetMasterScalar(float* scalar) {
-  std::shared_lock guard(connectionMutex_);
-  if (connection_.Mainloop() == nullptr) return false;
-  PulseLock lock(connection_.Mainloop());
   SinkReading reading{&connection_};
-  if (!ReadDefaultSink(&reading)) return false;
+  if (!ReadDefaultSinkNow(&reading)) return false;
   *scalar = ScalarOf(reading.volume);
   return true;
 }
@@ -167,7 +168,7 @@ bool PulseEndpointDevice::RegisterNotify(IEndpointNotifyTarget* target) {
     std::lock_guard lock(queueMutex_);
     stopNotify_ = false;
     reconnectWanted_ = false;
-    queue_.clear();
+    pending_.reset();
   }
   registered_ = true;
   notifyThread_ = std::thread(&PulseEndpointDevice::NotifyLoop, this, target);
@@ -299,11 +300,7 @@ void PulseEndpointDevice::OnNotifySinkInfo(pa_context*, const pa_sink_info* info
 void PulseEndpointDevice::Enqueue(const EndpointNotification& notification) {
   {
     std::lock_guard lock(queueMutex_);
-    if (queue_.size() >= kMaxQueuedNotifications) {
-      queue_.back() = notification;
-    } else {
-      queue_.push_back(notification);
-    }
+    pending_ = notification;
   }
   queueChanged_.notify_one();
 }
@@ -312,11 +309,12 @@ void PulseEndpointDevice::NotifyLoop(IEndpointNotifyTarget* target) {
   std::chrono::milliseconds pause = kFirstReconnectPause;
   std::unique_lock lock(queueMutex_);
   for (;;) {
-    queueChanged_.wait(lock, [this] { return stopNotify_ || reconnectWanted_ || !queue_.empty(); });
+    queueChanged_.wait(lock,
+                       [this] { return stopNotify_ || reconnectWanted_ || pending_.has_value(); });
     if (stopNotify_) return;
     if (reconnectWanted_) {
       reconnectWanted_ = false;
-      queue_.clear();  // readings of the old connection
+      pending_.reset();  // a reading of the old connection
       lock.unlock();
       const bool reconnected = Reconnect();
       lock.lock();
@@ -330,8 +328,8 @@ void PulseEndpointDevice::NotifyLoop(IEndpointNotifyTarget* target) {
       }
       continue;
     }
-    const EndpointNotification notification = queue_.front();
-    queue_.pop_front();
+    const EndpointNotification notification = *pending_;
+    pending_.reset();
     lock.unlock();
     target->OnNotify(&notification);
     lock.lock();

@@ -23,8 +23,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <thread>
 
@@ -49,12 +49,6 @@ class PulseEndpointDevice final : public IEndpointDevice {
   bool UnregisterNotify(IEndpointNotifyTarget* target) override;
   bool ReleaseEndpointVolume() override;
 
-  // Notifications waiting for the notification thread are capped; past the cap the newest
-  // replaces the last waiting one, so the final state is never lost. One: while the change
-  // callback is busy (a broadcast over 1,000 clients takes tens of milliseconds) only the newest
-  // reading is worth delivering next; a longer queue made clients hear the final state only
-  // after a backlog of stale broadcasts (2.3 s behind a burst, against 36 ms with one).
-  static constexpr size_t kMaxQueuedNotifications = 1;
   // Pauses between reconnection attempts: the first, doubling up to the longest.
   static constexpr std::chrono::milliseconds kFirstReconnectPause{100};
   static constexpr std::chrono::milliseconds kLongestReconnectPause{2000};
@@ -66,8 +60,13 @@ class PulseEndpointDevice final : public IEndpointDevice {
   static void OnNotifySinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
   static void OnConnectionLost(void* self);
 
-  // Lock held. Reads the default sink (or one by index) into `reading`.
+  // Lock held. Reads the default sink into `reading`.
   bool ReadDefaultSink(SinkReading* reading);
+  // Takes connectionMutex_ (shared) and the mainloop lock, then reads the default sink. False
+  // without a connection, or on the mainloop thread (waiting there would never return).
+  bool ReadDefaultSinkNow(SinkReading* reading);
+  // Owning thread. Ends the notification thread and the connection.
+  void CloseConnection();
   // Lock held. Asks for the default sink's state on behalf of the notification thread.
   void RequestNotification();
   // connectionMutex_ (any mode) and the mainloop lock held. Subscribes to sink and server
@@ -94,9 +93,14 @@ class PulseEndpointDevice final : public IEndpointDevice {
 
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
-  std::deque<EndpointNotification> queue_;  // guarded by queueMutex_
-  bool stopNotify_ = false;                 // guarded by queueMutex_
-  bool reconnectWanted_ = false;            // guarded by queueMutex_
-  std::atomic<bool> registered_{false};     // notifications wanted (set by Register/Unregister)
+  // The newest reading not yet delivered; a newer one replaces it, so the final state is never
+  // lost. Only one: while the change callback is busy (a broadcast over 1,000 clients takes
+  // milliseconds) only the newest reading is worth delivering next; a queue made clients hear
+  // the final state only after a backlog of stale broadcasts (2.3 s behind a burst, against
+  // 36 ms with one). Guarded by queueMutex_.
+  std::optional<EndpointNotification> pending_;
+  bool stopNotify_ = false;              // guarded by queueMutex_
+  bool reconnectWanted_ = false;         // guarded by queueMutex_
+  std::atomic<bool> registered_{false};  // notifications wanted (set by Register/Unregister)
   std::thread notifyThread_;
 };

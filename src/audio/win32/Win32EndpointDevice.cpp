@@ -6,8 +6,7 @@ HRESULT CreateSystemEnumerator(IMMDeviceEnumerator** enumerator) {
 }
 
 Win32EndpointDevice::~Win32EndpointDevice() {
-  if (callback_ != nullptr && volume_) volume_->UnregisterControlChangeNotify(callback_);
-  DropCallback();
+  UnregisterNotify(nullptr);
   volume_.Reset();
   device_.Reset();
   enumerator_.Reset();
