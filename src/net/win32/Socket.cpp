@@ -87,14 +87,15 @@ void SetIntOption(SocketHandle socket, int level, int name, int value) {
 }
 
 // Network events are edges, and Wine 8 now and then loses an FD_ACCEPT one (a pending client
-// is never signalled); the caller's call is the level check, so a bounded wait caps what a lost
-// edge costs. ShutdownBoth and the network still wake the waiter at once.
-constexpr DWORD kRecheckMs = 250;
+// is never signalled); the accept call is the level check, so a bounded wait caps what a lost
+// edge costs. Readers wait without a bound: idle clients must not wake the process.
+// ShutdownBoth and the network still wake the waiter at once.
+constexpr DWORD kAcceptRecheckMs = 250;
 
-// Blocks until the waiter's event is set (or the recheck is due), then clears it together with
+// Blocks until the waiter's event is set (or `timeoutMs` passes), then clears it together with
 // the recorded network events (WSAEnumNetworkEvents resets the event), so the caller retries.
-void WaitAndReset(SocketHandle socket, Waiter* waiter) {
-  WaitForSingleObject(waiter->event, kRecheckMs);
+void WaitAndReset(SocketHandle socket, Waiter* waiter, DWORD timeoutMs) {
+  WaitForSingleObject(waiter->event, timeoutMs);
   WSANETWORKEVENTS events{};
   WSAEnumNetworkEvents(Native(socket), waiter->event, &events);
 }
@@ -155,7 +156,7 @@ AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
     }
     switch (WSAGetLastError()) {
       case WSAEWOULDBLOCK:
-        WaitAndReset(listener, waiter);
+        WaitAndReset(listener, waiter, kAcceptRecheckMs);
         continue;
       case WSAECONNRESET:
         return AcceptResult::Transient;  // that client gave up before we took it
@@ -187,7 +188,7 @@ int ReceiveByte(SocketHandle socket, uint8_t* byte) {
     if (received == 0) return 0;
     switch (WSAGetLastError()) {
       case WSAEWOULDBLOCK:
-        WaitAndReset(socket, waiter);
+        WaitAndReset(socket, waiter, INFINITE);
         continue;
       case WSAESHUTDOWN:
         return 0;
