@@ -88,10 +88,7 @@ void NetworkServer::AcceptLoop(void* parameter) {
     if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
     server->ReapRetired();  // after every attempt, as after a success
   }
-  if (server->DisconnectAll()) {
-    std::unique_lock lock(server->serverMutex_);
-    server->drained_.wait(lock, [server] { return server->pendingDisconnects_ <= 0; });
-  }
+  server->DrainClients();
   server->ReapRetired();
 }
 
@@ -128,12 +125,11 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   }
 }
 
-bool NetworkServer::DisconnectAll() {
-  std::lock_guard lock(serverMutex_);
-  if (clients_.empty()) return false;
-  pendingDisconnects_ = static_cast<int32_t>(clients_.size());
+void NetworkServer::DrainClients() {
+  std::unique_lock lock(serverMutex_);
   for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
-  return true;
+  // Nothing is accepted any more, so the list only shrinks, each reader unlisting its own.
+  drained_.wait(lock, [this] { return clients_.empty(); });
 }
 
 void NetworkServer::ReapRetired() {
@@ -157,5 +153,5 @@ void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
     retired_.push_back(std::move(*it));
     clients_.erase(it);
   }
-  if (--pendingDisconnects_ == 0) drained_.notify_one();
+  if (clients_.empty()) drained_.notify_one();
 }

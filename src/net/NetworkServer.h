@@ -64,7 +64,9 @@ class NetworkServer : public IClientListener {
  private:
   static void AcceptLoop(void* server);
   void ServeAccepted(SocketHandle accepted);
-  bool DisconnectAll();
+  // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits
+  // until each has reported its end.
+  void DrainClients();
   void ReapRetired();
 
   IClock& clock_;
@@ -76,14 +78,11 @@ class NetworkServer : public IClientListener {
   std::atomic<bool> stopping_{false};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
-  // Start. Guards the three fields below and is the lock `drained_` waits with.
+  // Start. Guards the two lists below and is the lock `drained_` waits with.
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
   std::vector<std::unique_ptr<ClientConnection>> retired_;
-  // During a drain, the listed connections that have still to report their end; outside a
-  // drain it only falls below zero, and the next drain overwrites it.
-  int32_t pendingDisconnects_ = 0;
-  // Signalled when the last connection of a drain has reported its end. Not a
+  // Signalled when a disconnection leaves no client listed (the end of a drain). Not a
   // std::counting_semaphore: libstdc++'s (GCC 12) waits without a futex on Windows check the
   // count outside the lock that the wake-up needs, so a release can be lost and Stop hang.
   std::condition_variable drained_;

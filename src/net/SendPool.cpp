@@ -1,6 +1,7 @@
 #include "net/SendPool.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -38,6 +39,10 @@ void SendPool::Run(size_t count, Call call, void* context) {
   std::lock_guard pass(passMutex_);
   const size_t wanted = count / kMinItemsPerThread;
   const size_t seats = std::min(helpers_.size(), wanted > 0 ? wanted - 1 : 0);
+  if (seats == 0) {  // the usual pass: no helper to tell or wait for
+    for (size_t i = 0; i < count; ++i) call(context, i);
+    return;
+  }
   {
     std::lock_guard lock(mutex_);
     count_ = count;
@@ -46,7 +51,7 @@ void SendPool::Run(size_t count, Call call, void* context) {
     next_.store(0, std::memory_order_relaxed);
     openSeats_ = seats;
   }
-  if (seats > 0) wake_.notify_all();
+  wake_.notify_all();
   Work();
   std::unique_lock lock(mutex_);
   // Helpers that have not woken by now would find nothing left: do not wait for them.

@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <type_traits>
 #include <vector>
 

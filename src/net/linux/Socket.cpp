@@ -33,8 +33,7 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   // Connections the server closed linger in TIME_WAIT for a minute; without this a restart, or
   // a move back to the previous port, could not bind until they expire. On Linux it never lets
   // two sockets listen on one port, so a port in use by another program is still refused.
-  const int reuse = 1;
-  ::setsockopt(Fd(socket), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
   return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
@@ -112,5 +111,5 @@ void SetNoDelay(SocketHandle socket) {
 void SetListenerOptions(SocketHandle listener) {
   // Only TCP_NODELAY. Level-IPPROTO_TCP option 8, which the Windows build also sets, is
   // TCP_WINDOW_CLAMP on Linux and would shrink every accepted window.
-  SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
+  SetNoDelay(listener);
 }
