@@ -57,10 +57,13 @@ size_t ClientSwarm::Connect(size_t count, size_t window, size_t greetingBytes,
   const size_t first = clients_.size();
   size_t opened = 0, greeted = 0, waiting = 0;
   epoll_event events[kMaxEvents];
-  while (greeted < count && Clock::now() < deadline) {
+  while (greeted < count && (opened < count || waiting > 0) && Clock::now() < deadline) {
     while (opened < count && waiting < window) {
       const int fd = OpenOne();
-      if (fd < 0) return greeted;
+      if (fd < 0) {
+        count = opened;  // out of descriptors: wait for those under way, then tidy up
+        break;
+      }
       epoll_event event{};
       event.events = EPOLLIN;
       event.data.u64 = clients_.size();
@@ -177,13 +180,4 @@ std::vector<ClientSwarm::Arrival> ClientSwarm::AwaitByte(uint8_t value, Clock::t
     }
   }
   return arrivals;
-}
-
-size_t ResidentBytes() {
-  FILE* statm = fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
-  unsigned long size = 0, resident = 0;
-  const int fields = fscanf(statm, "%lu %lu", &size, &resident);
-  fclose(statm);
-  return fields == 2 ? resident * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
 }

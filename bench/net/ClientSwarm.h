@@ -54,6 +54,3 @@ class ClientSwarm {
   std::vector<Client> clients_;
   size_t ended_ = 0;
 };
-
-// The resident set size of this process in bytes (from /proc/self/statm), 0 when unknown.
-size_t ResidentBytes();

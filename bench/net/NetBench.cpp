@@ -17,13 +17,11 @@
 #include <cstdlib>
 
 #include "ClientSwarm.h"
-#include "fakes/FakeVolumeControl.h"
-#include "net/IRetryTimer.h"
-#include "net/NetworkServer.h"
 #include "net/Protocol.h"
 #include "net/Socket.h"
-#include "net/VolumeRelay.h"
 #include "net/linux/OpenFileLimit.h"
+#include "system/ProcessProbe.h"
+#include "system/RelayedServer.h"
 
 namespace {
 
@@ -57,23 +55,11 @@ bool ReadAll(int fd, void* data, size_t size) {
   return true;
 }
 
-class NoRetryTimer final : public IRetryTimer {
- public:
-  void Arm() override {}
-};
-
 int RunServer(int commands, int replies) {
-  FakeVolumeControl volume;
-  volume.SetDeviceState({0, 50});
-  NoRetryTimer retry;
-  NetworkServer server(SystemClock());
-  MyClientListener relay(server, retry);
-  server.SetStateSource(&volume);
-  server.SetExternalListener(&relay);
-  volume.SetChangeCallback(&OnVolumeChanged, 0);
-  SetVolumeChangedRelay(&relay);
+  RelayedServer wired;
+  wired.volume.SetDeviceState({0, 50});
   Reply reply;
-  if (server.BindAndListen(0) && server.Start()) reply.port = server.ListeningPort();
+  reply.port = wired.Listen();
   WriteAll(replies, &reply, sizeof reply);
   if (reply.port == 0) return 1;
 
@@ -87,12 +73,12 @@ int RunServer(int commands, int replies) {
       VolumeState state;
       DecodeClientByte(byte, &state);
       const auto begin = Clock::now();
-      volume.Report(state);
+      wired.volume.Report(state);
       broadcastTime += Clock::now() - begin;
       ++broadcasts;
     } else if (command == kMeasure) {
-      reply.residentBytes = ResidentBytes();
-      reply.clients = server.ClientCount();
+      reply.residentBytes = static_cast<uint64_t>(StatusKiB("VmRSS")) * 1024;
+      reply.clients = wired.server.ClientCount();
       reply.broadcastUs =
           broadcasts ? Micros(broadcastTime).count() / static_cast<double>(broadcasts) : 0;
       broadcastTime = {};
@@ -103,9 +89,7 @@ int RunServer(int commands, int replies) {
     }
   }
   const auto start = Clock::now();
-  volume.SetChangeCallback(nullptr, 0);
-  SetVolumeChangedRelay(nullptr);
-  server.Stop();
+  wired.server.Stop();
   reply.stopMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   WriteAll(replies, &reply, sizeof reply);
   return 0;
