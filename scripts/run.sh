@@ -9,10 +9,6 @@ source scripts/private-pulse.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target quavix-server
 server=build/src/app/quavix-server
-if [ ! -x "$server" ]; then
-  echo "quavix-server is not built yet" >&2
-  exit 1
-fi
 
 pa_pid=""
 pa_root=""

@@ -58,16 +58,13 @@ QtMessageWindow::QtMessageWindow() {
   for (size_t i = 0; i < std::size(kQuitSignals); ++i) {
     sigaction(kQuitSignals[i], &action, &g_previousActions[i]);
   }
-  signalsInstalled_ = true;
 }
 
 QtMessageWindow::~QtMessageWindow() {
-  if (signalsInstalled_) {
-    for (size_t i = 0; i < std::size(kQuitSignals); ++i) {
-      sigaction(kQuitSignals[i], &g_previousActions[i], nullptr);
-    }
-    g_signalWakeFd.store(-1);
+  for (size_t i = 0; i < std::size(kQuitSignals); ++i) {
+    sigaction(kQuitSignals[i], &g_previousActions[i], nullptr);
   }
+  g_signalWakeFd.store(-1);
   timers_.clear();
   wakeNotifier_.reset();
 }

@@ -64,7 +64,6 @@ class QtMessageWindow final : public QObject, public IMessageWindow {
   std::vector<TimerArm> pendingArms_;
 
   std::atomic<bool> destroyed_{false};
-  bool signalsInstalled_ = false;
   std::map<uint32_t, std::unique_ptr<QTimer>> timers_;  // main thread only
   std::optional<int> quitCode_;                         // main thread only
   bool loopRunning_ = false;                            // main thread only
