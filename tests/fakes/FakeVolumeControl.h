@@ -11,17 +11,11 @@
 
 class FakeVolumeControl final : public IVolumeControl {
  public:
-  InitResult initResult = InitResult::Ok;
-  bool setStateResult = true;
   // When true, SetState reports the requested state back at once (as a device's notification).
   bool echoSetState = false;
 
-  InitResult Initialize() override { return initResult; }
-  bool Shutdown() override {
-    std::lock_guard lock(stateMutex_);
-    ++shutdownCalls_;
-    return true;
-  }
+  InitResult Initialize() override { return InitResult::Ok; }
+  bool Shutdown() override { return true; }
   bool GetState(VolumeState* state) override {
     std::lock_guard lock(stateMutex_);
     *state = state_;
@@ -34,7 +28,7 @@ class FakeVolumeControl final : public IVolumeControl {
     }
     requestsChanged_.notify_all();
     if (echoSetState) Report(*state);
-    return setStateResult;
+    return true;
   }
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
     std::lock_guard lock(callbackMutex_);
@@ -63,14 +57,6 @@ class FakeVolumeControl final : public IVolumeControl {
     std::unique_lock lock(stateMutex_);
     return requestsChanged_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
   }
-  int ShutdownCalls() {
-    std::lock_guard lock(stateMutex_);
-    return shutdownCalls_;
-  }
-  bool HasCallback() {
-    std::lock_guard lock(callbackMutex_);
-    return callback_ != nullptr;
-  }
 
  private:
   std::mutex stateMutex_;
@@ -80,5 +66,4 @@ class FakeVolumeControl final : public IVolumeControl {
   std::vector<VolumeState> requests_;
   VolumeChangeCallback callback_ = nullptr;
   int32_t userData_ = 0;
-  int shutdownCalls_ = 0;
 };

@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+#include "fakes/Eventually.h"
+
 class LoopbackClient {
  public:
   // receiveBuffer > 0 shrinks SO_RCVBUF before connecting (to stall a client quickly).
@@ -97,14 +99,3 @@ class LoopbackClient {
   int fd_ = -1;
   bool connected_ = false;
 };
-
-// Polls `condition` until it holds or the deadline passes.
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    usleep(1000);
-  }
-  return true;
-}

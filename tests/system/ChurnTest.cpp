@@ -16,21 +16,12 @@
 #include "LoadSizes.h"
 #include "ProcessProbe.h"
 #include "RelayedServer.h"
+#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    usleep(1000);
-  }
-  return true;
-}
 
 // Reads up to `count` bytes within `timeout`; fewer at the end of the stream or on time-out.
 size_t ReadBytes(int fd, uint8_t* bytes, size_t count, std::chrono::milliseconds timeout) {
@@ -155,7 +146,7 @@ TEST(Churn, PortChangesWhileClientsComeAndGo) {
   EXPECT_GE(greeted.load(), cycles) << "clients were served on the moving port";
   EXPECT_EQ(wired.server.ClientCount(), 0u);
   EXPECT_EQ(wired.server.RetiredCount(), 0u);
-  EXPECT_TRUE(Eventually([&] { return CountThreads() == baseThreads; }))
+  EXPECT_TRUE(Eventually([&] { return CountThreads() == baseThreads; }, 10s))
       << CountThreads() << " threads, " << baseThreads << " before";
   EXPECT_EQ(CountOpenFds(), baseFds);
   RecordProperty("cycles", static_cast<int>(cycles));
@@ -173,7 +164,7 @@ TEST(Churn, ConnectsAndDisconnectsLeaveNothingBehind) {
   ASSERT_NE(port, 0);
   uint32_t warmSource = 0;
   ASSERT_TRUE(Visit(port, &warmSource, 0, 5s));
-  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }));
+  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }, 10s));
   // The warm-up's reader may still be closing its socket and ending: a baseline taken now can
   // only be too high, never too low, so the counts below must come back to it or under it.
   const long baseThreads = CountThreads();
@@ -195,17 +186,16 @@ TEST(Churn, ConnectsAndDisconnectsLeaveNothingBehind) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
   EXPECT_EQ(greeted.load(), total) << "every client was greeted";
-  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }))
+  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 0; }, 10s))
       << wired.server.ClientCount() << " clients still listed";
   // The next accept frees every record that is left; only the newcomer's own may remain.
   ASSERT_TRUE(Visit(port, &warmSource, 0, 5s));
-  EXPECT_TRUE(Eventually([&] {
-    return wired.server.ClientCount() == 0 && wired.server.RetiredCount() <= 1;
-  })) << wired.server.RetiredCount()
-      << " records not freed";
-  EXPECT_TRUE(Eventually([&] { return CountThreads() <= baseThreads; }))
+  EXPECT_TRUE(Eventually(
+      [&] { return wired.server.ClientCount() == 0 && wired.server.RetiredCount() <= 1; }, 10s))
+      << wired.server.RetiredCount() << " records not freed";
+  EXPECT_TRUE(Eventually([&] { return CountThreads() <= baseThreads; }, 10s))
       << CountThreads() << " threads, " << baseThreads << " before";
-  EXPECT_TRUE(Eventually([&] { return CountOpenFds() <= baseFds; }))
+  EXPECT_TRUE(Eventually([&] { return CountOpenFds() <= baseFds; }, 10s))
       << CountOpenFds() << " descriptors, " << baseFds << " before";
 
   // Still serving: a newcomer is greeted and hears the current state.

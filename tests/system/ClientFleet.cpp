@@ -178,12 +178,6 @@ bool ClientFleet::Send(size_t index, uint8_t byte) {
   return clients_[index].fd >= 0 && send(clients_[index].fd, &byte, 1, MSG_NOSIGNAL) == 1;
 }
 
-size_t ClientFleet::CountGreeted() const {
-  size_t count = 0;
-  for (const FleetClient& c : clients_) count += c.greeted ? 1 : 0;
-  return count;
-}
-
 size_t ClientFleet::CountEnded() const {
   size_t count = 0;
   for (const FleetClient& c : clients_) count += c.ended ? 1 : 0;

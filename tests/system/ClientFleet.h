@@ -55,7 +55,6 @@ class ClientFleet {
 
   size_t Size() const { return clients_.size(); }
   const FleetClient& operator[](size_t index) const { return clients_[index]; }
-  size_t CountGreeted() const;
   size_t CountEnded() const;
   // Clients still open whose last state byte is `byte`.
   size_t CountWithState(uint8_t byte) const;

@@ -66,8 +66,14 @@ TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
   ASSERT_TRUE(pulse.Start());
   setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   {
-    PulseEndpointDevice device;
+    // Declared in this order so that on any early return the target is released first (the
+    // device's thread may be held inside it), then the device ends, then the target goes.
     BusyTarget target;
+    PulseEndpointDevice device;
+    struct ReleaseOnExit {
+      BusyTarget& target;
+      ~ReleaseOnExit() { target.Release(); }
+    } releaseOnExit{target};
     ASSERT_TRUE(device.CreateEnumerator());
     ASSERT_TRUE(device.GetDefaultRenderEndpoint());
     ASSERT_TRUE(device.ActivateEndpointVolume());
@@ -84,7 +90,7 @@ TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
     // goes through the same connection after them, so once it shows the last value every
     // event before it has been handled.
     float scalar = 0;
-    ASSERT_TRUE(soundserver::WaitUntil(
+    ASSERT_TRUE(Eventually(
         [&] { return device.GetMasterScalar(&scalar) && scalar > 0.485f && scalar < 0.495f; }));
     target.Release();
     EXPECT_TRUE(target.AwaitVolume(0.49f)) << "the final state never arrived";

@@ -48,9 +48,9 @@ TEST(RemoteRealServer, GetSetMuteAndWatchTheSoundServer) {
   EXPECT_NE(soundserver::Output(pactl + "get-sink-volume @DEFAULT_SINK@").find(" 30% "),
             std::string::npos);
   // A new client starts from the server's reading, which follows the sound server's report.
-  EXPECT_TRUE(soundserver::WaitUntil([&] { return Remote(port, {"get"}).out == "unmuted, 30"; }));
+  EXPECT_TRUE(Eventually([&] { return Remote(port, {"get"}).out == "unmuted, 30"; }));
   EXPECT_EQ(Remote(port, {"toggle"}).out, "muted, 30");
-  EXPECT_TRUE(soundserver::WaitUntil([&] {
+  EXPECT_TRUE(Eventually([&] {
     return soundserver::Output(pactl + "get-sink-mute @DEFAULT_SINK@").find("yes") !=
            std::string::npos;
   }));

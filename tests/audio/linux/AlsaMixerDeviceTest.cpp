@@ -48,7 +48,7 @@ class AlsaMixer : public ::testing::Test {
   // Ticks the poll timer until the callback reported `wanted` (the plugin's event from the
   // server may trail pactl's return by a moment).
   bool PollUntil(VolumeState wanted) {
-    return WaitUntil([&] {
+    return Eventually([&] {
       timer_.Tick();
       return !changes_.empty() && changes_.back() == wanted;
     });

@@ -163,7 +163,7 @@ TEST_F(PulseEndpoint, ReadersWritersAndShutdownRaceCleanly) {
   std::thread outsider([] {
     Shell("for i in $(seq 40); do pactl set-sink-volume " + TestSink() + " $((i * 2))%; done");
   });
-  EXPECT_TRUE(WaitUntil([] {
+  EXPECT_TRUE(Eventually([] {
     std::lock_guard lock(g_seen.mutex);
     return g_seen.states.size() >= 20;
   }));

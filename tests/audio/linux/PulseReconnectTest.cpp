@@ -84,7 +84,7 @@ class PrivateDaemon {
       pid_ = -1;
       return false;
     }
-    return WaitUntil([] { return Shell("pactl info >/dev/null 2>&1"); }, std::chrono::seconds(10));
+    return Eventually([] { return Shell("pactl info >/dev/null 2>&1"); }, std::chrono::seconds(10));
   }
   void Stop() {
     if (pid_ <= 0) return;

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/Eventually.h"
+
 class TestClient {
  public:
   explicit TestClient(uint16_t port) {
@@ -54,14 +56,3 @@ class TestClient {
   SOCKET socket_ = INVALID_SOCKET;
   bool connected_ = false;
 };
-
-// Polls `condition` until it holds or the deadline passes.
-template <typename Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
