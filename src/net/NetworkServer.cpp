@@ -101,15 +101,17 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   connection->listeners.push_back(this);
   if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
 
-  VolumeState state;
-  if (stateSource_ != nullptr) stateSource_->GetState(&state);
-  SendNow(accepted, kGreeting.data(), kGreeting.size());
-  SendStateIfDue(connection.get(), &state);
-
+  // Greeted, given the state and listed in one step under the server mutex: a change reported
+  // meanwhile is either in the state read here or broadcast to this client too, since the
+  // broadcast waits for the mutex. (The state source's lock is a leaf, so the order holds.)
   // Listed before its reader starts, so the reader's OnClientDisconnected always finds it.
   ClientConnection* raw = connection.get();
   {
     std::lock_guard lock(serverMutex_);
+    VolumeState state;
+    if (stateSource_ != nullptr) stateSource_->GetState(&state);
+    SendNow(accepted, kGreeting.data(), kGreeting.size());
+    SendStateIfDue(raw, &state);
     clients_.push_back(std::move(connection));
   }
   if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;

@@ -212,4 +212,59 @@ TEST_F(RelayTest, ASharedPassServesEachClientOnceAndStillDefersTheBusyOnes) {
   }
 }
 
+// A state source that, the first time it is read, has the device change from another thread and
+// gives that change's broadcast a moment to run before returning the older reading.
+class ChangeWhileGreeting final : public IVolumeControl {
+ public:
+  InitResult Initialize() override { return device.Initialize(); }
+  bool Shutdown() override { return device.Shutdown(); }
+  bool SetState(const VolumeState* state) override { return device.SetState(state); }
+  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
+    device.SetChangeCallback(callback, userData);
+  }
+  bool GetState(VolumeState* state) override {
+    device.GetState(state);
+    if (armed.exchange(false)) {
+      reporter = std::thread([this] {
+        device.Report(changed);
+        reported = true;
+      });
+      Eventually([&] { return reported.load(); }, std::chrono::milliseconds(300));
+    }
+    return true;
+  }
+
+  FakeVolumeControl device;
+  VolumeState changed{0, 77};
+  std::atomic<bool> armed{false};
+  std::atomic<bool> reported{false};
+  std::thread reporter;
+};
+
+// A change reported while a new client is being greeted still reaches that client.
+TEST(RelayRace, AChangeDuringTheGreetingReachesTheNewClient) {
+  FakeClock clock;
+  FakeRetryTimer retry;
+  ChangeWhileGreeting source;
+  NetworkServer server{clock};
+  MyClientListener relay{server, retry};
+  server.SetStateSource(&source);
+  server.SetExternalListener(&relay);
+  source.SetChangeCallback(&OnVolumeChanged, 0);
+  SetVolumeChangedRelay(&relay);
+  source.device.SetDeviceState({0, 40});
+  ASSERT_TRUE(server.BindAndListen(0));
+  ASSERT_TRUE(server.Start());
+
+  source.armed = true;
+  LoopbackClient client(server.ListeningPort());
+  EXPECT_EQ(client.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
+  EXPECT_EQ(client.ReadByte(), Byte(77));
+
+  if (source.reporter.joinable()) source.reporter.join();
+  source.SetChangeCallback(nullptr, 0);
+  SetVolumeChangedRelay(nullptr);
+  server.Stop();
+}
+
 }  // namespace
