@@ -1,10 +1,9 @@
 // Measures, against the running sound server (run it under tests/fixtures/with-sound-server.sh):
-//  1. the time from another client's volume change on the server to our change callback,
-//     through the endpoint backend (p50 / p99 / max over the changes);
-//  2. the mixer backend's idle cost: the time one quiet poll takes over ALSA "default"
+//  1. the sound-server backend: how long SetState holds up the calling reader thread, and the
+//     time from another client's volume change on the server to our change callback
+//     (p50 / p99 / max over the changes);
+//  2. the ALSA backend's idle cost: the time one quiet poll takes over ALSA "default"
 //     (4 such polls a second once backed off to 250 ms).
-#include <pulse/introspect.h>
-#include <pulse/volume.h>
 #include <time.h>
 
 #include <algorithm>
@@ -15,11 +14,8 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/EndpointVolumeControl.h"
-#include "audio/WaveOutVolumeControl.h"
-#include "audio/linux/AlsaMixerDevice.h"
-#include "audio/linux/PulseConnection.h"
-#include "audio/linux/PulseEndpointDevice.h"
+#include "audio/linux/AlsaVolumeControl.h"
+#include "audio/linux/PulseVolumeControl.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -43,31 +39,28 @@ double Percentile(std::vector<double> values, double p) {
   return values[index];
 }
 
-void OnSuccess(pa_context*, int, void* connection) {
-  static_cast<PulseConnection*>(connection)->Signal();
+void PrintPercentiles(const char* what, const char* unit, const std::vector<double>& values) {
+  std::printf("%s over %zu: p50 %.3f %s, p99 %.3f %s, max %.3f %s\n", what, values.size(),
+              Percentile(values, 0.5), unit, Percentile(values, 0.99), unit,
+              *std::max_element(values.begin(), values.end()), unit);
 }
 
-bool MeasureEndpointLatency(int changes) {
-  EndpointVolumeControl control(std::make_unique<PulseEndpointDevice>());
-  if (control.Initialize() != InitResult::Ok) {
-    std::fprintf(stderr, "endpoint backend did not start (is a sound server running?)\n");
+bool MeasureSoundServer(int changes) {
+  PulseVolumeControl control;
+  PulseVolumeControl other;  // the "other program"
+  if (control.Initialize() != InitResult::Ok || other.Initialize() != InitResult::Ok) {
+    std::fprintf(stderr, "sound-server backend did not start (is a sound server running?)\n");
     return false;
   }
   control.SetChangeCallback(&OnChange, 0);
-  PulseConnection other;  // the "other program"
-  if (!other.Connect("bench writer")) return false;
   std::vector<double> latenciesMs;
+  std::vector<double> setStateUs;
   for (int i = 0; i < changes; ++i) {
     const int32_t percent = 10 + (i % 2) * 50 + (i % 7);
-    pa_cvolume volume;
-    pa_cvolume_set(&volume, 2, static_cast<pa_volume_t>(percent / 100.0 * PA_VOLUME_NORM + 0.5));
-    Clock::time_point sent;
-    {
-      PulseLock lock(other.Mainloop());
-      sent = Clock::now();
-      other.Await(pa_context_set_sink_volume_by_name(other.Context(), "@DEFAULT_SINK@", &volume,
-                                                     &OnSuccess, &other));
-    }
+    const VolumeState request{0, percent};
+    const Clock::time_point sent = Clock::now();
+    other.SetState(&request);
+    setStateUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
     std::unique_lock lock(g_mutex);
     if (!g_changed.wait_for(lock, std::chrono::seconds(2),
                             [&] { return g_lastVolume == percent; })) {
@@ -78,12 +71,10 @@ bool MeasureEndpointLatency(int changes) {
   }
   control.SetChangeCallback(nullptr, 0);
   control.Shutdown();
+  other.Shutdown();
   if (latenciesMs.empty()) return false;
-  std::printf(
-      "endpoint: server change -> callback over %zu changes: p50 %.3f ms, p99 %.3f ms, max %.3f "
-      "ms\n",
-      latenciesMs.size(), Percentile(latenciesMs, 0.5), Percentile(latenciesMs, 0.99),
-      *std::max_element(latenciesMs.begin(), latenciesMs.end()));
+  PrintPercentiles("sound server: SetState on the calling thread", "us", setStateUs);
+  PrintPercentiles("sound server: server change -> callback", "ms", latenciesMs);
   return true;
 }
 
@@ -102,9 +93,9 @@ double ThreadCpuMs() {
 
 bool MeasureMixerIdleCost(int polls) {
   IdleTimer timer;
-  WaveOutVolumeControl control(std::make_unique<AlsaMixerDevice>(), timer);
+  AlsaVolumeControl control(timer);
   if (control.Initialize() != InitResult::Ok) {
-    std::fprintf(stderr, "mixer backend did not start on ALSA \"default\"\n");
+    std::fprintf(stderr, "ALSA backend did not start on \"default\"\n");
     return false;
   }
   for (int i = 0; i < 8; ++i) control.Poll();  // back off to the idle period
@@ -125,7 +116,7 @@ bool MeasureMixerIdleCost(int polls) {
 }  // namespace
 
 int main() {
-  const bool endpoint = MeasureEndpointLatency(500);
+  const bool soundServer = MeasureSoundServer(500);
   const bool mixer = MeasureMixerIdleCost(2000);
-  return endpoint && mixer ? 0 : 1;
+  return soundServer && mixer ? 0 : 1;
 }

@@ -1,22 +1,24 @@
 #pragma once
-// Changes the default sink's volume and mute on the sound server, as a user's mixer would,
-// over a libpulse connection of its own. One thread.
+// Changes the default sink's volume and mute on the sound server, as a user's mixer would, over
+// a sound-server connection of its own (the server's own backend class, in a second instance).
 
-#include "audio/linux/PulseConnection.h"
+#include "audio/linux/PulseVolumeControl.h"
 
 class PulseDriver {
  public:
+  PulseDriver() = default;
+  ~PulseDriver();
+  PulseDriver(const PulseDriver&) = delete;
+  PulseDriver& operator=(const PulseDriver&) = delete;
+
   bool Connect();
   // Sends the change and returns at once (nothing waits for the server's answer), so the
   // caller can start timing the change's way to the clients right before it.
   bool SetDefaultSink(int percent, bool muted);
-  // Sends the change and waits until the sound server applied it.
+  // Sends the change and waits (bounded) until the sound server reports it applied.
   bool SetDefaultSinkAndWait(int percent, bool muted);
 
  private:
-  bool Send(int percent, bool muted, bool wait);
-  bool ReadChannels();
-
-  PulseConnection connection_;
-  int channels_ = 0;
+  PulseVolumeControl connection_;
+  bool connected_ = false;
 };

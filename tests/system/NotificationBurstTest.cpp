@@ -1,5 +1,5 @@
 // A burst of changes on the sound server while the change callback is busy (a broadcast pass
-// over many clients takes tens of milliseconds): the adapter must hand over the newest state
+// over many clients takes tens of milliseconds): the backend must hand over the newest state
 // next, not every reading queued behind the busy one, or clients hear the final state only after
 // a backlog of stale passes.
 
@@ -8,55 +8,46 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "PrivatePulse.h"
-#include "audio/linux/PulseEndpointDevice.h"
+#include "audio/linux/PulseVolumeControl.h"
 #include "fixtures/SoundServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Blocks inside its first notification until released, as a long broadcast would.
-class BusyTarget final : public IEndpointNotifyTarget {
- public:
-  int32_t OnNotify(const EndpointNotification* notification) override {
-    std::unique_lock lock(mutex_);
-    seen_.push_back(*notification);
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return released_; });
-    return kNotifyOk;
-  }
-  bool AwaitCount(size_t count) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] { return seen_.size() >= count; });
-  }
-  bool AwaitVolume(float volume) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] {
-      return !seen_.empty() && seen_.back().masterVolume > volume - 0.001f &&
-             seen_.back().masterVolume < volume + 0.001f;
-    });
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    released_ = true;
-    changed_.notify_all();
-  }
-  size_t Count() {
-    std::lock_guard lock(mutex_);
-    return seen_.size();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<EndpointNotification> seen_;
-  bool released_ = false;
+// Blocks inside its first call until released, as a long broadcast would. A plain function
+// takes the callback, so the recorder is global.
+struct BusyCallback {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<VolumeState> seen;
+  bool released = false;
 };
+BusyCallback g_busy;
+
+void OnChange(int32_t, const VolumeState* state) {
+  std::unique_lock lock(g_busy.mutex);
+  g_busy.seen.push_back(*state);
+  g_busy.changed.notify_all();
+  g_busy.changed.wait(lock, [] { return g_busy.released; });
+}
+
+bool Await(const std::function<bool()>& condition) {
+  std::unique_lock lock(g_busy.mutex);
+  return g_busy.changed.wait_for(lock, 10s, condition);
+}
+
+void Release() {
+  std::lock_guard lock(g_busy.mutex);
+  g_busy.released = true;
+  g_busy.changed.notify_all();
+}
 
 }  // namespace
 
@@ -66,19 +57,15 @@ TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
   ASSERT_TRUE(pulse.Start());
   setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   {
-    // Declared in this order so that on any early return the target is released first (the
-    // device's thread may be held inside it), then the device ends, then the target goes.
-    BusyTarget target;
-    PulseEndpointDevice device;
+    PulseVolumeControl control;
+    // Released on every path before the control ends: its thread may be held in the callback.
     struct ReleaseOnExit {
-      BusyTarget& target;
-      ~ReleaseOnExit() { target.Release(); }
-    } releaseOnExit{target};
-    ASSERT_TRUE(device.CreateEnumerator());
-    ASSERT_TRUE(device.GetDefaultRenderEndpoint());
-    ASSERT_TRUE(device.ActivateEndpointVolume());
-    ASSERT_TRUE(device.RegisterNotify(&target));
-    ASSERT_TRUE(target.AwaitCount(1));  // the first reading; the target is now busy with it
+      ~ReleaseOnExit() { Release(); }
+    } releaseOnExit;
+    ASSERT_EQ(control.Initialize(), InitResult::Ok);
+    control.SetChangeCallback(&OnChange, 0);
+    ASSERT_TRUE(pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 5%"));
+    ASSERT_TRUE(Await([] { return !g_busy.seen.empty(); }));  // now busy with it
 
     // pactl, not a second libpulse connection in this process: two of them share memory
     // blocks in ways TSan cannot follow.
@@ -86,20 +73,20 @@ TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
     for (int i = 0; i < kChanges; ++i) {
       ASSERT_TRUE(pulse.Pactl("set-sink-volume @DEFAULT_SINK@ " + std::to_string(10 + i) + "%"));
     }
-    // The adapter reads each change back asynchronously; the device's own read of the sink
-    // goes through the same connection after them, so once it shows the last value every
-    // event before it has been handled.
-    float scalar = 0;
-    ASSERT_TRUE(Eventually(
-        [&] { return device.GetMasterScalar(&scalar) && scalar > 0.485f && scalar < 0.495f; }));
-    target.Release();
-    EXPECT_TRUE(target.AwaitVolume(0.49f)) << "the final state never arrived";
+    // The cache follows the server while the callback is held up.
+    ASSERT_TRUE(Eventually([&] {
+      VolumeState state;
+      control.GetState(&state);
+      return state.volume == 49;
+    }));
+    Release();
+    EXPECT_TRUE(Await([] { return g_busy.seen.back().volume == 49; }))
+        << "the final state never arrived";
     // The busy one, then the newest; a straggler event may add one more.
-    EXPECT_LE(target.Count(), 3u) << target.Count() - 1
-                                  << " notifications queued behind a busy one";
-    device.UnregisterNotify(&target);
-    device.ReleaseEndpointVolume();
-    device.ReleaseEnumerator();
+    const size_t count = g_busy.seen.size();
+    EXPECT_LE(count, 3u) << count - 1 << " notifications queued behind a busy one";
+    control.SetChangeCallback(nullptr, 0);
+    control.Shutdown();
   }
   unsetenv("PULSE_SERVER");
 }

@@ -75,6 +75,9 @@ class PrivatePulse {
   // A clean stop (SIGTERM), or a crash (SIGKILL) as after an update that kills it.
   void Stop() { End(SIGTERM); }
   void Kill() { End(SIGKILL); }
+  // Freezes the daemon (SIGSTOP): it keeps its sockets open and answers nothing until Resume.
+  void Pause() { Send(SIGSTOP); }
+  void Resume() { Send(SIGCONT); }
 
   // Runs "pactl ARGS" against this daemon; true when it exited 0.
   bool Pactl(const std::string& args) const {
@@ -82,9 +85,13 @@ class PrivatePulse {
   }
 
  private:
+  void Send(int signal) {
+    if (pid_ > 0) kill(pid_, signal);
+  }
   void End(int signal) {
     if (pid_ <= 0) return;
     kill(pid_, signal);
+    kill(pid_, SIGCONT);  // a paused daemon takes its signal only once it runs
     waitpid(pid_, nullptr, 0);
     pid_ = -1;
   }

@@ -1,12 +1,11 @@
-// The mixer backend on real alsa-lib: ALSA's "default" control device is routed by the test
+// The ALSA backend on real alsa-lib: ALSA's "default" control device is routed by the test
 // HOME's .asoundrc to the private sound server, so pactl plays the other program.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
-#include "audio/WaveOutVolumeControl.h"
-#include "audio/linux/AlsaMixerDevice.h"
+#include "audio/linux/AlsaVolumeControl.h"
 #include "fakes/FakePollTimer.h"
 #include "fixtures/SoundServer.h"
 
@@ -36,7 +35,7 @@ class AlsaMixer : public ::testing::Test {
     if (lock_ != nullptr) ResetServer();
   }
   void Start() {
-    control_ = std::make_unique<WaveOutVolumeControl>(std::make_unique<AlsaMixerDevice>(), timer_);
+    control_ = std::make_unique<AlsaVolumeControl>(timer_);
     ASSERT_EQ(control_->Initialize(), InitResult::Ok);
     control_->SetChangeCallback(&OnChange, 0);
   }
@@ -57,22 +56,9 @@ class AlsaMixer : public ::testing::Test {
   std::unique_ptr<SoundServerLock> lock_;
   FakePollTimer timer_;
   std::vector<VolumeState> changes_;
-  std::unique_ptr<WaveOutVolumeControl> control_;
+  std::unique_ptr<AlsaVolumeControl> control_;
 };
 }  // namespace
-
-TEST_F(AlsaMixer, TheDefaultMixerOffersAVolumeAndASwitch) {
-  AlsaMixerDevice device;
-  MixerLineInfo line;
-  ASSERT_TRUE(device.GetDestinationLine(&line));
-  std::vector<MixerControlInfo> controls;
-  ASSERT_TRUE(device.GetLineControls(line, &controls));
-  ASSERT_GE(controls.size(), 2u);
-  EXPECT_EQ(controls[0].controlType, kMixerControlTypeVolume);
-  EXPECT_EQ(controls[0].minimum, 0);
-  EXPECT_EQ(controls[0].maximum, 65536);
-  EXPECT_EQ(controls[1].controlType, kMixerControlTypeMute);
-}
 
 TEST_F(AlsaMixer, FirstReadingAndOutsideChangesAtTheNextPolls) {
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 26215 && pactl set-sink-mute " +
@@ -99,12 +85,6 @@ TEST_F(AlsaMixer, SetStateReachesTheServerWithMuteAsTheSwitchOff) {
   EXPECT_TRUE(PollUntil(unmute));
 }
 
-TEST_F(AlsaMixer, UnequalChannelsReadAsTheirAverage) {
-  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 65536 0"));
-  Start();
-  EXPECT_EQ(State(), (VolumeState{0, 50}));
-}
-
 TEST_F(AlsaMixer, WritesFromReaderThreadsWhilePollingStayClean) {
   Start();
   std::vector<std::thread> writers;
@@ -121,11 +101,4 @@ TEST_F(AlsaMixer, WritesFromReaderThreadsWhilePollingStayClean) {
   const VolumeState last{0, 77};
   ASSERT_TRUE(control_->SetState(&last));
   EXPECT_TRUE(PollUntil(last));
-}
-
-TEST(AlsaMixerWithoutDevice, AMixerThatCannotBeAttachedIsNoDevice) {
-  FakePollTimer timer;
-  WaveOutVolumeControl control(std::make_unique<AlsaMixerDevice>("quavix_no_such_card"), timer);
-  EXPECT_EQ(control.Initialize(), InitResult::NoDevice);
-  EXPECT_TRUE(timer.periods.empty());
 }

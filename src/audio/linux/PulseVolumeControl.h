@@ -1,0 +1,114 @@
+#pragma once
+// The volume control on a sound server speaking the PulseAudio protocol (PulseAudio itself, or
+// PipeWire through pipewire-pulse). The master volume is the default sink's loudest channel as
+// a share of PA_VOLUME_NORM; writes scale every channel alike, so the balance is kept.
+//
+// Threads:
+// - libpulse's mainloop thread runs our libpulse callbacks, with the mainloop lock held. They
+//   ask for the default sink when an event concerns it, store what comes back in the cache and
+//   wake the report thread; they never wait and never run the change callback.
+// - The report thread, our own, runs the change callback with the newest cached state, holding
+//   only the callback mutex. While the callback is busy (a broadcast over many clients) new
+//   readings replace each other, so the next call gets the newest one, not a backlog.
+// - SetState, from any thread: takes the mainloop lock, sends the volume and the mute write
+//   and returns without waiting for the server; the result comes back as an event. One pair of
+//   writes is in flight at a time; a request made meanwhile waits as the one next pair, a newer
+//   one replacing it, so a client that floods us never grows a queue and its last word lands.
+//
+// A lost connection (the sound server restarted) is made again on the mainloop thread by a
+// timer, with a growing pause; once the server is back, the default sink's state is reported as
+// a change. Meanwhile SetState fails at once.
+//
+// Locks: the callback mutex, then the state mutex (a leaf, also taken under the mainloop lock).
+// The mainloop lock is never taken with the callback mutex or the state mutex held.
+
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/subscribe.h>
+#include <pulse/thread-mainloop.h>
+#include <pulse/timeval.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "audio/ChangeCallback.h"
+#include "audio/IVolumeControl.h"
+
+class PulseVolumeControl final : public IVolumeControl {
+ public:
+  PulseVolumeControl() = default;
+  ~PulseVolumeControl() override;
+  PulseVolumeControl(const PulseVolumeControl&) = delete;
+  PulseVolumeControl& operator=(const PulseVolumeControl&) = delete;
+
+  // NoInterface: no sound server answered within a few seconds. NoDevice: it has no default
+  // sink. Failed: anything else.
+  InitResult Initialize() override;
+  bool Shutdown() override;
+  bool GetState(VolumeState* state) override;
+  // True when the writes were sent or will follow the pair in flight; false without a
+  // connection or a known sink.
+  bool SetState(const VolumeState* state) override;
+  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
+
+  // Pauses between reconnection attempts: the first, doubling up to the longest.
+  static constexpr pa_usec_t kFirstReconnectPauseUsec = 100 * PA_USEC_PER_MSEC;
+  static constexpr pa_usec_t kLongestReconnectPauseUsec = 2 * PA_USEC_PER_SEC;
+
+ private:
+  enum class Phase { Starting, Running, Closing };
+
+  static void OnContextState(pa_context* context, void* self);
+  static void OnSubscribed(pa_context* context, int success, void* self);
+  static void OnEvent(pa_context* context, pa_subscription_event_type_t type, uint32_t index,
+                      void* self);
+  static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
+  static void OnWritten(pa_context* context, int success, void* self);
+  static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
+                               void* self);
+  static void OnStartDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
+                              void* self);
+
+  // The rest runs with the mainloop lock held.
+  InitResult Start();
+  bool OpenContext();
+  void CloseContext();
+  void SubscribeAndRead();
+  void QueryDefaultSink();
+  void ScheduleReconnect();
+  bool Write(const VolumeState& state);
+  void Signal() { pa_threaded_mainloop_signal(mainloop_, 0); }
+  void Publish(const VolumeState& reading);
+
+  void ReportLoop();
+  void StopReporting();
+  // Owning thread, without the lock: ends the connection and the mainloop thread.
+  void Release();
+
+  pa_threaded_mainloop* mainloop_ = nullptr;  // owning thread
+
+  // Guarded by the mainloop lock.
+  pa_context* context_ = nullptr;
+  Phase phase_ = Phase::Starting;
+  InitResult startError_ = InitResult::Ok;
+  bool startExpired_ = false;
+  pa_time_event* reconnectTimer_ = nullptr;
+  pa_usec_t reconnectPause_ = kFirstReconnectPauseUsec;
+  bool reportNext_ = false;  // after a reconnection the first reading is news
+  bool haveSink_ = false;
+  uint32_t sinkIndex_ = PA_INVALID_INDEX;
+  bool sinkMuted_ = false;
+  pa_cvolume sinkVolume_{};
+  int writesInFlight_ = 0;
+  bool haveNextWrite_ = false;
+  VolumeState nextWrite_;
+
+  ChangeCallback callback_;
+  std::mutex stateMutex_;
+  std::condition_variable reportWanted_;
+  VolumeState state_;           // guarded by stateMutex_
+  bool reportPending_ = false;  // guarded by stateMutex_
+  bool stopReporting_ = false;  // guarded by stateMutex_
+  std::thread reporter_;
+};
