@@ -23,17 +23,10 @@ class PlatformNetworking final : public INetworking {
 class FactoryBackend final : public IVolumeBackend {
  public:
   bool Create(IPollTimer& pollTimer, IErrorReporter& reporter) override {
-    platform_ = CreateAudioPlatform();
-    return platform_ != nullptr && CreateVolumeControl(*platform_, pollTimer, reporter);
+    return CreateVolumeControl(pollTimer, reporter);
   }
   IVolumeControl* Current() override { return CurrentVolumeControl(); }
-  void Destroy() override {
-    DestroyCurrentVolumeControl();
-    platform_.reset();
-  }
-
- private:
-  std::unique_ptr<IAudioPlatform> platform_;
+  void Destroy() override { DestroyCurrentVolumeControl(); }
 };
 
 class RelayedServer final : public IServerControl {
