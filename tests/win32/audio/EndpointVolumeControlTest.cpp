@@ -45,7 +45,6 @@ class EndpointAdapter : public testing::Test {
     return std::make_unique<EndpointVolumeControl>(
         std::make_unique<Win32EndpointDevice>(&FakeCoreAudio::CreateEnumerator));
   }
-  // Delivers a notification the way the audio system does: on a thread of its own.
   // The enumerator's news of a new default device, from a thread of its own.
   static void DefaultChangedFromAudioThread(IMMNotificationClient* client, EDataFlow flow,
                                             ERole role) {
@@ -53,6 +52,7 @@ class EndpointAdapter : public testing::Test {
       client->OnDefaultDeviceChanged(flow, role, L"{0.0.0.00000000}.{other}");
     }).join();
   }
+  // Delivers a notification the way the audio system does: on a thread of its own.
   static HRESULT NotifyFromAudioThread(IAudioEndpointVolumeCallback* callback, BOOL muted,
                                        float scalar) {
     HRESULT result = E_FAIL;
