@@ -11,6 +11,14 @@ class ComPtr {
   ComPtr() = default;
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      pointer_ = std::exchange(other.pointer_, nullptr);
+    }
+    return *this;
+  }
   ~ComPtr() { Reset(); }
 
   T* Get() const { return pointer_; }
@@ -26,6 +34,15 @@ class ComPtr {
     ULONG remaining = 0;
     if (pointer_ != nullptr) remaining = std::exchange(pointer_, nullptr)->Release();
     return remaining;
+  }
+  // A reference of its own to the same object.
+  ComPtr Share() const {
+    ComPtr copy;
+    if (pointer_ != nullptr) {
+      pointer_->AddRef();
+      copy.pointer_ = pointer_;
+    }
+    return copy;
   }
 
  private:

@@ -9,12 +9,16 @@ const IID kIidAudioEndpointVolume = {
     0x5CDF2C82, 0x841E, 0x4546, {0x97, 0x22, 0x0C, 0xF7, 0x40, 0x78, 0x22, 0x9A}};
 const IID kIidMMDeviceEnumerator = {
     0xA95664D2, 0x9614, 0x4F35, {0xA7, 0x46, 0xDE, 0x8D, 0xB6, 0x36, 0x17, 0xE6}};
+const IID kIidMMNotificationClient = {
+    0x7991EEC9, 0x7E89, 0x4D85, {0x83, 0x90, 0x6C, 0x70, 0x3C, 0xEC, 0x60, 0xC0}};
 const CLSID kClsidMMDeviceEnumerator = {
     0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
 
 namespace {
 
-bool SameId(REFIID a, const IID& b) { return std::memcmp(&a, &b, sizeof(IID)) == 0; }
+bool SameId(REFIID a, const IID& b) {
+  return std::memcmp(&a, &b, sizeof(IID)) == 0;
+}
 
 }  // namespace
 
@@ -29,7 +33,9 @@ HRESULT EndpointVolumeCallback::QueryInterface(REFIID iid, void** object) {
   return E_NOINTERFACE;
 }
 
-ULONG EndpointVolumeCallback::AddRef() { return InterlockedIncrement(&references_); }
+ULONG EndpointVolumeCallback::AddRef() {
+  return InterlockedIncrement(&references_);
+}
 
 ULONG EndpointVolumeCallback::Release() {
   const LONG remaining = InterlockedDecrement(&references_);
@@ -39,23 +45,57 @@ ULONG EndpointVolumeCallback::Release() {
 
 HRESULT EndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
   if (data == nullptr) return E_INVALIDARG;
-  IEndpointNotifyTarget* target = nullptr;
-  {
-    std::lock_guard lock(mutex_);
-    if (target_ == nullptr) return S_OK;  // late delivery after unregistration
-    target = target_;
-    ++running_;
-  }
   const EndpointNotification notification{data->bMuted ? 1 : 0, data->fMasterVolume};
-  target->OnNotify(&notification);
-  // Notified under the lock: once Detach sees 0 the owner may drop its reference at once.
   std::lock_guard lock(mutex_);
-  if (--running_ == 0) idle_.notify_all();
+  // After Detach the audio system may still deliver: dropped quietly.
+  if (target_ != nullptr) target_->OnNotify(&notification);
   return S_OK;
 }
 
+bool EndpointVolumeCallback::ForwardCurrentState(IAudioEndpointVolume* volume) {
+  // Read and forwarded under the lock, so a notification of a change made meanwhile is
+  // forwarded after this reading, never before it.
+  std::lock_guard lock(mutex_);
+  BOOL muted = FALSE;
+  float scalar = 0.0f;
+  if (target_ == nullptr || FAILED(volume->GetMute(&muted)) ||
+      FAILED(volume->GetMasterVolumeLevelScalar(&scalar))) {
+    return false;
+  }
+  const EndpointNotification notification{muted ? 1 : 0, scalar};
+  target_->OnNotify(&notification);
+  return true;
+}
+
 void EndpointVolumeCallback::Detach() {
-  std::unique_lock lock(mutex_);
+  std::lock_guard lock(mutex_);
   target_ = nullptr;
-  idle_.wait(lock, [this] { return running_ == 0; });
+}
+
+HRESULT DefaultDeviceWatcher::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  if (SameId(iid, kIidUnknown) || SameId(iid, kIidMMNotificationClient)) {
+    AddRef();
+    *object = static_cast<IMMNotificationClient*>(this);
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG DefaultDeviceWatcher::AddRef() {
+  return InterlockedIncrement(&references_);
+}
+
+ULONG DefaultDeviceWatcher::Release() {
+  const LONG remaining = InterlockedDecrement(&references_);
+  if (remaining == 0) delete this;
+  return remaining;
+}
+
+HRESULT DefaultDeviceWatcher::OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) {
+  // The new device is looked up by whoever waits, so several changes in a row rebind once,
+  // to the last. A removed default (no id) is looked up too and found missing.
+  if (flow == eRender && role == eConsole) SetEvent(changed_);
+  return S_OK;
 }

@@ -26,7 +26,3 @@ std::unique_ptr<IEndpointDevice> Win32AudioPlatform::CreateEndpointDevice() {
 std::unique_ptr<IMixerDevice> Win32AudioPlatform::CreateMixerDevice() {
   return std::make_unique<Win32MixerDevice>();
 }
-
-std::unique_ptr<IAudioPlatform> CreateAudioPlatform() {
-  return std::make_unique<Win32AudioPlatform>();
-}

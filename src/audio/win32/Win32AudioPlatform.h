@@ -1,10 +1,28 @@
 #pragma once
-// The audio platform on Windows: the OS major version picks Core Audio (6 and later) or the
-// mixer functions.
+// What the backend choice needs from Windows: the OS major version picks Core Audio (6 and
+// later) or the mixer functions, and the adapter of each.
 
 #include <windows.h>
 
-#include "audio/VolumeControlFactory.h"
+#include <memory>
+
+#include "audio/IErrorReporter.h"
+#include "audio/IPollTimer.h"
+#include "audio/win32/IEndpointDevice.h"
+#include "audio/win32/IMixerDevice.h"
+
+class IAudioPlatform {
+ public:
+  virtual ~IAudioPlatform() = default;
+  // The OS major version; 0 when the query failed. 6 or more selects the endpoint backend.
+  virtual int OsMajorVersion() = 0;
+  virtual std::unique_ptr<IEndpointDevice> CreateEndpointDevice() = 0;
+  virtual std::unique_ptr<IMixerDevice> CreateMixerDevice() = 0;
+};
+
+// CreateVolumeControl on a given platform (the system's in the program, a double in tests).
+bool CreateVolumeControlOn(IAudioPlatform& platform, IPollTimer& pollTimer,
+                           IErrorReporter& reporter);
 
 // The version query (GetVersionExW in the program; a test double in tests).
 using VersionQuery = BOOL(WINAPI*)(LPOSVERSIONINFOW info);

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-#include "audio/IMixerDevice.h"
+#include "audio/win32/IMixerDevice.h"
 
 // The four mixer calls (winmm's in the program; test doubles in tests).
 struct MixerApi {

@@ -1,7 +1,8 @@
 #pragma once
-// Test doubles of the Core Audio COM objects the endpoint adapter uses: an enumerator, a device
-// and an endpoint volume, each counting its references (they are never deleted by Release) and
-// recording what it was asked. One scenario at a time, reached through FakeCoreAudio::Current().
+// Test doubles of the Core Audio COM objects the endpoint adapter uses: an enumerator, two
+// devices (the default one can be switched) and their endpoint volumes, each counting its
+// references (they are never deleted by Release) and recording what it was asked. One scenario
+// at a time, reached through FakeCoreAudio::Current().
 
 #include <windows.h>
 #include <mmdeviceapi.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <thread>
 
 template <typename Interface>
 class CountedFake : public Interface {
@@ -29,12 +31,15 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
   HRESULT setScalarResult = S_OK, setMuteResult = S_OK;
   BOOL mute = FALSE;
   float scalar = 1.0f;
-  IAudioEndpointVolumeCallback* registered = nullptr;
-  IAudioEndpointVolumeCallback* unregistered = nullptr;
-  int scalarWrites = 0, muteWrites = 0;
-  float writtenScalar = -1.0f;
-  BOOL writtenMute = -1;
-  bool nonNullContext = false;
+  // Written by the adapter's rebinding thread too.
+  std::atomic<IAudioEndpointVolumeCallback*> registered{nullptr};
+  std::atomic<IAudioEndpointVolumeCallback*> unregistered{nullptr};
+  // Writes come from several threads at once.
+  std::atomic<int> scalarWrites{0}, muteWrites{0};
+  std::atomic<float> writtenScalar{-1.0f};
+  std::atomic<BOOL> writtenMute{-1};
+  std::atomic<bool> nonNullContext{false};
+  std::atomic<int> callsWhileReleased{0};  // a call through a reference already given back
 
   HRESULT STDMETHODCALLTYPE RegisterControlChangeNotify(IAudioEndpointVolumeCallback* c) override {
     if (FAILED(registerResult)) return registerResult;
@@ -42,10 +47,11 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
     registered = c;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE UnregisterControlChangeNotify(IAudioEndpointVolumeCallback* c) override {
+  HRESULT STDMETHODCALLTYPE
+  UnregisterControlChangeNotify(IAudioEndpointVolumeCallback* c) override {
     unregistered = c;
     if (FAILED(unregisterResult)) return unregisterResult;
-    if (c == registered) {
+    if (c == registered.load()) {
       registered = nullptr;
       c->Release();
     }
@@ -54,9 +60,10 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
   HRESULT STDMETHODCALLTYPE GetChannelCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevel(float, LPCGUID) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float level, LPCGUID context) override {
+    CheckHeldThroughout();
     ++scalarWrites;
     writtenScalar = level;
-    nonNullContext |= context != nullptr;
+    if (context != nullptr) nonNullContext = true;
     return setScalarResult;
   }
   HRESULT STDMETHODCALLTYPE GetMasterVolumeLevel(float*) override { return E_NOTIMPL; }
@@ -65,22 +72,32 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
     *level = scalar;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE SetChannelVolumeLevel(UINT, float, LPCGUID) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetChannelVolumeLevel(UINT, float, LPCGUID) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE SetChannelVolumeLevelScalar(UINT, float, LPCGUID) override {
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE GetChannelVolumeLevel(UINT, float*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetChannelVolumeLevelScalar(UINT, float*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMute(BOOL value, LPCGUID context) override {
+    CheckHeldThroughout();
     ++muteWrites;
     writtenMute = value;
-    nonNullContext |= context != nullptr;
+    if (context != nullptr) nonNullContext = true;
     return setMuteResult;
   }
   HRESULT STDMETHODCALLTYPE GetMute(BOOL* value) override {
     if (FAILED(getMuteResult)) return getMuteResult;
     *value = mute;
     return S_OK;
+  }
+  // A write takes a while, during which the caller must go on holding its reference.
+  void CheckHeldThroughout() {
+    for (int i = 0; i < 4; ++i) {
+      if (references == 0) ++callsWhileReleased;
+      std::this_thread::yield();
+    }
   }
   HRESULT STDMETHODCALLTYPE GetVolumeStepInfo(UINT*, UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE VolumeStepUp(LPCGUID) override { return E_NOTIMPL; }
@@ -107,17 +124,20 @@ class FakeDevice final : public CountedFake<IMMDevice> {
     *object = static_cast<IAudioEndpointVolume*>(volume);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override {
+    return E_NOTIMPL;
+  }
   HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
 };
 
 class FakeEnumerator final : public CountedFake<IMMDeviceEnumerator> {
  public:
-  HRESULT defaultResult = S_OK;
-  EDataFlow askedFlow = eAll;
-  ERole askedRole = eCommunications;
-  FakeDevice* device = nullptr;
+  HRESULT defaultResult = S_OK, registerClientResult = S_OK;
+  std::atomic<EDataFlow> askedFlow{eAll};
+  std::atomic<ERole> askedRole{eCommunications};
+  std::atomic<FakeDevice*> device{nullptr};  // the default; the test switches it
+  std::atomic<IMMNotificationClient*> client{nullptr};
 
   HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
     return E_NOTIMPL;
@@ -127,16 +147,25 @@ class FakeEnumerator final : public CountedFake<IMMDeviceEnumerator> {
     askedFlow = flow;
     askedRole = role;
     if (FAILED(defaultResult)) return defaultResult;
-    device->AddRef();
-    *out = device;
+    FakeDevice* current = device;
+    current->AddRef();
+    *out = current;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE
+  RegisterEndpointNotificationCallback(IMMNotificationClient* c) override {
+    if (FAILED(registerClientResult)) return registerClientResult;
+    c->AddRef();
+    client = c;
+    return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE
+  UnregisterEndpointNotificationCallback(IMMNotificationClient* c) override {
+    if (c != client.load()) return E_INVALIDARG;
+    client = nullptr;
+    c->Release();
+    return S_OK;
   }
 };
 
@@ -144,12 +173,15 @@ class FakeEnumerator final : public CountedFake<IMMDeviceEnumerator> {
 struct FakeCoreAudio {
   FakeEndpointVolume volume;
   FakeDevice device;
+  FakeEndpointVolume otherVolume;  // of a device that becomes the default when the test says
+  FakeDevice otherDevice;
   FakeEnumerator enumerator;
   HRESULT createResult = S_OK;
   int creations = 0;
 
   FakeCoreAudio() {
     device.volume = &volume;
+    otherDevice.volume = &otherVolume;
     enumerator.device = &device;
     Current() = this;
   }

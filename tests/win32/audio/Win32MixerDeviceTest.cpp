@@ -2,12 +2,10 @@
 // fills for every call, and what the backend makes of the answers.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "fakes/FakePollTimer.h"
-#include "audio/WaveOutVolumeControl.h"
-#include "audio/win32/Win32AudioPlatform.h"
+#include "audio/win32/WaveOutVolumeControl.h"
 #include "audio/win32/Win32MixerDevice.h"
 
 namespace {
@@ -220,51 +218,8 @@ TEST_F(MixerAdapter, LineAndControlFailuresMapToTheInitResults) {
     EXPECT_EQ(MakeBackend()->Initialize(), InitResult::Failed);
     mixer.getResult = MMSYSERR_NOERROR;
   }
+  EXPECT_TRUE(timer.periods.empty()) << "no failed backend polls";
   auto backend = MakeBackend();
   EXPECT_EQ(backend->Initialize(), InitResult::Ok);
   backend->Shutdown();
-}
-
-TEST_F(MixerAdapter, PollingSeesAChangeMadeElsewhere) {
-  mixer.AddControl(11, MIXERCONTROL_CONTROLTYPE_VOLUME);
-  mixer.AddControl(12, MIXERCONTROL_CONTROLTYPE_MUTE);
-  auto backend = MakeBackend();
-  ASSERT_EQ(backend->Initialize(), InitResult::Ok);
-  mixer.volumeChannels = {0, 0};
-  timer.Tick();
-  VolumeState state;
-  backend->GetState(&state);
-  EXPECT_EQ(state, (VolumeState{0, 0}));
-  EXPECT_EQ(timer.periods.back(), 20u);
-  backend->Shutdown();
-}
-
-// The version query: a zeroed record with its size; a failed query reads as version 0.
-namespace {
-struct ScriptedVersion {
-  static inline BOOL result = TRUE;
-  static inline DWORD major = 0;
-  static inline bool recordWasClean = false;
-  static BOOL WINAPI Query(LPOSVERSIONINFOW info) {
-    OSVERSIONINFOW clean{};
-    clean.dwOSVersionInfoSize = sizeof clean;
-    recordWasClean = std::memcmp(info, &clean, sizeof clean) == 0;
-    if (result) info->dwMajorVersion = major;
-    return result;
-  }
-};
-}  // namespace
-
-TEST(Win32AudioPlatform, MajorVersionFromAZeroedSizedRecord) {
-  Win32AudioPlatform platform(&ScriptedVersion::Query);
-  for (DWORD major : {5u, 6u, 10u}) {
-    ScriptedVersion::result = TRUE;
-    ScriptedVersion::major = major;
-    EXPECT_EQ(platform.OsMajorVersion(), static_cast<int>(major));
-    EXPECT_TRUE(ScriptedVersion::recordWasClean);
-  }
-  ScriptedVersion::result = FALSE;
-  ScriptedVersion::major = 10;
-  EXPECT_EQ(platform.OsMajorVersion(), 0) << "a failed query selects the mixer backend";
-  EXPECT_GE(Win32AudioPlatform().OsMajorVersion(), 6) << "Wine reports a Vista-or-later system";
 }

@@ -27,7 +27,8 @@ class IMixerDevice {
   // Line information of destination 0. False: no such line.
   virtual bool GetDestinationLine(MixerLineInfo* line) = 0;
   // The line's controls in the order the mixer lists them (at most `count`).
-  virtual bool GetLineControls(const MixerLineInfo& line, std::vector<MixerControlInfo>* controls) = 0;
+  virtual bool GetLineControls(const MixerLineInfo& line,
+                               std::vector<MixerControlInfo>* controls) = 0;
   // Read `channels` 32-bit values of a control (volume: 2 channels, mute: 1).
   virtual bool GetControlValues(uint32_t controlId, uint32_t channels, uint32_t* values) = 0;
   // Write one value to every channel of a control.

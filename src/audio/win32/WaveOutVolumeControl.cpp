@@ -1,4 +1,4 @@
-#include "audio/WaveOutVolumeControl.h"
+#include "audio/win32/WaveOutVolumeControl.h"
 
 #include <vector>
 
@@ -24,7 +24,7 @@ void WaveOutVolumeControl::PollTimerProc() {
   if (WaveOutVolumeControl* target = pollTarget_.load()) target->Poll();
 }
 
-// The two mutexes are std::mutex members: they exist from construction and cannot fail.
+// The mutexes are std::mutex members: they exist from construction and cannot fail.
 InitResult WaveOutVolumeControl::Initialize() {
   MixerLineInfo line;
   if (!device_->GetDestinationLine(&line)) return InitResult::NoDevice;
@@ -76,9 +76,7 @@ bool WaveOutVolumeControl::SetState(const VolumeState* state) {
 }
 
 void WaveOutVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  std::lock_guard lock(callbackMutex_);
-  callback_ = callback;
-  userData_ = userData;
+  changeCallback_.Set(callback, userData);
 }
 
 void WaveOutVolumeControl::Poll() {
@@ -94,11 +92,8 @@ void WaveOutVolumeControl::Poll() {
       std::lock_guard lock(stateMutex_);
       state_ = reading;
     }
-    {
-      // Only this thread writes the cache, so handing the callback the cache is race-free.
-      std::lock_guard lock(callbackMutex_);
-      if (callback_ != nullptr) callback_(userData_, &state_);
-    }
+    // Only this thread writes the cache, so handing the callback the cache is race-free.
+    changeCallback_.Report(state_);
     pollIntervalMs_ = kFirstPollIntervalMs;
   }
   timer_.Set(pollIntervalMs_, &WaveOutVolumeControl::PollTimerProc);

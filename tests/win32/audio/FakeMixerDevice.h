@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/IMixerDevice.h"
+#include "audio/win32/IMixerDevice.h"
 
 class FakeMixerDevice final : public IMixerDevice {
  public:

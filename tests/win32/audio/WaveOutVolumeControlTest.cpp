@@ -1,9 +1,11 @@
+// The polled mixer backend over a fake line: the poll timer's rhythm, what a poll reports,
+// and the poll target's life.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "audio/WaveOutVolumeControl.h"
-#include "fakes/FakeMixerDevice.h"
+#include "FakeMixerDevice.h"
+#include "audio/win32/WaveOutVolumeControl.h"
 #include "fakes/FakePollTimer.h"
 
 namespace {
@@ -54,45 +56,6 @@ TEST_F(MixerFixture, InitializeReadsTheLineAndStartsPollingAt20) {
   EXPECT_EQ(WaveOutVolumeControl::PollTarget(), control.get());
 }
 
-TEST_F(MixerFixture, InitializeResultsForBrokenLines) {
-  struct Case {
-    const char* what;
-    void (*shape)(FakeMixerDevice::Record&);
-    InitResult result;
-  };
-  const Case cases[] = {
-      {"no line", [](FakeMixerDevice::Record& m) { m.lineOk = false; }, InitResult::NoDevice},
-      {"no controls", [](FakeMixerDevice::Record&) {}, InitResult::NoDevice},
-      {"controls unreadable",
-       [](FakeMixerDevice::Record& m) {
-         m.AddControl(kVolumeId, kMixerControlTypeVolume, 0, 100);
-         m.controlsOk = false;
-       },
-       InitResult::NoDevice},
-      {"volume only",
-       [](FakeMixerDevice::Record& m) { m.AddControl(kVolumeId, kMixerControlTypeVolume, 0, 100); },
-       InitResult::Failed},
-      {"mute only",
-       [](FakeMixerDevice::Record& m) { m.AddControl(kMuteId, kMixerControlTypeMute); },
-       InitResult::Failed},
-      {"first reading fails",
-       [](FakeMixerDevice::Record& m) {
-         m.AddControl(kVolumeId, kMixerControlTypeVolume, 0, 100);
-         m.AddControl(kMuteId, kMixerControlTypeMute);
-         m.readsFail = true;
-       },
-       InitResult::Failed},
-  };
-  for (const Case& c : cases) {
-    FakeMixerDevice::Record record;
-    c.shape(record);
-    FakePollTimer quiet;
-    WaveOutVolumeControl failing(std::make_unique<FakeMixerDevice>(record), quiet);
-    EXPECT_EQ(failing.Initialize(), c.result) << c.what;
-    EXPECT_TRUE(quiet.periods.empty()) << c.what;
-  }
-}
-
 TEST_F(MixerFixture, FirstControlOfEachKindWinsInListedOrder) {
   mixer.AddControl(1, 0x12345678);  // neither kind
   mixer.AddControl(2, kMixerControlTypeMute);
@@ -112,22 +75,6 @@ TEST_F(MixerFixture, FirstControlOfEachKindWinsInListedOrder) {
   EXPECT_EQ(writes[0].value, 50u);
   EXPECT_EQ(writes[1].controlId, 2u);
   EXPECT_EQ(writes[1].value, 1u);
-}
-
-TEST_F(MixerFixture, SetStateWritesRoundedRawValuesAndStopsAfterAFailedVolumeWrite) {
-  StandardLine();
-  ASSERT_EQ(Init(), InitResult::Ok);
-  for (const auto& [percent, raw] : {std::pair{50, 32768u}, {100, 65535u}, {1, 655u}}) {
-    const VolumeState request{0, percent};
-    EXPECT_TRUE(control->SetState(&request));
-    EXPECT_EQ(mixer.Writes()[mixer.Writes().size() - 2].value, raw);
-  }
-  const size_t before = mixer.Writes().size();
-  mixer.volumeWriteFails = true;
-  const VolumeState request{1, 20};
-  EXPECT_FALSE(control->SetState(&request));
-  EXPECT_EQ(mixer.Writes().size(), before + 1);  // the mute was not written
-  EXPECT_EQ(State(), (VolumeState{0, 0}));       // still the first reading: polls update it
 }
 
 TEST_F(MixerFixture, QuietPollsBackOffAndAChangeBringsBack20) {

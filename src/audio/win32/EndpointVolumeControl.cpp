@@ -1,11 +1,11 @@
-#include "audio/EndpointVolumeControl.h"
+#include "audio/win32/EndpointVolumeControl.h"
 
 #include "audio/VolumeConversions.h"
 
 EndpointVolumeControl::EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device)
     : device_(std::move(device)) {}
 
-// The two mutexes are std::mutex members: they exist from construction and cannot fail.
+// The mutexes are std::mutex members: they exist from construction and cannot fail.
 InitResult EndpointVolumeControl::Initialize() {
   if (!device_->CreateEnumerator()) return InitResult::NoInterface;
   if (!device_->GetDefaultRenderEndpoint()) {
@@ -64,9 +64,7 @@ bool EndpointVolumeControl::SetState(const VolumeState* state) {
 }
 
 void EndpointVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  std::lock_guard lock(callbackMutex_);
-  callback_ = callback;
-  userData_ = userData;
+  changeCallback_.Set(callback, userData);
 }
 
 int32_t EndpointVolumeControl::OnNotify(const EndpointNotification* notification) {
@@ -82,8 +80,7 @@ int32_t EndpointVolumeControl::OnNotify(const EndpointNotification* notification
   // callback gets this reading rather than the cache itself: an audio system free to deliver
   // on more than one thread could otherwise rewrite the cache while the callback reads it.
   // The state mutex is free, so the callback may call GetState.
-  std::lock_guard lock(callbackMutex_);
-  if (callback_ != nullptr) callback_(userData_, &reading);
+  changeCallback_.Report(reading);
   return kNotifyOk;
 }
 

@@ -1,9 +1,8 @@
 #include "audio/VolumeControlFactory.h"
 
-#include <string>
-
-#include "audio/EndpointVolumeControl.h"
-#include "audio/WaveOutVolumeControl.h"
+#include "audio/win32/EndpointVolumeControl.h"
+#include "audio/win32/WaveOutVolumeControl.h"
+#include "audio/win32/Win32AudioPlatform.h"
 
 namespace {
 // The one current volume control of the process. Written on the main thread only, before any
@@ -29,8 +28,13 @@ const char* TextFor(InitResult result) {
 }
 }  // namespace
 
-bool CreateVolumeControl(IAudioPlatform& platform, IPollTimer& pollTimer,
-                         IErrorReporter& reporter) {
+bool CreateVolumeControl(IPollTimer& pollTimer, IErrorReporter& reporter) {
+  Win32AudioPlatform platform;
+  return CreateVolumeControlOn(platform, pollTimer, reporter);
+}
+
+bool CreateVolumeControlOn(IAudioPlatform& platform, IPollTimer& pollTimer,
+                           IErrorReporter& reporter) {
   IVolumeControl* control = nullptr;
   if (platform.OsMajorVersion() >= kFirstEndpointMajorVersion) {
     control = new EndpointVolumeControl(platform.CreateEndpointDevice());

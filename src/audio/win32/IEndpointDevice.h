@@ -7,16 +7,17 @@
 
 // What one change notification carries. Only these two fields are looked at.
 struct EndpointNotification {
-  int32_t muted = 0;           // non-zero means muted
-  float masterVolume = 1.0f;   // 0.0..1.0
+  int32_t muted = 0;          // non-zero means muted
+  float masterVolume = 1.0f;  // 0.0..1.0
 };
 
 // Result codes of the notification target (the platform's own values, kept for its adapter).
-constexpr int32_t kNotifyOk = 0;                                   // S_OK
+constexpr int32_t kNotifyOk = 0;                                         // S_OK
 constexpr int32_t kNotifyInvalidArg = static_cast<int32_t>(0x80070057);  // E_INVALIDARG
 
-// Receives notifications. Called on the audio system's own thread, never with a lock of ours
-// held, and never concurrently with UnregisterNotify's return.
+// Receives notifications: on a thread of the audio system, or of the device's own when it
+// reports the state of a newly bound default device; one at a time; none after UnregisterNotify
+// returned.
 class IEndpointNotifyTarget {
  public:
   virtual ~IEndpointNotifyTarget() = default;
@@ -45,7 +46,9 @@ class IEndpointDevice {
   virtual bool SetMasterScalar(float scalar) = 0;
   virtual bool SetMute(bool muted) = 0;
 
-  // Start / stop delivering notifications to `target`. After UnregisterNotify returns true no
+  // Start / stop delivering notifications to `target`. While registered, the device follows
+  // the default playback device: a new default is bound (SetMasterScalar and SetMute go to it)
+  // and its state is delivered once as a notification. After UnregisterNotify returns no
   // notification is running or will start.
   virtual bool RegisterNotify(IEndpointNotifyTarget* target) = 0;
   virtual bool UnregisterNotify(IEndpointNotifyTarget* target) = 0;

@@ -6,9 +6,10 @@
 #include <memory>
 #include <mutex>
 
-#include "audio/IMixerDevice.h"
+#include "audio/ChangeCallback.h"
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
+#include "audio/win32/IMixerDevice.h"
 
 class WaveOutVolumeControl final : public IVolumeControl {
  public:
@@ -47,12 +48,10 @@ class WaveOutVolumeControl final : public IVolumeControl {
   int32_t volumeMinimum_ = 0;
   int32_t volumeMaximum_ = 0;
   uint32_t muteControlId_ = 0xFFFFFFFF;
-  // The state mutex and the callback mutex are never held together by this class.
+  // Never held while changeCallback_ reports.
   std::mutex stateMutex_;
-  std::mutex callbackMutex_;
   VolumeState state_;  // written on the main thread only (under stateMutex_ once polling)
-  VolumeChangeCallback callback_ = nullptr;
-  int32_t userData_ = 0;
+  ChangeCallback changeCallback_;
   uint32_t pollIntervalMs_ = kFirstPollIntervalMs;  // main thread only
 
   static std::atomic<WaveOutVolumeControl*> pollTarget_;

@@ -5,8 +5,9 @@
 #include <memory>
 #include <mutex>
 
-#include "audio/IEndpointDevice.h"
+#include "audio/ChangeCallback.h"
 #include "audio/IVolumeControl.h"
+#include "audio/win32/IEndpointDevice.h"
 
 class EndpointVolumeControl final : public IVolumeControl, public IEndpointNotifyTarget {
  public:
@@ -18,18 +19,16 @@ class EndpointVolumeControl final : public IVolumeControl, public IEndpointNotif
   bool SetState(const VolumeState* state) override;
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
 
-  // On the device's notification thread: store the reading, then run the callback.
+  // On a notification thread of the device: store the reading, then run the callback.
   int32_t OnNotify(const EndpointNotification* notification) override;
 
  private:
   bool ReadDeviceState(VolumeState* state);
 
   std::unique_ptr<IEndpointDevice> device_;
-  // The state mutex and the callback mutex are never held together by this class.
-  std::mutex callbackMutex_;
+  // Never held while changeCallback_ reports.
   std::mutex stateMutex_;
   VolumeState state_;
-  VolumeChangeCallback callback_ = nullptr;
-  int32_t userData_ = 0;
+  ChangeCallback changeCallback_;
   bool volumeHeld_ = false;  // main thread only
 };
