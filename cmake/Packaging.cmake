@@ -7,6 +7,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "system volume and mute for network clients")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+# Packs the install rules' one component, "Unspecified" (they name none), rather than "ALL":
+# then the package's install writes install_manifest_Unspecified.txt and leaves alone the
+# install_manifest.txt of a `cmake --install` from the same build directory, which the README's
+# uninstall reads.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
 set(CPACK_PACKAGE_CONTACT "${QUAVIX_MAINTAINER}")
 
 set(CPACK_DEBIAN_PACKAGE_NAME quavix-server)

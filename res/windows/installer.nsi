@@ -28,6 +28,7 @@ RequestExecutionLevel admin
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"  ; a reinstall goes to the same place
 BrandingText "${PRODUCT} ${VERSION}"
 VIProductVersion "${VERSION}.0.0"
 VIAddVersionKey "ProductName" "${PRODUCT}"

@@ -73,6 +73,13 @@ else
   fail "README package step"
   finish
 fi
+# The README's uninstall of the source install reads install_manifest.txt: packaging must not
+# rewrite it with the package's paths.
+if grep -qx /usr/local/bin/quavix-server "$manifest" && ! grep -q '^/usr/bin/' "$manifest"; then
+  pass "cpack leaves the source install's install_manifest.txt alone"
+else
+  fail "cpack rewrote install_manifest.txt"
+fi
 debs=("$src"/build-release/quavix-server_*.deb)
 deb="${debs[0]}"
 [ -f "$deb" ] || { fail "no .deb made"; finish; }
