@@ -1,27 +1,58 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need on Debian 12 / Ubuntu. Idempotent.
+# Installs what is missing on Debian 12 / Ubuntu. Idempotent.
+#   scripts/install-deps.sh run            building and running: compiler, CMake, the libraries'
+#                                          headers, pactl
+#   scripts/install-deps.sh sound-server   the PulseAudio daemon, for run.sh's private sound
+#                                          server where none answers (never over PipeWire's)
+#   scripts/install-deps.sh [test]         the whole test stack: run's set, PulseAudio and
+#                                          PipeWire, GoogleTest, clang, Xvfb, lintian, ...
+#   scripts/install-deps.sh windows        the test stack, mingw-w64, Wine and NSIS
+# QUAVIX_WITH_WINDOWS=1 adds the Windows set to any of them.
 set -euo pipefail
-packages=(
-  build-essential cmake pkg-config git
+set_name="${1:-test}"
+run_set=(
+  build-essential cmake pkg-config
+  libpulse-dev libasound2-dev qt6-base-dev
+  pulseaudio-utils python3
+)
+test_set=(
+  "${run_set[@]}" git file
   libgtest-dev libgmock-dev googletest
-  libpulse-dev pulseaudio pulseaudio-utils
-  libasound2-dev libasound2-plugins alsa-utils
+  pulseaudio libasound2-plugins alsa-utils
   pipewire pipewire-bin pipewire-pulse wireplumber dbus
-  qt6-base-dev
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
-  python3
+  lintian
 )
+windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+case "$set_name" in
+  run) packages=("${run_set[@]}") ;;
+  sound-server)
+    # PulseAudio and PipeWire's PulseAudio server exclude each other: where PipeWire's is
+    # installed but not answering, it is the one to start.
+    if installed pipewire-pulse; then
+      echo "pipewire-pulse is installed but not answering; start it rather than PulseAudio:" >&2
+      echo "  systemctl --user start pipewire pipewire-pulse wireplumber" >&2
+      exit 1
+    fi
+    packages=(pulseaudio) ;;
+  test) packages=("${test_set[@]}") ;;
+  windows) packages=("${test_set[@]}" "${windows_set[@]}") ;;
+  *) echo "usage: $0 [run|sound-server|test|windows]" >&2; exit 2 ;;
+esac
 if [ "${QUAVIX_WITH_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+  packages+=("${windows_set[@]}")
 fi
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# --no-remove: never take anything away (such as the desktop's sound server) to make room.
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends --no-remove \
+  "${missing[@]}"

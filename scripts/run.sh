@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds, and starts quavix-server. Where the user has no sound server
-# (a fresh headless machine), a private PulseAudio with a virtual output is started first and
-# stopped again when the server exits.
+# Installs what building and running need, builds quavix-server and quavix-remote, and starts
+# the server. Where the user has no sound server (a fresh headless machine), a private
+# PulseAudio with a virtual output is started first (its daemon installed only then) and
+# stopped again when the server exits. The test stack is left to scripts/test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/private-pulse.sh
-[ "${QUAVIX_SKIP_DEPS:-0}" = 1 ] || bash scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target quavix-server
+[ "${QUAVIX_SKIP_DEPS:-0}" = 1 ] || bash scripts/install-deps.sh run
+# Tests are off here (GoogleTest is not installed for running); scripts/test.sh turns them on.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+cmake --build build -j"$(nproc)" --target quavix-server quavix-remote
 server=build/src/app/quavix-server
 
 pa_pid=""
@@ -24,6 +26,9 @@ trap stop_sound_server EXIT
 if ! pactl info >/dev/null 2>&1; then
   echo "No sound server answers for this user: starting a private PulseAudio with a virtual"
   echo "output (quavix_virtual) for this run; it stops when the server exits."
+  if ! command -v pulseaudio >/dev/null && [ "${QUAVIX_SKIP_DEPS:-0}" != 1 ]; then
+    bash scripts/install-deps.sh sound-server
+  fi
   pa_root=$(mktemp -d /tmp/quavix-run.XXXXXX)
   if [ -z "${XDG_RUNTIME_DIR:-}" ] || [ ! -w "${XDG_RUNTIME_DIR}" ]; then
     mkdir -m 700 "$pa_root/run"
@@ -41,6 +46,7 @@ if [ -f "$setting" ] && [ "$(stat -c %s "$setting")" -le 4 ]; then
   port=$(python3 -c 'import sys; b=open(sys.argv[1],"rb").read(); print(int.from_bytes((b+bytes([0x57,0x44,0,0])[len(b):])[:2],"little"))' "$setting")
 fi
 echo "Starting quavix-server on TCP port $port (Ctrl+C stops it). Try it from another terminal:"
+echo "  build/tools/quavix-remote 127.0.0.1:$port get"
 echo "  python3 -c \"import socket; s=socket.create_connection(('127.0.0.1', $port)); [print(hex(b)) for c in iter(lambda: s.recv(16), b'') for b in c]\""
 echo "(prints the greeting 0x19 0xc8 0xde 0x0, then one byte per volume change: bit 7 muted, bits 0-6 volume)"
 status=0

@@ -14,7 +14,8 @@ while [ $# -gt 0 ]; do
 done
 build="build${sanitize:+-$sanitize}"
 [ "${QUAVIX_SKIP_DEPS:-0}" = 1 ] || bash scripts/install-deps.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVIX_SANITIZE="$sanitize" >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVIX_SANITIZE="$sanitize" \
+  -DBUILD_TESTING=ON >/dev/null
 cmake --build "$build" -j"$(nproc)"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
