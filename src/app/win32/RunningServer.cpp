@@ -50,6 +50,16 @@ bool WriteToParentConsole(const std::string& text) {
   return done;
 }
 
+// From a console (cmd, PowerShell) the answer goes there, or where it is redirected; from
+// Explorer or a shortcut there is none, so a message box shows it.
+void ShowCommandLineAnswer(const std::string& text, bool error) {
+  if (text.empty()) return;
+  if (WriteRedirected(GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), text)) return;
+  if (WriteToParentConsole(text)) return;
+  MessageBoxW(nullptr, Widen(text).c_str(), Widen(kTextAppTitle).c_str(),
+              MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
 }  // namespace
 
 TellResult PostRunningServer::TellPortChanged(std::string* reason) {
@@ -61,14 +71,6 @@ TellResult PostRunningServer::TellPortChanged(std::string* reason) {
     return TellResult::Failed;
   }
   return TellResult::Told;
-}
-
-void ShowCommandLineAnswer(const std::string& text, bool error) {
-  if (text.empty()) return;
-  if (WriteRedirected(GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE), text)) return;
-  if (WriteToParentConsole(text)) return;
-  MessageBoxW(nullptr, Widen(text).c_str(), Widen(kTextAppTitle).c_str(),
-              MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
 std::optional<int> RunWin32CommandLine() {

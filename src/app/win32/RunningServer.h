@@ -22,7 +22,3 @@ class PostRunningServer final : public IRunningServer {
 // output; started from Explorer or a shortcut, where there is no console, to a message box.
 // Empty when the server should start, otherwise the exit code.
 std::optional<int> RunWin32CommandLine();
-
-// Where the answer of RunWin32CommandLine goes, as that comment says; `error` picks stderr and
-// the error icon.
-void ShowCommandLineAnswer(const std::string& text, bool error);
