@@ -20,7 +20,7 @@ struct RemoteRun {
 };
 
 RemoteRun Remote(uint16_t port, std::vector<std::string> words) {
-  std::vector<std::string> args = {QUAVIX_REMOTE_PATH, "--port", std::to_string(port), "127.0.0.1"};
+  std::vector<std::string> args = {QUAVIX_REMOTE_PATH, "127.0.0.1:" + std::to_string(port)};
   args.insert(args.end(), words.begin(), words.end());
   ChildProcess remote(args);
   const std::string line = remote.ReadLine(10s);
@@ -44,16 +44,18 @@ TEST(RemoteRealServer, GetSetMuteAndWatchTheSoundServer) {
   const RemoteRun set = Remote(port, {"set", "30"});
   EXPECT_EQ(set.code, 0);
   EXPECT_EQ(set.out, "unmuted, 30");
-  // The server has taken the request before quavix-remote returns.
+  // The sound server has the change before quavix-remote returns, and so does a new client.
   EXPECT_NE(soundserver::Output(pactl + "get-sink-volume @DEFAULT_SINK@").find(" 30% "),
             std::string::npos);
-  // A new client starts from the server's reading, which follows the sound server's report.
-  EXPECT_TRUE(Eventually([&] { return Remote(port, {"get"}).out == "unmuted, 30"; }));
+  EXPECT_EQ(Remote(port, {"get"}).out, "unmuted, 30");
+  // Printed once the server has reported the change, a step from the state it reported.
+  EXPECT_EQ(Remote(port, {"set", "+5"}).out, "unmuted, 35");
+  EXPECT_NE(soundserver::Output(pactl + "get-sink-volume @DEFAULT_SINK@").find(" 35% "),
+            std::string::npos);
+  EXPECT_EQ(Remote(port, {"set", "30%"}).out, "unmuted, 30");
   EXPECT_EQ(Remote(port, {"toggle"}).out, "muted, 30");
-  EXPECT_TRUE(Eventually([&] {
-    return soundserver::Output(pactl + "get-sink-mute @DEFAULT_SINK@").find("yes") !=
-           std::string::npos;
-  }));
+  EXPECT_NE(soundserver::Output(pactl + "get-sink-mute @DEFAULT_SINK@").find("yes"),
+            std::string::npos);
 
   ChildProcess watch({QUAVIX_REMOTE_PATH, "--port", std::to_string(port), "127.0.0.1", "watch"});
   const std::string first = watch.ReadLine(10s);

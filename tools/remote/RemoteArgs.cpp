@@ -1,11 +1,13 @@
 #include "remote/RemoteArgs.h"
 
 #include <charconv>
+#include <optional>
 #include <string_view>
 
 namespace {
 
 // Whole-string decimal parse within [low, high]; rejects signs, blanks and trailing text.
+// Leading zeros are decimal: "007" is 7.
 bool ParseNumber(std::string_view text, long low, long high, long* value) {
   if (text.empty() || text.front() < '0' || text.front() > '9') return false;
   long parsed = 0;
@@ -13,6 +15,65 @@ bool ParseNumber(std::string_view text, long low, long high, long* value) {
   if (ec != std::errc() || end != text.data() + text.size()) return false;
   if (parsed < low || parsed > high) return false;
   *value = parsed;
+  return true;
+}
+
+bool ParsePort(std::string_view text, uint16_t* port) {
+  long number = 0;
+  if (!ParseNumber(text, 1, 65535, &number)) return false;
+  *port = static_cast<uint16_t>(number);
+  return true;
+}
+
+// "40", "40%": a level; "+5", "-5", "+5%": a step. Each 0 to 100.
+bool ParseVolume(std::string_view text, VolumeChange* change, int32_t* volume) {
+  *change = VolumeChange::To;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    *change = text.front() == '+' ? VolumeChange::Up : VolumeChange::Down;
+    text.remove_prefix(1);
+  }
+  if (!text.empty() && text.back() == '%') text.remove_suffix(1);
+  long number = 0;
+  if (!ParseNumber(text, 0, 100, &number)) return false;
+  *volume = static_cast<int32_t>(number);
+  return true;
+}
+
+// "HOST", "HOST:PORT", "[IPV6]", "[IPV6]:PORT", or a bare IPv6 literal (two colons or more).
+bool ParseAddress(std::string_view text, std::string* host, std::optional<uint16_t>* port,
+                  std::string* error) {
+  std::string_view portText;
+  bool hasPort = false;
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    const std::string_view rest = close == std::string_view::npos ? "" : text.substr(close + 1);
+    if (close == std::string_view::npos || close == 1 || (!rest.empty() && rest.front() != ':')) {
+      *error =
+          "bad address '" + std::string(text) + "' (an IPv6 address goes in brackets: [::1]:17495)";
+      return false;
+    }
+    *host = std::string(text.substr(1, close - 1));
+    hasPort = !rest.empty();
+    portText = hasPort ? rest.substr(1) : "";
+  } else if (const size_t colon = text.find(':');
+             colon != std::string_view::npos &&
+             text.find(':', colon + 1) == std::string_view::npos) {
+    *host = std::string(text.substr(0, colon));
+    hasPort = true;
+    portText = text.substr(colon + 1);
+  } else {
+    *host = std::string(text);
+  }
+  if (host->empty()) {
+    *error = "bad address '" + std::string(text) + "' (no host)";
+    return false;
+  }
+  uint16_t number = 0;
+  if (hasPort && !ParsePort(portText, &number)) {
+    *error = "bad port in '" + std::string(text) + "' (1 to 65535)";
+    return false;
+  }
+  *port = hasPort ? std::optional<uint16_t>(number) : std::nullopt;
   return true;
 }
 
@@ -34,12 +95,19 @@ bool ParseCommand(std::string_view word, RemoteCommand* command) {
   return false;
 }
 
+// "-5" is a step down for set, never an option.
+bool IsOption(std::string_view arg) {
+  return arg.size() > 1 && arg.front() == '-' && !(arg[1] >= '0' && arg[1] <= '9');
+}
+
 }  // namespace
 
-bool ParseRemoteArgs(int argc, const char* const* argv, RemoteArgs* args, std::string* error) {
+bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, RemoteArgs* args,
+                     std::string* error) {
   *args = RemoteArgs{};
-  std::string_view positional[3];
+  std::string_view positional[4];
   int positionals = 0;
+  std::optional<uint16_t> optionPort;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
@@ -54,11 +122,12 @@ bool ParseRemoteArgs(int argc, const char* const* argv, RemoteArgs* args, std::s
       const std::string_view value = argv[++i];
       long number = 0;
       if (arg == "--port" || arg == "-p") {
-        if (!ParseNumber(value, 1, 65535, &number)) {
+        uint16_t port = 0;
+        if (!ParsePort(value, &port)) {
           *error = "bad port '" + std::string(value) + "' (1 to 65535)";
           return false;
         }
-        args->port = static_cast<uint16_t>(number);
+        optionPort = port;
       } else if (arg == "--wait") {
         if (!ParseNumber(value, 0, 60000, &number)) {
           *error = "bad wait '" + std::string(value) + "' (0 to 60000 ms)";
@@ -74,41 +143,57 @@ bool ParseRemoteArgs(int argc, const char* const* argv, RemoteArgs* args, std::s
       }
       continue;
     }
-    if (arg.size() > 1 && arg.front() == '-') {
+    if (IsOption(arg)) {
       *error = "unknown option '" + std::string(arg) + "'";
       return false;
     }
-    if (positionals == 3) {
+    if (positionals == 4) {
       *error = "too many arguments";
       return false;
     }
     positional[positionals++] = arg;
   }
-  if (positionals < 2) {
-    *error = positionals == 0 ? "missing HOST and command" : "missing command";
+
+  // The address is optional: a first word that is no command is one.
+  int next = 0;
+  std::string_view address = envHost != nullptr ? envHost : "";
+  const bool addressGiven = positionals > 0 && !ParseCommand(positional[0], &args->command);
+  if (addressGiven) address = positional[next++];
+  if (next == positionals) {
+    *error = "missing command (get, set, mute, unmute, toggle or watch)";
     return false;
   }
-  args->host = std::string(positional[0]);
-  if (!ParseCommand(positional[1], &args->command)) {
-    *error = "unknown command '" + std::string(positional[1]) + "'";
+  if (!ParseCommand(positional[next], &args->command)) {
+    *error = "unknown command '" + std::string(positional[next]) + "'";
     return false;
   }
+  ++next;
+  std::optional<uint16_t> addressPort;
+  if (!address.empty() && !ParseAddress(address, &args->host, &addressPort, error)) {
+    if (!addressGiven) *error = "QUAVIX_HOST: " + *error;
+    return false;
+  }
+  if (addressGiven && addressPort && optionPort) {
+    *error = "the port is given twice ('" + std::string(address) + "' and --port)";
+    return false;
+  }
+  // The command line's own port wins over the environment's.
+  args->port = addressGiven && addressPort ? *addressPort
+               : optionPort                ? *optionPort
+                                           : addressPort.value_or(kDefaultRemotePort);
+
   const bool takesVolume = args->command == RemoteCommand::Set;
-  if (takesVolume && positionals < 3) {
-    *error = "set needs a VOLUME (0 to 100)";
+  if (takesVolume && next == positionals) {
+    *error = "set needs a VOLUME (0 to 100, N%, +N or -N)";
     return false;
   }
-  if (!takesVolume && positionals > 2) {
-    *error = "unexpected argument '" + std::string(positional[2]) + "'";
+  if (positionals > next + (takesVolume ? 1 : 0)) {
+    *error = "unexpected argument '" + std::string(positional[next + (takesVolume ? 1 : 0)]) + "'";
     return false;
   }
-  if (takesVolume) {
-    long volume = 0;
-    if (!ParseNumber(positional[2], 0, 100, &volume)) {
-      *error = "bad volume '" + std::string(positional[2]) + "' (0 to 100)";
-      return false;
-    }
-    args->volume = static_cast<int32_t>(volume);
+  if (takesVolume && !ParseVolume(positional[next], &args->change, &args->volume)) {
+    *error = "bad volume '" + std::string(positional[next]) + "' (0 to 100, N%, +N or -N)";
+    return false;
   }
   if (args->count != 0 && args->command != RemoteCommand::Watch) {
     *error = "--count applies to watch only";
@@ -118,19 +203,25 @@ bool ParseRemoteArgs(int argc, const char* const* argv, RemoteArgs* args, std::s
 }
 
 const char* RemoteUsage() {
-  return "usage: quavix-remote [--port N] [--wait MS] HOST COMMAND\n"
+  return "usage: quavix-remote [--port N] [--wait MS] [HOST[:PORT]] COMMAND\n"
          "commands:\n"
          "  get           print the volume and mute state\n"
-         "  set VOLUME    set the volume (0 to 100), keeping the mute switch\n"
+         "  set VOLUME    set the volume, keeping the mute switch: a level from 0 to 100\n"
+         "                (40 or 40%; 007 is 7), or a step from the current volume\n"
+         "                (+5 or -5), kept within 0 to 100\n"
          "  mute          mute, keeping the volume\n"
          "  unmute        unmute, keeping the volume\n"
          "  toggle        flip the mute switch\n"
          "  watch         print every state the server sends, with a timestamp, until\n"
          "                interrupted (--count N: stop after N states)\n"
+         "set, mute, unmute and toggle print the state once the server reports it.\n"
+         "HOST is a name or an address, an IPv6 address in brackets ([::1]:17495); without\n"
+         "one, $QUAVIX_HOST, else 127.0.0.1. The port is 17495 unless given.\n"
          "options:\n"
-         "  --port N      server port (default 17495)\n"
+         "  --port N      server port (also HOST:PORT)\n"
          "  --wait MS     how long to wait after the greeting for the first state\n"
          "                before taking \"unmuted, 100\" (default 300)\n"
-         "exit codes: 0 done, 2 bad argument, 3 no server, 4 not a volume server,\n"
+         "exit codes: 0 done, 1 the server did not confirm the change within 2 s,\n"
+         "            2 bad argument, 3 no server, 4 not a volume server,\n"
          "            5 connection closed or failed\n";
 }

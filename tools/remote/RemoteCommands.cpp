@@ -1,7 +1,9 @@
 #include "remote/RemoteCommands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -11,7 +13,7 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kGreetingTimeoutMs = 3000;
-constexpr int kConfirmTimeoutMs = 3000;
+constexpr int kConfirmTimeoutMs = 2000;
 
 int ExitFor(RemoteStatus status) {
   switch (status) {
@@ -70,7 +72,10 @@ RemoteStatus ReadInitialState(RemoteConnection& connection, int waitMs, VolumeSt
 VolumeState Requested(const RemoteArgs& args, VolumeState current) {
   switch (args.command) {
     case RemoteCommand::Set:
-      current.volume = args.volume;
+      current.volume = args.change == VolumeChange::To   ? args.volume
+                       : args.change == VolumeChange::Up ? current.volume + args.volume
+                                                         : current.volume - args.volume;
+      current.volume = std::clamp(current.volume, 0, 100);
       break;
     case RemoteCommand::Mute:
       current.muted = 1;
@@ -85,6 +90,43 @@ VolumeState Requested(const RemoteArgs& args, VolumeState current) {
       break;
   }
   return current;
+}
+
+bool SameState(const VolumeState& a, const VolumeState& b) {
+  return (a.muted != 0) == (b.muted != 0) && a.volume == b.volume;
+}
+
+// The server never echoes a request to its sender, so the request goes out on a second
+// connection and `watcher`, a plain client, waits for the server to report the new state.
+int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeState current,
+                     int stopFd, std::ostream& out, std::ostream& err) {
+  const VolumeState wanted = Requested(args, current);
+  if (SameState(wanted, current)) {  // nothing would change, so nothing would be reported
+    out << FormatState(current) << "\n";
+    return kExitOk;
+  }
+  RemoteConnection command(stopFd);
+  std::string error;
+  RemoteStatus status = command.Connect(args.host, args.port, kConnectTimeoutMs, &error);
+  if (status == RemoteStatus::Ok) status = command.ReadGreeting(kGreetingTimeoutMs, &error);
+  if (status == RemoteStatus::Ok) status = command.SendState(wanted, kConfirmTimeoutMs, &error);
+  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
+  while (!SameState(current, wanted)) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    status = watcher.ReadState(std::max<int>(0, static_cast<int>(left.count())), &current, &error);
+    if (status == RemoteStatus::TimedOut) {
+      err << "quavix-remote: the server did not confirm the change within "
+          << kConfirmTimeoutMs / 1000 << " s (the volume stays " << FormatState(current) << ")\n";
+      return kExitNotConfirmed;
+    }
+    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  }
+  out << FormatState(current) << "\n";
+  return kExitOk;
 }
 
 int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out,
@@ -126,21 +168,15 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int 
     default:
       break;
   }
-  const VolumeState wanted = Requested(args, current);
-  status = connection.SendState(wanted, kConfirmTimeoutMs, &error);
-  if (status == RemoteStatus::Ok)
-    status = connection.FinishAndAwaitClose(kConfirmTimeoutMs, &error);
-  if (status != RemoteStatus::Ok) return Fail(status, error, err);
-  out << FormatState(wanted) << "\n";
-  return kExitOk;
+  return ChangeAndConfirm(args, connection, current, stopFd, out, err);
 }
 
 int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                int stopFd) {
   RemoteArgs args;
   std::string error;
-  if (!ParseRemoteArgs(argc, argv, &args, &error)) {
-    err << "quavix-remote: " << error << "\n" << RemoteUsage();
+  if (!ParseRemoteArgs(argc, argv, std::getenv("QUAVIX_HOST"), &args, &error)) {
+    err << "quavix-remote: " << error << "; see --help\n";
     return kExitBadArgument;
   }
   return RunRemote(args, out, err, stopFd);

@@ -8,6 +8,7 @@
 // Exit codes, also listed in the usage text.
 enum RemoteExit : int {
   kExitOk = 0,
+  kExitNotConfirmed = 1,  // the server did not report the requested state in time
   kExitBadArgument = 2,
   kExitNoServer = 3,
   kExitNotServer = 4,   // a wrong greeting, or a byte that is no state

@@ -61,12 +61,15 @@ RemoteConnection::~RemoteConnection() {
 
 RemoteStatus RemoteConnection::Connect(const std::string& host, uint16_t port, int timeoutMs,
                                        std::string* error) {
-  peer_ = host + ":" + std::to_string(port);
+  // An IPv6 literal is shown in brackets, as it is typed.
+  peer_ =
+      (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
   addrinfo hints{};
-  hints.ai_family = AF_INET;
+  hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+  const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
   if (resolved != 0) {
     *error = "cannot resolve '" + host + "': " + gai_strerror(resolved);
     return RemoteStatus::NoServer;
@@ -76,15 +79,12 @@ RemoteStatus RemoteConnection::Connect(const std::string& host, uint16_t port, i
   std::string reason = "no address";
   RemoteStatus status = RemoteStatus::NoServer;
   for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-    FdGuard socketFd{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
+    FdGuard socketFd{socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
     if (socketFd.fd < 0) {
       reason = std::strerror(errno);
       continue;
     }
-    sockaddr_in address;
-    std::memcpy(&address, ai->ai_addr, sizeof address);
-    address.sin_port = htons(port);
-    if (connect(socketFd.fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (connect(socketFd.fd, ai->ai_addr, ai->ai_addrlen) != 0) {
       if (errno != EINPROGRESS) {
         reason = std::strerror(errno);
         continue;
@@ -219,23 +219,5 @@ RemoteStatus RemoteConnection::SendState(const VolumeState& state, int timeoutMs
     }
     *error = "sending to " + peer_ + " failed: " + std::strerror(errno);
     return errno == EPIPE || errno == ECONNRESET ? RemoteStatus::Closed : RemoteStatus::Failed;
-  }
-}
-
-RemoteStatus RemoteConnection::FinishAndAwaitClose(int timeoutMs, std::string* error) {
-  if (shutdown(fd_, SHUT_WR) != 0) {
-    *error = "sending to " + peer_ + " failed: " + std::strerror(errno);
-    return RemoteStatus::Failed;
-  }
-  const bool unlimited = timeoutMs < 0;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    // Whatever the server still pushes is of no interest now; only its end of stream is.
-    begin_ = end_;
-    const RemoteStatus status = Fill(RemainingMs(unlimited, deadline), error);
-    if (status == RemoteStatus::Ok) continue;
-    if (status == RemoteStatus::Closed) return RemoteStatus::Ok;
-    if (status == RemoteStatus::TimedOut) *error = peer_ + " did not end the connection";
-    return status;
   }
 }

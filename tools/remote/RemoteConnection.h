@@ -32,15 +32,12 @@ class RemoteConnection {
   RemoteConnection(const RemoteConnection&) = delete;
   RemoteConnection& operator=(const RemoteConnection&) = delete;
 
-  // IPv4 only, as the server listens on IPv4. On failure `error` says why.
+  // Tries every address the name resolves to (IPv4 and IPv6). On failure `error` says why.
   RemoteStatus Connect(const std::string& host, uint16_t port, int timeoutMs, std::string* error);
   RemoteStatus ReadGreeting(int timeoutMs, std::string* error);
   // The next state byte, skipping keep-alives. TimedOut when none came in time.
   RemoteStatus ReadState(int timeoutMs, VolumeState* state, std::string* error);
   RemoteStatus SendState(const VolumeState& state, int timeoutMs, std::string* error);
-  // Half-closes our side and waits for the server to end the stream. The server handles each
-  // byte completely before it reads the next, so its end of stream means our request was taken.
-  RemoteStatus FinishAndAwaitClose(int timeoutMs, std::string* error);
 
  private:
   // Ensures at least one unread byte in the buffer; Ok, Closed, Failed, TimedOut or Stopped.

@@ -6,7 +6,24 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The holder's process id, for `quavix-server --set-port` to signal. Truncated first, so an
+// earlier holder's id never lingers. A failure costs only that signal, so start-up goes on.
+void RecordHolder(int fd, const std::string& path) {
+  const std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd, 0) != 0 ||
+      pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    std::fprintf(stderr, "quavix-server: cannot record the process id in %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+  }
+}
+
+}  // namespace
 
 std::string GuardFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -36,5 +53,6 @@ GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
     fd_.reset();
     return held ? GuardResult::AlreadyRunning : GuardResult::Failed;
   }
+  RecordHolder(fd_.get(), path);
   return GuardResult::Acquired;
 }

@@ -5,7 +5,8 @@ add_library(quavix_shell_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileSettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlockInstanceGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMessageWindow.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtShellWidgets.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/QtShellWidgets.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp)
 target_link_libraries(quavix_shell_linux PUBLIC quavix_shell Qt6::Widgets)
 set(QUAVIX_ICON_SIZES 16 32 48 64 256)
 set(QUAVIX_ICON_FILES)

@@ -8,9 +8,12 @@
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/QtMessageWindow.h"
 #include "app/linux/QtShellWidgets.h"
+#include "app/linux/RunningServer.h"
 #include "net/linux/OpenFileLimit.h"
 
 int main(int argc, char** argv) {
+  // --help, --version, --set-port: answered before Qt is built, so no display is touched.
+  if (const std::optional<int> done = RunLinuxCommandLine(argc, argv)) return *done;
   RaiseOpenFileLimit();  // one descriptor per client; the default soft limit is small
 
   // Without any display Qt would abort; its offscreen platform lets a headless box serve.

@@ -1,6 +1,7 @@
 # Windows: USER32 window, timers, menu, dialog and boxes; SHELL32 tray icon; the registry.
 add_library(quavix_shell_win32 STATIC
   ${CMAKE_CURRENT_LIST_DIR}/RegistrySettingStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WideText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32MessageWindow.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32SettingsDialog.cpp

@@ -3,11 +3,14 @@
 
 #include "app/ShellServices.h"
 #include "app/win32/RegistrySettingStore.h"
+#include "app/win32/RunningServer.h"
 #include "app/win32/Win32MessageWindow.h"
 #include "app/win32/Win32SettingsDialog.h"
 #include "app/win32/Win32ShellServices.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+  // --help, --version, --set-port: answered before any window or socket exists.
+  if (const std::optional<int> done = RunWin32CommandLine()) return *done;
   Win32InstanceGuard guard;
   Win32MessageWindow window(instance, showCommand);
   Win32MessageBox messageBox;  // no owner window

@@ -1,0 +1,51 @@
+#pragma once
+// quavix-server's command line, handled before anything of the server starts (no window, no
+// display, no sockets):
+//   quavix-server                 start the server
+//   quavix-server --help          usage text, exit 0
+//   quavix-server --version       "quavix-server 1.0", exit 0
+//   quavix-server --set-port N    store N as the port (the settings dialog's store) and tell a
+//                                 running server of this user to move there
+// Anything else: one line of usage on `err`, exit 2.
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/ISettingStore.h"
+
+enum CommandLineExit : int {
+  kCommandLineOk = 0,
+  kCommandLineFailed = 1,  // the port was not stored, or the running server could not be told
+  kCommandLineUsage = 2,
+};
+
+enum class TellResult {
+  Told,         // the request was delivered; the server moves in its own time
+  NoneRunning,  // no server of this user runs
+  Failed,       // one runs, but the request could not be delivered
+};
+
+// The running server of this user, seen from a second process of the same program.
+class IRunningServer {
+ public:
+  virtual ~IRunningServer() = default;
+  // Main thread. Asks the running server, if any, to read the stored port again and move to it.
+  // On Failed, `reason` says why in the platform's words.
+  virtual TellResult TellPortChanged(std::string* reason) = 0;
+};
+
+struct CommandLineServices {
+  std::string programName;  // as the user types it: "quavix-server", "QuavixServer"
+  ISettingStore& store;
+  // Where `store` keeps the port, as the user should read it (a file path, a registry key).
+  std::string portLocation;
+  IRunningServer& runningServer;
+};
+
+// `args` are the arguments after the program name. Empty when the server should start;
+// otherwise the process's exit code, after the answer went to `out` and any error to `err`.
+std::optional<int> RunCommandLine(const std::vector<std::string>& args,
+                                  CommandLineServices& services, std::ostream& out,
+                                  std::ostream& err);

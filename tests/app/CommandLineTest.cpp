@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "app/CommandLine.h"
+#include "app/PortSettings.h"
+
+namespace {
+
+class MemoryStore final : public ISettingStore {
+ public:
+  bool Read(const std::string& key, const std::string& name, uint8_t* buffer,
+            size_t* size) override {
+    const auto it = values.find(key + "|" + name);
+    if (it == values.end() || *size < 4) return false;
+    for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(it->second >> (8 * i));
+    *size = 4;
+    return true;
+  }
+  bool WriteUint32(const std::string& key, const std::string& name, uint32_t value) override {
+    ++writes;
+    if (refuseWrites) return false;
+    values[key + "|" + name] = value;
+    return true;
+  }
+  std::map<std::string, uint32_t> values;
+  bool refuseWrites = false;
+  int writes = 0;
+};
+
+class FakeRunningServer final : public IRunningServer {
+ public:
+  TellResult TellPortChanged(std::string* reason) override {
+    ++told;
+    if (result == TellResult::Failed) *reason = "Operation not permitted";
+    return result;
+  }
+  TellResult result = TellResult::NoneRunning;
+  int told = 0;
+};
+
+struct Answer {
+  std::optional<int> code;
+  std::string out;
+  std::string err;
+};
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  Answer Call(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const std::optional<int> code = RunCommandLine(args, services_, out, err);
+    return {code, out.str(), err.str()};
+  }
+
+  MemoryStore store_;
+  FakeRunningServer server_;
+  CommandLineServices services_{"quavix-server", store_, "/home/u/.config/x/ServerPort", server_};
+};
+
+size_t Lines(const std::string& text) {
+  return std::count(text.begin(), text.end(), '\n');
+}
+
+}  // namespace
+
+TEST_F(CommandLineTest, OnlyNoArgumentsStartsTheServer_HelpAndVersionTouchNothing) {
+  EXPECT_EQ(Call({}).code, std::nullopt);
+
+  const Answer help = Call({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out.rfind("usage: quavix-server [--set-port N | --help | --version]\n", 0), 0u)
+      << help.out;
+  EXPECT_EQ(help.err, "");
+
+  const Answer version = Call({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("quavix-server ", 0), 0u) << version.out;
+  EXPECT_EQ(Lines(version.out), 1u);
+
+  EXPECT_EQ(store_.writes, 0);
+  EXPECT_EQ(server_.told, 0);
+}
+
+TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
+  struct Case {
+    TellResult tell;
+    int code;
+    const char* says;
+  };
+  const Case cases[] = {
+      {TellResult::Told, 0, "Told the running server to move to port 8080."},
+      {TellResult::NoneRunning, 0, "the next start uses port 8080."},
+      {TellResult::Failed, 1,
+       "could not tell the running server to move (Operation not permitted)"},
+  };
+  for (const Case& c : cases) {
+    store_.values.clear();
+    server_.result = c.tell;
+    const Answer run = Call({"--set-port", "8080"});
+    EXPECT_EQ(run.code, c.code) << c.says;
+    EXPECT_EQ(ReadServerPort(store_), 8080u) << c.says;
+    EXPECT_NE(run.out.find("Stored port 8080 in /home/u/.config/x/ServerPort."), std::string::npos)
+        << run.out;
+    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+  }
+  // Leading zeros are decimal, never octal; the edges of the range are ports.
+  server_.result = TellResult::NoneRunning;
+  EXPECT_EQ(Call({"--set-port", "0010"}).code, 0);
+  EXPECT_EQ(ReadServerPort(store_), 10u);
+  EXPECT_EQ(Call({"--set-port", "65535"}).code, 0);
+  EXPECT_EQ(ReadServerPort(store_), 65535u);
+}
+
+TEST_F(CommandLineTest, AFailedStoreIsAnErrorAndNoServerIsTold) {
+  store_.refuseWrites = true;
+  server_.result = TellResult::Told;
+  const Answer run = Call({"--set-port", "9000"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "quavix-server: could not store port 9000 in /home/u/.config/x/ServerPort\n");
+  EXPECT_EQ(server_.told, 0);
+}
+
+TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"--set-port", ""},
+      {"--set-port", "0"},
+      {"--set-port", "65536"},
+      {"--set-port", "-1"},
+      {"--set-port", "+80"},
+      {"--set-port", " 80"},
+      {"--set-port", "80 "},
+      {"--set-port", "0x50"},
+      {"--set-port", "4294967376"},
+      {"--set-port", "99999999999999999999999"},
+      {"--set-port"},
+      {"--set-port", "80", "81"},
+      {"--port", "80"},
+      {"-h"},
+      {"--help", "--version"},
+      {"start"},
+      {""},
+  };
+  for (const auto& args : bad) {
+    std::string joined;
+    for (const std::string& arg : args) joined += "'" + arg + "' ";
+    const Answer run = Call(args);
+    EXPECT_EQ(run.code, 2) << joined;
+    EXPECT_EQ(run.out, "") << joined;
+    EXPECT_EQ(Lines(run.err), 1u) << joined << run.err;
+    EXPECT_EQ(run.err.rfind("quavix-server: ", 0), 0u) << joined << run.err;
+  }
+  EXPECT_EQ(Call({"--frobnicate"}).err,
+            "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--set-port N | "
+            "--help | --version]; see --help\n");
+  EXPECT_EQ(Call({"--set-port", "0x50"}).err,
+            "quavix-server: bad port '0x50' (a whole number from 1 to 65535)\n");
+  EXPECT_EQ(store_.writes, 0);
+  EXPECT_EQ(server_.told, 0);
+}
