@@ -125,6 +125,20 @@ def verdict(ok):
     return "meets the bar" if ok else "**misses the bar**"
 
 
+def kept_sections(markdown):
+    """Sections other benchmarks write into the same document (bench/peers/report.py)."""
+    try:
+        with open(markdown) as f:
+            text = f.read()
+    except FileNotFoundError:
+        return ""
+    start = text.find("\n## Against MPD\n")
+    if start < 0:
+        return ""
+    end = text.find("\n## ", start + 1)
+    return "\n" + text[start + 1:end + 1 if end >= 0 else len(text)]
+
+
 def main():
     results_path, load_log, markdown, png, command = sys.argv[1:6]
     with open(results_path) as f:
@@ -225,8 +239,9 @@ def main():
     out.append("```")
     out.extend(load_lines)
     out.append("```\n")
+    text = "\n".join(out) + "\n" + kept_sections(markdown)
     with open(markdown, "w") as f:
-        f.write("\n".join(out) + "\n")
+        f.write(text)
 
 
 if __name__ == "__main__":
