@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 std::string GuardFolder() {
@@ -35,6 +36,11 @@ GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
     const bool held = errno == EWOULDBLOCK;
     fd_.reset();
     return held ? GuardResult::AlreadyRunning : GuardResult::Failed;
+  }
+  // The holder's process id, for whoever must signal the running server (a changed port).
+  const std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(fd_.get(), 0) != 0 || write(fd_.get(), pid.data(), pid.size()) < 0) {
+    std::fprintf(stderr, "quavix-server: cannot note our process id in %s\n", path.c_str());
   }
   return GuardResult::Acquired;
 }
