@@ -28,12 +28,14 @@ class IMainLoop {
   // window) and reports to `events`, which must outlive the loop. False when it could not.
   virtual bool Open(IShellEvents& events) = 0;
 
-  // Any thread. Runs `task` later on the main thread, in the loop or a modal loop. Tasks
-  // asked for after Quit are dropped. Never blocks on the main thread.
+  // Any thread, holding any of our locks. Runs `task` later on the main thread, in the loop
+  // or a modal loop. Tasks asked for after Quit are dropped. Never blocks on the main thread.
   virtual void RunOnMainThread(std::function<void()> task) = 0;
 
-  // Any thread. From now on `tick` runs every `periodMs` on the main thread. Starting a timer
-  // that runs replaces its tick and restarts its period. Ignored after Quit.
+  // Any thread, holding any of our locks (the relay arms its retry under the server mutex).
+  // From now on `tick` runs every `periodMs` on the main thread; from another thread the start
+  // itself takes effect there a moment later. Starting a timer that runs replaces its tick and
+  // restarts its period. Ignored after Quit.
   virtual void StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) = 0;
   // Main thread. No tick of `timer` runs after this; a timer that does not run is ignored.
   virtual void StopTimer(ShellTimer timer) = 0;
