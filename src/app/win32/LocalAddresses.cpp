@@ -1,6 +1,7 @@
-#include <iphlpapi.h>
-#include <windows.h>
+// Winsock first: the helper API's header needs its types.
 #include <winsock2.h>
+// (kept apart so that sorting cannot put it first)
+#include <iphlpapi.h>
 
 #include <algorithm>
 #include <cstdio>

@@ -3,8 +3,9 @@
 // the popup menu. The USER32/SHELL32 calls they make go through tables of function pointers so
 // tests can see the exact records passed.
 
-#include <shellapi.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <shellapi.h>
 
 #include <string>
 
