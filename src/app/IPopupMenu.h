@@ -1,22 +1,23 @@
 #pragma once
 // A popup menu built on every press, tracked modally at the cursor.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+enum class MenuCommand { None, Settings, Quit };
+
 struct PopupMenuItem {
-  // A column break: starts a new column; it has no text and no id.
+  // A column break (or a separator where menus have no columns): no text, no command.
   bool columnBreak = false;
-  uint32_t id = 0;
+  MenuCommand command = MenuCommand::None;
   std::string text;  // UTF-8, '&' marks the mnemonic
 };
 
 class IPopupMenu {
  public:
   virtual ~IPopupMenu() = default;
-  // Main thread. Brings the hidden window to the foreground, shows `items` with the top-left
-  // corner at the cursor, waits (running a modal loop that keeps dispatching timers) and returns
-  // the chosen id, or 0 when the menu was dismissed or could not be shown.
-  virtual uint32_t Track(const std::vector<PopupMenuItem>& items) = 0;
+  // Main thread. Brings the program to the foreground, shows `items` with the top-left corner
+  // at the cursor, waits (in a modal loop that keeps running timers) and returns the chosen
+  // command, or None when the menu was dismissed or could not be shown.
+  virtual MenuCommand Track(const std::vector<PopupMenuItem>& items) = 0;
 };

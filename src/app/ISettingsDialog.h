@@ -1,5 +1,5 @@
 #pragma once
-// The modal settings dialog: caption kTextDialogCaption, icon kIconResourceId, the label
+// The modal settings dialog: caption kTextDialogCaption, the program's icon, the label
 // kTextDialogLabel, the port box, kTextDialogOk (the default button, Enter) and
 // kTextDialogCancel (Escape); no close button. What it shows and accepts is decided by the
 // portable SettingsDialogLogic; the adapter only draws it.
@@ -9,7 +9,7 @@ class SettingsDialogLogic;
 class ISettingsDialog {
  public:
   virtual ~ISettingsDialog() = default;
-  // Main thread. Shows the dialog owned by the hidden window, with logic.InitialText() in the
+  // Main thread. Shows the dialog owned by the program, with logic.InitialText() in the
   // port box. OK (button or Enter) hands the box's text to logic.OnOk with a reporter whose
   // boxes are owned by the dialog; a non-zero result ends the dialog with it, 0 keeps it open
   // with the text as typed. Cancel or Escape ends it with 0. Timers keep running meanwhile.

@@ -64,10 +64,6 @@ std::optional<uint16_t> ParsePortText(const std::string& boxText) {
   return static_cast<uint16_t>(value);
 }
 
-std::string SettingsDialogLogic::InitialText() {
-  return std::to_string(ReadServerPort(store_));
-}
-
 int SettingsDialogLogic::OnOk(const std::string& text, IErrorReporter& dialogBoxes) {
   const std::optional<uint16_t> port = ParsePortText(text);
   if (!port) {

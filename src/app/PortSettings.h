@@ -22,13 +22,14 @@ std::optional<uint16_t> ParsePortText(const std::string& text);
 // What the settings dialog shows and accepts; the platform dialog only draws it.
 class SettingsDialogLogic {
  public:
-  explicit SettingsDialogLogic(ISettingStore& store) : store_(store) {}
-  // The stored port in decimal, for the port box when the dialog opens.
-  std::string InitialText();
+  // `shownPort`: the port the server listens on (the stored one when it listens on none).
+  explicit SettingsDialogLogic(uint32_t shownPort) : shownPort_(shownPort) {}
+  // The shown port in decimal, for the port box when the dialog opens.
+  std::string InitialText() const { return std::to_string(shownPort_); }
   // OK with the box's text: the port to end the dialog with, or 0 after telling the user
   // kTextBadPort through `dialogBoxes` (the dialog then stays open).
   int OnOk(const std::string& text, IErrorReporter& dialogBoxes);
 
  private:
-  ISettingStore& store_;
+  uint32_t shownPort_;
 };

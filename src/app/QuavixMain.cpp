@@ -63,8 +63,10 @@ int RunQuavixServer(ShellPlatform& platform) {
   // The one server and the one relay; they outlive every thread that uses them, since the
   // shell stops the server before returning.
   NetworkServer server(SystemClock());
-  WindowRetryTimer retryTimer(platform.window);
+  MyClientListener* retried = nullptr;  // set before any thread can arm the retry
+  LoopRetryTimer retryTimer(platform.loop, [&retried] { return retried->BroadcastState(); });
   MyClientListener relay(server, retryTimer);
+  retried = &relay;
   SetVolumeChangedRelay(&relay);
 
   PlatformNetworking networking;

@@ -3,7 +3,7 @@
 #include "app/PortSettings.h"
 #include "app/ShellIds.h"
 #include "app/ShellTimers.h"
-#include "app/TrayWindow.h"
+#include "app/Tray.h"
 
 namespace {
 
@@ -42,37 +42,34 @@ class Acquired {
 
 int RunShell(ShellServices& services) {
   ShellPlatform& platform = services.platform;
+  LoggedBoxes boxes(platform);
   Acquired acquired(services);
 
   const GuardResult guard = platform.guard.Acquire(kInstanceGuardName);
   acquired.Guard();  // a handle may exist even when another instance holds the guard
   if (guard == GuardResult::AlreadyRunning) {
     acquired.Release();
-    platform.messageBox.ShowError(kTextAlreadyRunning, kTextAlreadyRunningTitle);
+    boxes.ShowError(kTextAlreadyRunning, kTextAlreadyRunningTitle);
     return 0;
   }
 
-  switch (services.networking.Start()) {
-    case NetStartResult::Ok:
-      acquired.Networking();
-      break;
-    case NetStartResult::WrongVersion:
-      services.networking.Stop();
-      acquired.Release();
-      platform.messageBox.ShowError(kTextNetworkingFailed, kTextErrorTitle);
-      return 0;
-    case NetStartResult::Failed:
-      acquired.Release();
-      platform.messageBox.ShowError(kTextNetworkingFailed, kTextErrorTitle);
-      return 0;
+  // A start that gave the wrong version has already cleaned up after itself.
+  if (services.networking.Start() != NetStartResult::Ok) {
+    acquired.Release();
+    boxes.ShowError(kTextNetworkingFailed, kTextErrorTitle);
+    return 1;
+  }
+  acquired.Networking();
+
+  Tray tray(services, boxes);
+  if (!platform.loop.Open(tray)) {
+    acquired.Release();
+    std::fprintf(platform.err, "%s: %s\n", kTextErrorTitle, kTextWindowFailed);
+    return 1;
   }
 
-  TrayWindow trayWindow(services);
-  if (!platform.window.Create(&trayWindow)) return 0;
-
-  // The mixer backend keeps its poll timer on the window, so the window comes first.
-  WindowPollTimer pollTimer(platform.window);
-  if (!services.backend.Create(pollTimer, platform.messageBox)) return 0;
+  LoopPollTimer pollTimer(platform.loop);
+  if (!services.backend.Create(pollTimer, boxes)) return 1;
   acquired.Backend();
   IVolumeControl* control = services.backend.Current();
 
@@ -83,8 +80,8 @@ int RunShell(ShellServices& services) {
   acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
   if (!services.server.BindAndListen(port)) {
     acquired.Release();
-    platform.messageBox.ShowError(kTextBindFailed, kTextErrorTitle);
-    return 0;
+    boxes.Report(kTextBindFailed, kTextErrorTitle, " " + std::to_string(port));
+    return 1;
   }
 
   // Before the accept thread starts, so no change after that is missed.
@@ -92,13 +89,14 @@ int RunShell(ShellServices& services) {
   acquired.Callback();
   if (!services.server.Start()) {
     acquired.Release();
-    platform.messageBox.ShowError(kTextThreadFailed, kTextErrorTitle);
-    return 0;
+    boxes.ShowError(kTextThreadFailed, kTextErrorTitle);
+    return 1;
   }
 
-  platform.window.Send(WM_ADD_TRAY_ICON, 0, 0);
-  platform.window.SetTimer(TIMER_KEEPALIVE, kKeepAlivePeriodMs);
-  const int exitCode = platform.window.RunMessageLoop();
+  tray.Started(port);
+  platform.loop.StartTimer(ShellTimer::KeepAlive, kKeepAlivePeriodMs,
+                           [&services] { services.server.SendKeepAlive(); });
+  const int exitCode = platform.loop.Run();
 
   // The callback goes before the server stops, and the server (with every reader thread that
   // may call the volume control) before the backend.

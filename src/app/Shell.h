@@ -3,5 +3,6 @@
 
 #include "app/ShellServices.h"
 
-// Main thread. Runs the whole program; returns its exit code (0 on every path).
+// Main thread. Runs the whole program; returns its exit code: 0 after a quit or
+// when another instance runs, 1 when start-up failed.
 int RunShell(ShellServices& services);

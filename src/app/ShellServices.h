@@ -4,9 +4,13 @@
 // server, relay and volume control.
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "app/IInstanceGuard.h"
-#include "app/IMessageWindow.h"
+#include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
 #include "app/ISettingStore.h"
 #include "app/ISettingsDialog.h"
@@ -19,15 +23,19 @@
 // The operating system's services, implemented by linux/ or win32/.
 struct ShellPlatform {
   IInstanceGuard& guard;
-  IMessageWindow& window;
-  IErrorReporter& messageBox;  // no owner window
+  IMainLoop& loop;
+  IErrorReporter& messageBox;  // no owner window; says nothing on stderr itself
   ITrayIcon& tray;
   IPopupMenu& menu;
   ISettingsDialog& dialog;
   ISettingStore& store;
+  // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
+  std::function<std::vector<std::string>()> localAddresses;
+  std::FILE* out = stdout;  // where the listening line goes
+  std::FILE* err = stderr;  // one line for every error box
 };
 
-// Main thread: start-up, the message loop and shut-down. Returns the process exit code.
+// Main thread: start-up, the main loop and shut-down. Returns the process exit code.
 int RunQuavixServer(ShellPlatform& platform);
 
 // The pieces of other modules the shell drives; RunQuavixServer adapts the real ones, tests use
@@ -35,6 +43,7 @@ int RunQuavixServer(ShellPlatform& platform);
 class INetworking {
  public:
   virtual ~INetworking() = default;
+  // Anything but Ok leaves networking stopped.
   virtual NetStartResult Start() = 0;
   virtual void Stop() = 0;
 };

@@ -1,28 +1,40 @@
 #pragma once
-// The relay's retry timer and the mixer's poll timer, as timers of the hidden window.
+// The relay's retry timer and the mixer's poll timer, as timers of the main loop.
 
-#include "app/IMessageWindow.h"
+#include <functional>
+
+#include "app/IMainLoop.h"
 #include "app/ShellIds.h"
 #include "audio/IPollTimer.h"
 #include "net/IRetryTimer.h"
 
-class WindowRetryTimer final : public IRetryTimer {
+// Each tick broadcasts again and keeps the 500 ms period going, restarting it when a client
+// was deferred once more; nothing stops it before the loop ends.
+class LoopRetryTimer final : public IRetryTimer {
  public:
-  explicit WindowRetryTimer(IMessageWindow& window) : window_(window) {}
-  void Arm() override { window_.SetTimer(TIMER_BROADCAST_RETRY, kRetryPeriodMs); }
+  // `broadcast` runs the broadcast and says whether it deferred a client.
+  LoopRetryTimer(IMainLoop& loop, std::function<bool()> broadcast)
+      : loop_(loop), broadcast_(std::move(broadcast)) {}
+  void Arm() override {
+    loop_.StartTimer(ShellTimer::BroadcastRetry, kRetryPeriodMs, [this] { Tick(); });
+  }
+  void Tick() {
+    if (broadcast_()) Arm();
+  }
 
  private:
-  IMessageWindow& window_;
+  IMainLoop& loop_;
+  std::function<bool()> broadcast_;
 };
 
-class WindowPollTimer final : public IPollTimer {
+class LoopPollTimer final : public IPollTimer {
  public:
-  explicit WindowPollTimer(IMessageWindow& window) : window_(window) {}
+  explicit LoopPollTimer(IMainLoop& loop) : loop_(loop) {}
   void Set(uint32_t periodMs, PollTimerProcedure procedure) override {
-    window_.SetTimerProcedure(TIMER_MIXER_POLL, periodMs, procedure);
+    loop_.StartTimer(ShellTimer::MixerPoll, periodMs, procedure);
   }
-  void Kill() override { window_.KillTimer(TIMER_MIXER_POLL); }
+  void Kill() override { loop_.StopTimer(ShellTimer::MixerPoll); }
 
  private:
-  IMessageWindow& window_;
+  IMainLoop& loop_;
 };

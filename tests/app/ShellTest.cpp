@@ -5,162 +5,110 @@
 
 namespace {
 
-using Entries = std::vector<std::string>;
-
-const std::string kGuard = "guard.acquire QuavixServer_INSTANCE_LIMITER";
-
-TEST(Startup, RunsInOrderAndShutsDownInReverse) {
+TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
   FakeShell shell;
   shell.store.SetPort(8080);
-  shell.window.inLoop = [&] {
-    // While running: the icon is shown, keep-alive armed, the server connected to the backend.
-    EXPECT_TRUE(shell.tray.shown);
-    EXPECT_EQ(shell.window.TimerPeriod(TIMER_KEEPALIVE), 20000u);
+  shell.menu.choice = MenuCommand::Quit;
+  shell.loop.inLoop = [&] {
+    EXPECT_EQ(shell.server.Serving(), 8080);
     EXPECT_EQ(shell.server.source, shell.backend.Current());
-    EXPECT_EQ(shell.server.listeningPort, 8080);
-    // The mixer's poll timer is timer 2 of the hidden window.
-    shell.backend.pollTimer->Set(20, nullptr);
-    EXPECT_EQ(shell.window.TimerPeriod(TIMER_MIXER_POLL), 20u);
+    EXPECT_TRUE(shell.server.callbackRegistered);
+    EXPECT_TRUE(shell.tray.shown);
+    EXPECT_EQ(shell.tray.toolTip, "Quavix Server - 192.168.1.20:8080");
+    EXPECT_EQ(shell.loop.Period(ShellTimer::KeepAlive), 20000u);
+    ASSERT_TRUE(shell.loop.Tick(ShellTimer::KeepAlive));
+    EXPECT_EQ(shell.server.keepAlives, 1);
+    // The mixer's poll timer is the loop's.
+    shell.backend.pollTimer->Set(20, [] {});
+    EXPECT_EQ(shell.loop.Period(ShellTimer::MixerPoll), 20u);
     shell.backend.pollTimer->Kill();
-    EXPECT_FALSE(shell.window.TimerArmed(TIMER_MIXER_POLL));
-    shell.journal.Add("-- running");
-    shell.window.Post(kWmClose, 0, 0);  // as "&Quit Quavix" does
+    EXPECT_FALSE(shell.loop.Period(ShellTimer::MixerPoll));
+    shell.loop.events->OnTrayIconPressed();
   };
   EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard,
-                            "net.start",
-                            "window.create",
-                            "backend.create",
-                            "server.connect",
-                            "server.bind 8080",
-                            "callback.set",
-                            "server.start",
-                            "window.send 1027",
-                            "tray.add",
-                            "window.loop",
-                            "-- running",
-                            "tray.delete",
-                            "window.destroy",
-                            "window.quit 0",
-                            "callback.clear",
-                            "server.stop",
-                            "backend.shutdown",
-                            "backend.destroy",
-                            "net.stop",
-                            "guard.release"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
+  EXPECT_FALSE(shell.tray.shown);
+  EXPECT_FALSE(shell.server.running);
+  EXPECT_FALSE(shell.server.stoppedWithCallback);
+  EXPECT_TRUE(shell.backend.shutDown);
+  EXPECT_FALSE(shell.backend.shutDownWhileServing);
+  EXPECT_EQ(shell.backend.Current(), nullptr);
+  EXPECT_EQ(shell.networking.stops, 1);
+  EXPECT_FALSE(shell.guard.held);
+  EXPECT_EQ(shell.guard.acquiredName, "QuavixServer_INSTANCE_LIMITER");
+  EXPECT_EQ(shell.Out(), "Quavix Server listening on port 8080: 192.168.1.20:8080\n");
   EXPECT_TRUE(shell.messageBox.shown.empty());
+  EXPECT_EQ(shell.Err(), "");
 }
 
-TEST(Startup, ExitCommandEndsTheRunWithoutDeletingTheIcon) {
-  FakeShell shell;
-  shell.window.inLoop = [&] { shell.window.Post(kWmCommand, kCommandExit, 0); };
-  EXPECT_EQ(RunShell(shell.services), 0);
-  EXPECT_TRUE(shell.tray.shown);
-  EXPECT_TRUE(shell.window.Destroyed());
-}
-
-TEST(Startup, SecondInstanceIsRefusedBeforeAnythingElse) {
+TEST(Shell, SecondInstanceIsRefusedBeforeAnythingElseWithExitZero) {
   FakeShell shell;
   shell.guard.result = GuardResult::AlreadyRunning;
   EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard, "guard.release", "box Error: Quavix Server already running"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
-  EXPECT_EQ(shell.store.reads, 0);
+  ASSERT_EQ(shell.messageBox.shown.size(), 1u);
+  EXPECT_EQ(shell.messageBox.shown[0].first, "Quavix Server already running");
+  EXPECT_EQ(shell.messageBox.shown[0].second, "Error");
+  EXPECT_EQ(shell.Err(), "Error: Quavix Server already running\n");
+  EXPECT_FALSE(shell.guard.held);
+  EXPECT_EQ(shell.networking.starts, 0);
+  EXPECT_EQ(shell.loop.events, nullptr);
 }
 
-TEST(Startup, AGuardThatCouldNotBeCreatedDoesNotStopStartup) {
+TEST(Shell, AGuardThatCouldNotBeCreatedDoesNotStopStartup) {
   FakeShell shell;
   shell.guard.result = GuardResult::Failed;
-  shell.window.inLoop = [&] { shell.window.Post(kWmClose, 0, 0); };
+  shell.loop.inLoop = [&] { shell.loop.events->OnQuitRequested(); };
   EXPECT_EQ(RunShell(shell.services), 0);
   EXPECT_TRUE(shell.messageBox.shown.empty());
-  EXPECT_EQ(shell.journal.Entries().back(), "guard.release");
 }
 
-TEST(Startup, NetworkingFailures) {
-  {
+TEST(Shell, StartupFailuresReleaseWhatWasAcquiredAndExitWithOne) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeShell&)> arrange;
+    const char* box;     // empty: no box
+    const char* stderr;  // the line on stderr
+  };
+  const std::vector<Case> cases = {
+      {"networking", [](FakeShell& s) { s.networking.result = NetStartResult::Failed; },
+       "Could not start Windows networking.",
+       "Quavix Server Error: Could not start Windows networking.\n"},
+      {"wrong version", [](FakeShell& s) { s.networking.result = NetStartResult::WrongVersion; },
+       "Could not start Windows networking.",
+       "Quavix Server Error: Could not start Windows networking.\n"},
+      {"window", [](FakeShell& s) { s.loop.openResult = false; }, "",
+       "Quavix Server Error: Couldn't create the hidden window\n"},
+      {"audio", [](FakeShell& s) { s.backend.createResult = false; },
+       "Could not locate audio device.", "Quavix Server Error: Could not locate audio device.\n"},
+      {"port in use", [](FakeShell& s) { s.server.busyPorts[17495] = true; },
+       "Couldn't bind and listen to network port",
+       "Quavix Server Error: Couldn't bind and listen to network port 17495\n"},
+      {"server thread", [](FakeShell& s) { s.server.startResult = false; },
+       "Couldn't create server thread", "Quavix Server Error: Couldn't create server thread\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeShell shell;
-    shell.networking.result = NetStartResult::Failed;
-    EXPECT_EQ(RunShell(shell.services), 0);
-    const Entries expected = {kGuard, "net.start", "guard.release",
-                              "box Quavix Server Error: Could not start Windows networking."};
-    EXPECT_EQ(shell.journal.Entries(), expected);
+    c.arrange(shell);
+    EXPECT_EQ(RunShell(shell.services), 1);
+    if (c.box[0] == '\0') {
+      EXPECT_TRUE(shell.messageBox.shown.empty());
+    } else {
+      ASSERT_EQ(shell.messageBox.shown.size(), 1u);
+      EXPECT_EQ(shell.messageBox.shown[0].first, c.box);
+      EXPECT_EQ(shell.messageBox.shown[0].second, "Quavix Server Error");
+    }
+    EXPECT_EQ(shell.Err(), c.stderr);
+    EXPECT_EQ(shell.Out(), "");
+    // Exactly one clean-up for every networking start that succeeded.
+    EXPECT_EQ(shell.networking.stops, shell.networking.starts);
+    EXPECT_FALSE(shell.guard.held);
+    EXPECT_FALSE(shell.server.running);
+    EXPECT_FALSE(shell.server.listeningPort);
+    EXPECT_FALSE(shell.server.stoppedWithCallback);
+    EXPECT_FALSE(shell.backend.shutDownWhileServing);
+    EXPECT_EQ(shell.backend.Current(), nullptr);
+    EXPECT_FALSE(shell.tray.shown);
   }
-  {
-    FakeShell shell;
-    shell.networking.result = NetStartResult::WrongVersion;
-    EXPECT_EQ(RunShell(shell.services), 0);
-    const Entries expected = {kGuard, "net.start", "net.stop", "guard.release",
-                              "box Quavix Server Error: Could not start Windows networking."};
-    EXPECT_EQ(shell.journal.Entries(), expected);
-  }
-}
-
-TEST(Startup, WindowFailureEndsSilently) {
-  FakeShell shell;
-  shell.window.createResult = false;
-  EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard, "net.start", "window.create", "net.stop", "guard.release"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
-  EXPECT_TRUE(shell.messageBox.shown.empty());
-}
-
-TEST(Startup, BackendFailureKeepsTheFactorysOwnMessage) {
-  FakeShell shell;
-  shell.backend.createResult = false;
-  EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard,
-                            "net.start",
-                            "window.create",
-                            "backend.create",
-                            "box Quavix Server Error: Could not locate audio device.",
-                            "net.stop",
-                            "guard.release"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
-  EXPECT_EQ(shell.store.reads, 0);
-}
-
-TEST(Startup, PortInUseReleasesTheBackendBeforeSaying) {
-  FakeShell shell;
-  shell.server.busyPorts[17495] = true;
-  EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard,
-                            "net.start",
-                            "window.create",
-                            "backend.create",
-                            "server.connect",
-                            "server.bind 17495",
-                            "server.stop",
-                            "backend.shutdown",
-                            "backend.destroy",
-                            "net.stop",
-                            "guard.release",
-                            "box Quavix Server Error: Couldn't bind and listen to network port"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
-}
-
-TEST(Startup, ServerThreadFailureRemovesTheCallbackFirst) {
-  FakeShell shell;
-  shell.server.startResult = false;
-  EXPECT_EQ(RunShell(shell.services), 0);
-  const Entries expected = {kGuard,
-                            "net.start",
-                            "window.create",
-                            "backend.create",
-                            "server.connect",
-                            "server.bind 17495",
-                            "callback.set",
-                            "server.start",
-                            "callback.clear",
-                            "server.stop",
-                            "backend.shutdown",
-                            "backend.destroy",
-                            "net.stop",
-                            "guard.release",
-                            "box Quavix Server Error: Couldn't create server thread"};
-  EXPECT_EQ(shell.journal.Entries(), expected);
-  EXPECT_FALSE(shell.tray.shown);
 }
 
 }  // namespace

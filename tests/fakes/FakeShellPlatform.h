@@ -1,7 +1,9 @@
 #pragma once
-// Fakes of every service the shell uses. Each records what it was asked, in one shared journal,
-// so tests can check the order of start-up and shut-down across services.
+// Fakes of every service the shell uses, wired together in FakeShell. They keep outcomes (the
+// port listened on, the icon shown, the armed timers, the boxes shown), and the few ordering
+// rules of shut-down are checked where they would be broken.
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -18,187 +20,131 @@
 #include "app/ShellServices.h"
 #include "fakes/FakeVolumeControl.h"
 
-class Journal {
+// A loop driven by hand: tasks queue until RunTasks, timers tick when the test says.
+class FakeMainLoop final : public IMainLoop {
  public:
-  void Add(const std::string& entry) {
+  bool Open(IShellEvents& shellEvents) override {
+    if (openResult) events = &shellEvents;
+    return openResult;
+  }
+  void RunOnMainThread(std::function<void()> task) override {
     std::lock_guard lock(mutex_);
-    entries_.push_back(entry);
+    if (!quitCode_) tasks_.push_back(std::move(task));
   }
-  std::vector<std::string> Entries() {
+  void StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) override {
     std::lock_guard lock(mutex_);
-    return entries_;
+    if (quitCode_) return;
+    timers_[timer] = {periodMs, std::move(tick)};
+    ++starts_[timer];
   }
-  void Clear() {
+  void StopTimer(ShellTimer timer) override {
     std::lock_guard lock(mutex_);
-    entries_.clear();
+    timers_.erase(timer);
   }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> entries_;
-};
-
-struct PostedMessage {
-  uint32_t message;
-  uintptr_t wParam;
-  intptr_t lParam;
-};
-
-class FakeMessageWindow final : public IMessageWindow {
- public:
-  explicit FakeMessageWindow(Journal& journal) : journal_(journal) {}
-  bool createResult = true;
-
-  bool Create(IWindowProcedure* procedure) override {
-    journal_.Add("window.create");
-    if (createResult) procedure_ = procedure;
-    return createResult;
-  }
-  void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+  void Quit(int exitCode) override {
     std::lock_guard lock(mutex_);
-    posted_.push_back({message, wParam, lParam});
-  }
-  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
-    journal_.Add("window.send " + std::to_string(message));
-    return procedure_->HandleMessage(message, wParam, lParam);
-  }
-  intptr_t DefaultProcedure(uint32_t message, uintptr_t, intptr_t) override {
-    {
-      std::lock_guard lock(mutex_);
-      defaultMessages_.push_back(message);
-    }
-    if (message == kWmClose) Destroy();
-    return message == kWmClose ? 0 : -7;  // a recognisable default result
-  }
-  void Destroy() override {
-    if (destroyed_) return;
-    journal_.Add("window.destroy");
-    {
-      std::lock_guard lock(mutex_);
-      timers_.clear();
-    }
-    procedure_->HandleMessage(kWmDestroy, 0, 0);
-    destroyed_ = true;
-  }
-  void SetTimer(uint32_t id, uint32_t periodMs) override {
-    std::lock_guard lock(mutex_);
-    if (destroyed_) return;
-    timers_[id] = periodMs;
-    ++armCount_[id];
-  }
-  void SetTimerProcedure(uint32_t id, uint32_t periodMs, TimerProcedure) override {
-    SetTimer(id, periodMs);
-  }
-  void KillTimer(uint32_t id) override {
-    std::lock_guard lock(mutex_);
-    timers_.erase(id);
-  }
-  void PostQuit(int exitCode) override {
-    journal_.Add("window.quit " + std::to_string(exitCode));
     quitCode_ = exitCode;
+    timers_.clear();
+    tasks_.clear();
   }
-  // Dispatches what was posted (and whatever that posts) until a quit; runs `inLoop` first.
-  int RunMessageLoop() override {
-    journal_.Add("window.loop");
+  // Runs `inLoop`, then the queued tasks; a loop that nobody quits ends with kNeverQuit.
+  int Run() override {
     if (inLoop) inLoop();
-    while (!quitCode_) {
-      PostedMessage next;
+    RunTasks();
+    return QuitCode().value_or(kNeverQuit);
+  }
+
+  void RunTasks() {
+    while (true) {
+      std::function<void()> task;
       {
         std::lock_guard lock(mutex_);
-        if (posted_.empty()) return kLoopStarved;
-        next = posted_.front();
-        posted_.pop_front();
+        if (tasks_.empty()) return;
+        task = std::move(tasks_.front());
+        tasks_.pop_front();
       }
-      if (!destroyed_) procedure_->HandleMessage(next.message, next.wParam, next.lParam);
+      task();
     }
-    return *quitCode_;
+  }
+  // One tick of `timer`; false when it does not run.
+  bool Tick(ShellTimer timer) {
+    std::function<void()> tick;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = timers_.find(timer);
+      if (it == timers_.end()) return false;
+      tick = it->second.second;
+    }
+    tick();
+    return true;
+  }
+  std::optional<uint32_t> Period(ShellTimer timer) {
+    std::lock_guard lock(mutex_);
+    auto it = timers_.find(timer);
+    return it == timers_.end() ? std::nullopt : std::optional<uint32_t>(it->second.first);
+  }
+  int Starts(ShellTimer timer) {
+    std::lock_guard lock(mutex_);
+    return starts_[timer];
+  }
+  std::optional<int> QuitCode() {
+    std::lock_guard lock(mutex_);
+    return quitCode_;
   }
 
-  // Delivers a message as the platform would, from the loop (main thread).
-  intptr_t Deliver(uint32_t message, uintptr_t wParam = 0, intptr_t lParam = 0) {
-    return procedure_->HandleMessage(message, wParam, lParam);
-  }
-  std::vector<PostedMessage> TakePosted() {
-    std::lock_guard lock(mutex_);
-    std::vector<PostedMessage> out(posted_.begin(), posted_.end());
-    posted_.clear();
-    return out;
-  }
-  bool TimerArmed(uint32_t id) {
-    std::lock_guard lock(mutex_);
-    return timers_.count(id) != 0;
-  }
-  uint32_t TimerPeriod(uint32_t id) {
-    std::lock_guard lock(mutex_);
-    return timers_.count(id) ? timers_[id] : 0;
-  }
-  int ArmCount(uint32_t id) {
-    std::lock_guard lock(mutex_);
-    return armCount_[id];
-  }
-  std::vector<uint32_t> DefaultMessages() {
-    std::lock_guard lock(mutex_);
-    return defaultMessages_;
-  }
-  bool Destroyed() const { return destroyed_; }
-  std::optional<int> QuitCode() const { return quitCode_; }
-
+  bool openResult = true;
+  IShellEvents* events = nullptr;
   std::function<void()> inLoop;
-  static constexpr int kLoopStarved = -1000;
+  static constexpr int kNeverQuit = -1000;
 
  private:
-  Journal& journal_;
-  IWindowProcedure* procedure_ = nullptr;
   std::mutex mutex_;
-  std::deque<PostedMessage> posted_;
-  std::map<uint32_t, uint32_t> timers_;
-  std::map<uint32_t, int> armCount_;
-  std::vector<uint32_t> defaultMessages_;
-  bool destroyed_ = false;
+  std::deque<std::function<void()>> tasks_;
+  std::map<ShellTimer, std::pair<uint32_t, std::function<void()>>> timers_;
+  std::map<ShellTimer, int> starts_;
   std::optional<int> quitCode_;
 };
 
+// A notification area that may be missing; `Appear` brings it up as a tray host would.
 class FakeTrayIcon final : public ITrayIcon {
  public:
-  explicit FakeTrayIcon(Journal& journal) : journal_(journal) {}
-  bool Add() override {
-    journal_.Add("tray.add");
-    shown = true;
-    return true;
+  bool Add(IShellEvents& events) override {
+    events_ = &events;
+    shown = available;
+    return shown;
   }
-  void Delete() override {
-    journal_.Add("tray.delete");
-    shown = false;
+  void Remove() override { shown = false; }
+  void SetToolTip(const std::string& text) override { toolTip = text; }
+  void Appear() {
+    available = true;
+    if (events_ != nullptr) events_->OnNotificationAreaAppeared();
   }
+  bool available = true;
   bool shown = false;
+  std::string toolTip;
 
  private:
-  Journal& journal_;
+  IShellEvents* events_ = nullptr;
 };
 
 class FakePopupMenu final : public IPopupMenu {
  public:
-  uint32_t Track(const std::vector<PopupMenuItem>& items) override {
+  MenuCommand Track(const std::vector<PopupMenuItem>& items) override {
     ++tracks;
     lastItems = items;
     return choice;
   }
-  uint32_t choice = 0;
+  MenuCommand choice = MenuCommand::None;
   int tracks = 0;
   std::vector<PopupMenuItem> lastItems;
 };
 
-class JournalErrorReporter final : public IErrorReporter {
+class RecordingErrorReporter final : public IErrorReporter {
  public:
-  explicit JournalErrorReporter(Journal* journal = nullptr) : journal_(journal) {}
   void ShowError(const std::string& text, const std::string& title) override {
-    if (journal_ != nullptr) journal_->Add("box " + title + ": " + text);
     shown.emplace_back(text, title);
   }
   std::vector<std::pair<std::string, std::string>> shown;
-
- private:
-  Journal* journal_;
 };
 
 // Answers as the user would: `typed` texts are offered to OK in turn (each refusal keeps the
@@ -217,7 +163,7 @@ class FakeSettingsDialog final : public ISettingsDialog {
   }
   std::optional<int> result;
   std::vector<std::string> typed;
-  JournalErrorReporter boxes;
+  RecordingErrorReporter boxes;
   std::string initialText;
   int runs = 0;
 };
@@ -226,7 +172,6 @@ class FakeSettingStore final : public ISettingStore {
  public:
   bool Read(const std::string& key, const std::string& name, uint8_t* buffer,
             size_t* size) override {
-    ++reads;
     auto it = values.find(key + "|" + name);
     if (it == values.end() || !readable || it->second.size() > *size) return false;
     std::memcpy(buffer, it->second.data(), it->second.size());
@@ -252,67 +197,59 @@ class FakeSettingStore final : public ISettingStore {
   std::map<std::string, std::vector<uint8_t>> values;
   bool readable = true;
   bool writeResult = true;
-  int reads = 0;
   int writes = 0;
 };
 
 class FakeInstanceGuard final : public IInstanceGuard {
  public:
-  explicit FakeInstanceGuard(Journal& journal) : journal_(journal) {}
   GuardResult Acquire(const std::string& name) override {
-    journal_.Add("guard.acquire " + name);
+    acquiredName = name;
+    held = true;
     return result;
   }
-  void Release() override { journal_.Add("guard.release"); }
+  void Release() override { held = false; }
   GuardResult result = GuardResult::Acquired;
-
- private:
-  Journal& journal_;
+  std::string acquiredName;
+  bool held = false;
 };
 
+// Like the platform's: a start that fails in any way has already cleaned up after itself, so
+// every Stop must match one successful Start.
 class FakeNetworking final : public INetworking {
  public:
-  explicit FakeNetworking(Journal& journal) : journal_(journal) {}
   NetStartResult Start() override {
-    journal_.Add("net.start");
+    starts += result == NetStartResult::Ok;
     return result;
   }
-  void Stop() override { journal_.Add("net.stop"); }
+  void Stop() override { ++stops; }
   NetStartResult result = NetStartResult::Ok;
-
- private:
-  Journal& journal_;
+  int starts = 0;
+  int stops = 0;
 };
 
-// Stands for the backend factory: the created control is a FakeVolumeControl whose Shutdown
-// and destruction are journalled.
+class FakeServerControl;
+
 class FakeVolumeBackend final : public IVolumeBackend {
  public:
-  explicit FakeVolumeBackend(Journal& journal) : journal_(journal) {}
-  bool Create(IPollTimer& pollTimer, IErrorReporter& reporter) override {
-    journal_.Add("backend.create");
-    this->pollTimer = &pollTimer;
+  explicit FakeVolumeBackend(FakeServerControl& server) : server_(server) {}
+  bool Create(IPollTimer& timer, IErrorReporter& reporter) override {
+    pollTimer = &timer;
     if (!createResult) {
       reporter.ShowError("Could not locate audio device.", "Quavix Server Error");
       return false;
     }
-    control = std::make_unique<JournalledControl>(journal_);
+    control = std::make_unique<CheckedControl>(*this);
     return true;
   }
   IVolumeControl* Current() override { return control.get(); }
-  void Destroy() override {
-    journal_.Add("backend.destroy");
-    control.reset();
-  }
+  void Destroy() override { control.reset(); }
 
-  class JournalledControl final : public IVolumeControl {
+  // Its Shutdown notes a server that still runs: reader threads could still call it.
+  class CheckedControl final : public IVolumeControl {
    public:
-    explicit JournalledControl(Journal& journal) : journal_(journal) {}
+    explicit CheckedControl(FakeVolumeBackend& backend) : backend_(backend) {}
     InitResult Initialize() override { return InitResult::Ok; }
-    bool Shutdown() override {
-      journal_.Add("backend.shutdown");
-      return true;
-    }
+    bool Shutdown() override;
     bool GetState(VolumeState* state) override { return inner.GetState(state); }
     bool SetState(const VolumeState* state) override { return inner.SetState(state); }
     void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
@@ -321,79 +258,101 @@ class FakeVolumeBackend final : public IVolumeBackend {
     FakeVolumeControl inner;
 
    private:
-    Journal& journal_;
+    FakeVolumeBackend& backend_;
   };
 
   bool createResult = true;
+  bool shutDown = false;
+  bool shutDownWhileServing = false;
   IPollTimer* pollTimer = nullptr;
-  std::unique_ptr<JournalledControl> control;
+  std::unique_ptr<CheckedControl> control;
 
  private:
-  Journal& journal_;
+  FakeServerControl& server_;
 };
 
 class FakeServerControl final : public IServerControl {
  public:
-  explicit FakeServerControl(Journal& journal) : journal_(journal) {}
-  void Connect(IVolumeControl* stateSource) override {
-    journal_.Add("server.connect");
-    source = stateSource;
-  }
+  void Connect(IVolumeControl* stateSource) override { source = stateSource; }
   bool BindAndListen(uint16_t port) override {
-    journal_.Add("server.bind " + std::to_string(port));
+    ++binds;
     const bool ok = !busyPorts.count(port);
     if (ok) listeningPort = port;
     return ok;
   }
-  bool CanBind(uint16_t port) override {
-    journal_.Add("server.probe " + std::to_string(port));
-    return probeSaysFree || !busyPorts.count(port);
-  }
+  bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
-    journal_.Add("server.start");
-    if (startResult) running = true;
+    if (startResult && listeningPort) running = true;
     return startResult;
   }
   void Stop() override {
-    journal_.Add("server.stop");
+    if (callbackRegistered) stoppedWithCallback = true;
     running = false;
     listeningPort.reset();
   }
-  void RegisterChangeCallback(IVolumeControl*) override { journal_.Add("callback.set"); }
-  void UnregisterChangeCallback(IVolumeControl*) override { journal_.Add("callback.clear"); }
+  void RegisterChangeCallback(IVolumeControl*) override { callbackRegistered = true; }
+  void UnregisterChangeCallback(IVolumeControl*) override { callbackRegistered = false; }
   bool BroadcastState() override {
     ++broadcasts;
     return broadcastDefers;
   }
   void SendKeepAlive() override { ++keepAlives; }
+  // Serving: listening with the accept thread running.
+  std::optional<uint16_t> Serving() const { return running ? listeningPort : std::nullopt; }
 
   std::map<uint16_t, bool> busyPorts;
   bool probeSaysFree = false;  // the port is taken between the probe and the bind
   bool startResult = true;
   bool running = false;
+  bool callbackRegistered = false;
+  bool stoppedWithCallback = false;
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;
+  int binds = 0;
   int broadcasts = 0;
   int keepAlives = 0;
-
- private:
-  Journal& journal_;
 };
 
-// Every fake wired together, as RunQuavixServer wires the real ones.
+inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
+  backend_.shutDown = true;
+  if (backend_.server_.running) backend_.shutDownWhileServing = true;
+  return true;
+}
+
+// Every fake wired together, as RunQuavixServer wires the real ones. What the shell writes to
+// stdout and stderr is kept for Out() and Err().
 struct FakeShell {
-  Journal journal;
-  FakeInstanceGuard guard{journal};
-  FakeMessageWindow window{journal};
-  JournalErrorReporter messageBox{&journal};
-  FakeTrayIcon tray{journal};
+  FakeShell() { localAddresses = {"192.168.1.20"}; }
+  ~FakeShell() {
+    std::fclose(out);
+    std::fclose(err);
+  }
+  std::string Out() { return Contents(out); }
+  std::string Err() { return Contents(err); }
+  static std::string Contents(std::FILE* file) {
+    std::fflush(file);
+    std::string text;
+    std::rewind(file);
+    for (int c; (c = std::fgetc(file)) != EOF;) text += static_cast<char>(c);
+    return text;
+  }
+
+  FakeInstanceGuard guard;
+  FakeMainLoop loop;
+  RecordingErrorReporter messageBox;
+  FakeTrayIcon tray;
   FakePopupMenu menu;
   FakeSettingsDialog dialog;
   FakeSettingStore store;
-  FakeNetworking networking{journal};
-  FakeVolumeBackend backend{journal};
-  FakeServerControl server{journal};
-  ShellPlatform platform{guard, window, messageBox, tray, menu, dialog, store};
+  FakeNetworking networking;
+  FakeServerControl server;
+  FakeVolumeBackend backend{server};
+  std::vector<std::string> localAddresses;
+  std::FILE* out = std::tmpfile();
+  std::FILE* err = std::tmpfile();
+  ShellPlatform platform{guard, loop,   messageBox, tray,
+                         menu,  dialog, store,      [this] { return localAddresses; },
+                         out,   err};
   ShellServices services{platform, networking, backend, server};
 };

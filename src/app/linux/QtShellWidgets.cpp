@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
+#include "app/IMainLoop.h"
 #include "app/ShellIds.h"
 
 QIcon ProgramIcon() {
@@ -27,8 +28,6 @@ bool HasInteractiveDisplay() {
 }
 
 void QtMessageBox::ShowError(const std::string& text, const std::string& title) {
-  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
-  std::fflush(stderr);
   if (!HasInteractiveDisplay()) return;
   QMessageBox box(QMessageBox::Critical, QString::fromStdString(title),
                   QString::fromStdString(text), QMessageBox::Ok, owner_);
@@ -36,50 +35,57 @@ void QtMessageBox::ShowError(const std::string& text, const std::string& title) 
 }
 
 QtTrayIcon::~QtTrayIcon() {
-  Delete();
+  Remove();
 }
 
-bool QtTrayIcon::Add() {
+bool QtTrayIcon::Add(IShellEvents& events) {
+  events_ = &events;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     if (!toldNoTray_) {
       std::fprintf(stderr, "quavix-server: no notification area here; running without an icon\n");
       toldNoTray_ = true;
     }
+    // Qt tells of no tray host that comes later, so look again now and then.
+    if (!watch_.isActive()) {
+      watch_.setInterval(kTrayWatchMs);
+      QObject::connect(&watch_, &QTimer::timeout, &watch_, [this] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+        watch_.stop();
+        watch_.disconnect();
+        events_->OnNotificationAreaAppeared();
+      });
+      watch_.start();
+    }
     return false;
   }
-  icon_ = std::make_unique<QSystemTrayIcon>(ProgramIcon());
-  QObject::connect(icon_.get(), &QSystemTrayIcon::activated,
-                   [this](QSystemTrayIcon::ActivationReason reason) {
-                     // Qt reports presses by what they mean; map them back to the buttons.
-                     intptr_t mouse = 0;
-                     switch (reason) {
-                       case QSystemTrayIcon::Trigger:
-                         mouse = kWmLButtonDown;
-                         break;
-                       case QSystemTrayIcon::Context:
-                         mouse = kWmRButtonDown;
-                         break;
-                       case QSystemTrayIcon::DoubleClick:
-                         mouse = 515;
-                         break;
-                       case QSystemTrayIcon::MiddleClick:
-                         mouse = 519;
-                         break;
-                       default:
-                         return;
-                     }
-                     window_.Post(WM_TRAY_NOTIFY, kTrayIconId, mouse);
-                   });
+  if (!icon_) {
+    icon_ = std::make_unique<QSystemTrayIcon>(ProgramIcon());
+    QObject::connect(
+        icon_.get(), &QSystemTrayIcon::activated, icon_.get(),
+        [this](QSystemTrayIcon::ActivationReason reason) {
+          // A left press is a Trigger, a right press asks for the context menu.
+          if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) {
+            events_->OnTrayIconPressed();
+          }
+        });
+  }
+  icon_->setToolTip(toolTip_);
   icon_->show();
   return true;
 }
 
-void QtTrayIcon::Delete() {
+void QtTrayIcon::Remove() {
+  watch_.stop();
   if (icon_) icon_->hide();
   icon_.reset();
 }
 
-uint32_t QtPopupMenu::Track(const std::vector<PopupMenuItem>& items) {
+void QtTrayIcon::SetToolTip(const std::string& text) {
+  toolTip_ = QString::fromStdString(text);
+  if (icon_) icon_->setToolTip(toolTip_);
+}
+
+MenuCommand QtPopupMenu::Track(const std::vector<PopupMenuItem>& items) {
   QMenu menu;
   for (const PopupMenuItem& item : items) {
     if (item.columnBreak) {
@@ -88,10 +94,10 @@ uint32_t QtPopupMenu::Track(const std::vector<PopupMenuItem>& items) {
       continue;
     }
     QAction* action = menu.addAction(QString::fromStdString(item.text));
-    action->setData(item.id);
+    action->setData(static_cast<int>(item.command));
   }
   QAction* chosen = menu.exec(QCursor::pos());
-  return chosen != nullptr ? chosen->data().toUInt() : 0;
+  return chosen != nullptr ? static_cast<MenuCommand>(chosen->data().toInt()) : MenuCommand::None;
 }
 
 PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)

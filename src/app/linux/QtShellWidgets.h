@@ -6,9 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <memory>
 
-#include "app/IMessageWindow.h"
 #include "app/IPopupMenu.h"
 #include "app/ISettingsDialog.h"
 #include "app/ITrayIcon.h"
@@ -21,8 +21,8 @@ QIcon ProgramIcon();
 // True when a person can see windows: a real display, not Qt's offscreen or minimal platform.
 bool HasInteractiveDisplay();
 
-// The text always goes to stderr ("title: text"), so a headless or service run says why it
-// stopped; with a display a modal critical box shows it too.
+// A modal critical box where a display is; nothing without one (the shell says every error
+// on stderr as well).
 class QtMessageBox final : public IErrorReporter {
  public:
   explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
@@ -32,24 +32,30 @@ class QtMessageBox final : public IErrorReporter {
   QWidget* owner_;
 };
 
+// A notification area that is missing at Add is looked for every kTrayWatchMs until one
+// comes up (a tray host that starts after us at login); then the events hear of it.
 class QtTrayIcon final : public ITrayIcon {
  public:
-  explicit QtTrayIcon(IMessageWindow& window) : window_(window) {}
+  static constexpr int kTrayWatchMs = 2000;
   ~QtTrayIcon() override;
-  bool Add() override;
-  void Delete() override;
+  bool Add(IShellEvents& events) override;
+  void Remove() override;
+  void SetToolTip(const std::string& text) override;
   // What Add last did: an icon is shown.
   bool Shown() const { return icon_ != nullptr; }
+  QSystemTrayIcon* Icon() const { return icon_.get(); }
 
  private:
-  IMessageWindow& window_;
+  IShellEvents* events_ = nullptr;
   std::unique_ptr<QSystemTrayIcon> icon_;
+  QTimer watch_;
+  QString toolTip_;
   bool toldNoTray_ = false;
 };
 
 class QtPopupMenu final : public IPopupMenu {
  public:
-  uint32_t Track(const std::vector<PopupMenuItem>& items) override;
+  MenuCommand Track(const std::vector<PopupMenuItem>& items) override;
 };
 
 // The dialog itself, separate from its modal run so tests can drive it.

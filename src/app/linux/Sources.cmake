@@ -4,7 +4,8 @@ find_package(Qt6 REQUIRED COMPONENTS Widgets)
 add_library(quavix_shell_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/FileSettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlockInstanceGuard.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/QtMessageWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/QtMainLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtShellWidgets.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp)
 target_link_libraries(quavix_shell_linux PUBLIC quavix_shell Qt6::Widgets)
@@ -20,7 +21,7 @@ qt_add_resources(quavix_shell_linux quavix_icons PREFIX /icons
 if(TARGET quavix_audio AND EXISTS ${PROJECT_SOURCE_DIR}/src/net/linux/OpenFileLimit.h)
   add_executable(quavix-server ${CMAKE_CURRENT_LIST_DIR}/main.cpp
                  ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp)
-  target_link_libraries(quavix-server PRIVATE quavix_shell_linux quavix_net quavix_audio)
+  target_link_libraries(quavix-server PRIVATE quavix_shell_linux quavix_net quavix_audio xcb)
   install(TARGETS quavix-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   include(${PROJECT_SOURCE_DIR}/res/linux/Install.cmake OPTIONAL)
 endif()

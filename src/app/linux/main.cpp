@@ -1,26 +1,53 @@
 // quavix-server on Linux: Qt runs the main thread's loop; the shell does the rest.
 
-#include <QApplication>
-#include <cstdlib>
+#include <xcb/xcb.h>
 
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
-#include "app/linux/QtMessageWindow.h"
+#include "app/linux/QtMainLoop.h"
 #include "app/linux/QtShellWidgets.h"
 #include "app/linux/RunningServer.h"
 #include "net/linux/OpenFileLimit.h"
+
+namespace {
+
+// Whether the X server that DISPLAY names answers; Qt aborts the process when it does not.
+bool DisplayAnswers() {
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool answers = xcb_connection_has_error(connection) == 0;
+  xcb_disconnect(connection);  // also frees a connection in error
+  return answers;
+}
+
+// Qt's offscreen platform lets a box without a usable display serve all the same.
+void ChooseHeadlessWhenNoDisplay() {
+  if (std::getenv("QT_QPA_PLATFORM") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr) {
+    return;
+  }
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  } else if (!DisplayAnswers()) {
+    std::fprintf(stderr, "quavix-server: display %s does not answer; running without one\n",
+                 display);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // --help, --version, --set-port: answered before Qt is built, so no display is touched.
   if (const std::optional<int> done = RunLinuxCommandLine(argc, argv)) return *done;
   RaiseOpenFileLimit();  // one descriptor per client; the default soft limit is small
-
-  // Without any display Qt would abort; its offscreen platform lets a headless box serve.
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
-      std::getenv("WAYLAND_DISPLAY") == nullptr) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  }
+  ChooseHeadlessWhenNoDisplay();
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("quavix-server"));
   QApplication::setWindowIcon(ProgramIcon());
@@ -28,12 +55,12 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   FlockInstanceGuard guard;
-  QtMessageWindow window;
+  QtMainLoop loop;
   QtMessageBox messageBox;
-  QtTrayIcon tray(window);
+  QtTrayIcon tray;
   QtPopupMenu menu;
   QtSettingsDialog dialog;
   FileSettingStore store;
-  ShellPlatform platform{guard, window, messageBox, tray, menu, dialog, store};
+  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
   return RunQuavixServer(platform);
 }

@@ -1,12 +1,14 @@
-# Windows: USER32 window, timers, menu, dialog and boxes; SHELL32 tray icon; the registry.
+# Windows: USER32 window, timers, menu, dialog and boxes; SHELL32 tray icon; the registry;
+# IPHLPAPI for the addresses we listen on.
 add_library(quavix_shell_win32 STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegistrySettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WideText.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Win32MessageWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/Win32MainLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32SettingsDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32ShellServices.cpp)
-target_link_libraries(quavix_shell_win32 PUBLIC quavix_shell user32 shell32 advapi32)
+target_link_libraries(quavix_shell_win32 PUBLIC quavix_shell user32 shell32 advapi32 iphlpapi ws2_32)
 
 # The executable needs the server and the backends; it is built once both modules exist.
 if(TARGET quavix_audio AND EXISTS ${PROJECT_SOURCE_DIR}/src/net/NetworkServer.cpp)

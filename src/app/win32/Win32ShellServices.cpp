@@ -1,7 +1,7 @@
 #include "app/win32/Win32ShellServices.h"
 
-#include "app/ShellIds.h"
 #include "app/win32/ResourceIds.h"
+#include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
 
 GuardResult Win32InstanceGuard::Acquire(const std::string& name) {
@@ -21,36 +21,68 @@ void Win32MessageBox::ShowError(const std::string& text, const std::string& titl
   MessageBoxW(owner_, Widen(text).c_str(), Widen(title).c_str(), MB_OK | MB_ICONERROR);
 }
 
-bool Win32TrayIcon::Add() {
+namespace {
+
+// A record for icon 1000 of the hidden window, every other member zero.
+NOTIFYICONDATAW IconRecord(HWND window) {
   NOTIFYICONDATAW data{};
   // The whole structure of this build (976 bytes on x64, 956 on 32-bit): the shell then knows
   // every member we might set.
   data.cbSize = sizeof data;
-  data.hWnd = window_();
+  data.hWnd = window;
   data.uID = kTrayIconId;
+  return data;
+}
+
+}  // namespace
+
+bool Win32TrayIcon::Add(IShellEvents&) {
+  NOTIFYICONDATAW data = IconRecord(window_());
   data.uFlags = NIF_MESSAGE | NIF_ICON;
   data.uCallbackMessage = WM_TRAY_NOTIFY;
   data.hIcon = LoadIconW(module_, MAKEINTRESOURCEW(IDI_QUAVIX));
-  return call_(NIM_ADD, &data) != FALSE;
+  if (!toolTip_.empty()) {
+    data.uFlags |= NIF_TIP;
+    lstrcpynW(data.szTip, toolTip_.c_str(), ARRAYSIZE(data.szTip));
+  }
+  shown_ = call_(NIM_ADD, &data) != FALSE;
+  return shown_;
 }
 
-void Win32TrayIcon::Delete() {
-  NOTIFYICONDATAW data{};
-  data.cbSize = sizeof data;
-  data.hWnd = window_();
-  data.uID = kTrayIconId;
+void Win32TrayIcon::Remove() {
+  NOTIFYICONDATAW data = IconRecord(window_());
   call_(NIM_DELETE, &data);
+  shown_ = false;
+}
+
+void Win32TrayIcon::SetToolTip(const std::string& text) {
+  toolTip_ = Widen(text);
+  if (!shown_) return;  // Add shows it
+  NOTIFYICONDATAW data = IconRecord(window_());
+  data.uFlags = NIF_TIP;
+  lstrcpynW(data.szTip, toolTip_.c_str(), ARRAYSIZE(data.szTip));
+  call_(NIM_MODIFY, &data);
 }
 
 const MenuApi& SystemMenuApi() {
-  static const MenuApi api{&CreatePopupMenu, &InsertMenuItemW,     &GetCursorPos,
-                           &SetForegroundWindow, &TrackPopupMenu, &DestroyMenu};
+  static const MenuApi api{&CreatePopupMenu,     &InsertMenuItemW, &GetCursorPos,
+                           &SetForegroundWindow, &TrackPopupMenu,  &DestroyMenu};
   return api;
 }
 
-uint32_t Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
+namespace {
+
+UINT CommandId(MenuCommand command) {
+  return command == MenuCommand::Settings ? kMenuCommandSettings
+         : command == MenuCommand::Quit   ? kMenuCommandQuit
+                                          : 0;
+}
+
+}  // namespace
+
+MenuCommand Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
   HMENU menu = api_.createPopupMenu();
-  if (menu == nullptr) return 0;
+  if (menu == nullptr) return MenuCommand::None;
   std::vector<std::wstring> texts;  // alive until the menu has copied them
   texts.reserve(items.size());
   UINT position = 0;
@@ -64,7 +96,7 @@ uint32_t Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
       texts.push_back(Widen(item.text));
       info.fMask = MIIM_ID | MIIM_TYPE;
       info.fType = MFT_STRING;
-      info.wID = item.id;
+      info.wID = CommandId(item.command);
       info.dwTypeData = texts.back().data();
     }
     api_.insertMenuItem(menu, position++, TRUE, &info);
@@ -74,8 +106,10 @@ uint32_t Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
   HWND window = window_();
   // Without this the menu would not close when the user clicks elsewhere.
   api_.setForegroundWindow(window);
-  const BOOL chosen = api_.trackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y,
-                                          0, window, nullptr);
+  const BOOL chosen = api_.trackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, cursor.x, cursor.y, 0,
+                                          window, nullptr);
   api_.destroyMenu(menu);
-  return static_cast<uint32_t>(chosen);
+  if (static_cast<UINT>(chosen) == kMenuCommandSettings) return MenuCommand::Settings;
+  if (static_cast<UINT>(chosen) == kMenuCommandQuit) return MenuCommand::Quit;
+  return MenuCommand::None;
 }

@@ -4,7 +4,10 @@
 // tests can see the exact records passed.
 
 #include <windows.h>
+// (after windows.h, which it needs)
 #include <shellapi.h>
+
+#include <string>
 
 #include "app/IInstanceGuard.h"
 #include "app/IPopupMenu.h"
@@ -35,20 +38,25 @@ class Win32MessageBox final : public IErrorReporter {
 using NotifyIconCall = BOOL(WINAPI*)(DWORD message, PNOTIFYICONDATAW data);
 
 // Shell_NotifyIconW with icon id 1000 of the hidden window, callback message WM_TRAY_NOTIFY and
-// icon group 107 at the standard icon size; no tooltip, no balloon, no NIM_SETVERSION, so the
-// callback keeps its version-0 form (wParam the icon id, lParam the mouse message).
+// icon group 107 at the standard icon size; the tooltip (NIF_TIP) once one is set, changed with
+// NIM_MODIFY while shown; no balloon, no NIM_SETVERSION, so the callback keeps its version-0
+// form (wParam the icon id, lParam the mouse message). Presses reach the shell through the
+// hidden window's procedure (Win32MainLoop), not through this object.
 class Win32TrayIcon final : public ITrayIcon {
  public:
   // `window` is read at each call: the hidden window exists only after start-up created it.
   Win32TrayIcon(HINSTANCE module, HWND (*window)(), NotifyIconCall call = &Shell_NotifyIconW)
       : module_(module), window_(window), call_(call) {}
-  bool Add() override;
-  void Delete() override;
+  bool Add(IShellEvents& events) override;
+  void Remove() override;
+  void SetToolTip(const std::string& text) override;
 
  private:
   HINSTANCE module_;
   HWND (*window_)();
   NotifyIconCall call_;
+  std::wstring toolTip_;
+  bool shown_ = false;
 };
 
 struct MenuApi {
@@ -56,19 +64,20 @@ struct MenuApi {
   BOOL(WINAPI* insertMenuItem)(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOW info);
   BOOL(WINAPI* getCursorPos)(LPPOINT point);
   BOOL(WINAPI* setForegroundWindow)(HWND window);
-  BOOL(WINAPI* trackPopupMenu)(HMENU menu, UINT flags, int x, int y, int reserved, HWND window,
-                               const RECT* rect);
+  BOOL(WINAPI* trackPopupMenu)
+  (HMENU menu, UINT flags, int x, int y, int reserved, HWND window, const RECT* rect);
   BOOL(WINAPI* destroyMenu)(HMENU menu);
 };
 const MenuApi& SystemMenuApi();
 
-// Built from zeroed MENUITEMINFOW records inserted by position; a column break is MFT_MENUBREAK
-// alone, with no text and no id. Tracked with TPM_RETURNCMD | TPM_NONOTIFY at the cursor.
+// Built from zeroed MENUITEMINFOW records inserted by position, Settings as id 1026 and Quit as
+// id 16; a column break is MFT_MENUBREAK alone, with no text and no id. Tracked with TPM_RETURNCMD
+// | TPM_NONOTIFY at the cursor.
 class Win32PopupMenu final : public IPopupMenu {
  public:
   explicit Win32PopupMenu(HWND (*window)(), const MenuApi& api = SystemMenuApi())
       : window_(window), api_(api) {}
-  uint32_t Track(const std::vector<PopupMenuItem>& items) override;
+  MenuCommand Track(const std::vector<PopupMenuItem>& items) override;
 
  private:
   HWND (*window_)();

@@ -1,10 +1,11 @@
 // QuavixServer.exe: the Windows adapters around the portable shell.
 #include <windows.h>
 
+#include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/RunningServer.h"
-#include "app/win32/Win32MessageWindow.h"
+#include "app/win32/Win32MainLoop.h"
 #include "app/win32/Win32SettingsDialog.h"
 #include "app/win32/Win32ShellServices.h"
 
@@ -12,12 +13,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   // --help, --version, --set-port: answered before any window or socket exists.
   if (const std::optional<int> done = RunWin32CommandLine()) return *done;
   Win32InstanceGuard guard;
-  Win32MessageWindow window(instance, showCommand);
+  Win32MainLoop loop(instance, showCommand);
   Win32MessageBox messageBox;  // no owner window
   Win32TrayIcon tray(instance, &HiddenWindowHandle);
   Win32PopupMenu menu(&HiddenWindowHandle);
   Win32SettingsDialog dialog(instance, &HiddenWindowHandle);
   RegistrySettingStore store;
-  ShellPlatform platform{guard, window, messageBox, tray, menu, dialog, store};
+  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
   return RunQuavixServer(platform);
 }

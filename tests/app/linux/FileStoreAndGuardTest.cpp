@@ -110,6 +110,10 @@ TEST(FlockInstanceGuard, SecondHolderIsRefusedUntilTheFirstReleases) {
   FlockInstanceGuard second(folder.path().string());
   EXPECT_EQ(first.Acquire(kInstanceGuardName), GuardResult::Acquired);
   EXPECT_EQ(second.Acquire(kInstanceGuardName), GuardResult::AlreadyRunning);
+  std::ifstream holder(folder.path() / kInstanceGuardName);
+  pid_t pid = 0;
+  EXPECT_TRUE(holder >> pid);
+  EXPECT_EQ(pid, getpid()) << "the refused one must not overwrite the holder's id";
   EXPECT_EQ(FlockInstanceGuard(folder.path().string()).Acquire("Other"), GuardResult::Acquired);
   first.Release();
   EXPECT_EQ(second.Acquire(kInstanceGuardName), GuardResult::Acquired);

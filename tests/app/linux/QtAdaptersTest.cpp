@@ -1,3 +1,4 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -10,8 +11,8 @@
 #include <functional>
 #include <thread>
 
-#include "app/ShellIds.h"
-#include "app/linux/QtMessageWindow.h"
+#include "app/ListenAddresses.h"
+#include "app/linux/QtMainLoop.h"
 #include "app/linux/QtShellWidgets.h"
 #include "fakes/FakeShellPlatform.h"
 
@@ -46,140 +47,134 @@ bool PumpUntil(const std::function<bool()>& done,
   return true;
 }
 
-// Records what reaches the window, with the thread it arrived on.
-class RecordingProcedure final : public IWindowProcedure {
+// Records what the loop reports, with the thread it arrived on.
+class RecordingEvents final : public IShellEvents {
  public:
-  intptr_t HandleMessage(uint32_t message, uintptr_t wParam, intptr_t) override {
+  void OnTrayIconPressed() override { Note("pressed"); }
+  void OnSettingsRequested() override { Note("settings"); }
+  void OnQuitRequested() override { Note("quit"); }
+  void OnPortChangeAnnounced() override { Note("port"); }
+  void OnNotificationAreaAppeared() override { Note("tray"); }
+  void Note(const std::string& event) {
     if (std::this_thread::get_id() != mainThread) offMainThread = true;
-    messages.push_back(message);
-    if (message == kWmTimer) ++ticks[wParam];
-    if (onMessage) onMessage(message);
-    return 42;
+    events.push_back(event);
+    if (onEvent) onEvent(event);
   }
   std::thread::id mainThread = std::this_thread::get_id();
   bool offMainThread = false;
-  std::vector<uint32_t> messages;
-  std::map<uintptr_t, int> ticks;
-  std::function<void(uint32_t)> onMessage;
+  std::vector<std::string> events;
+  std::function<void(const std::string&)> onEvent;
 };
 
-TEST(QtMessageWindow, PostedMessagesArriveInOrderOnTheMainThread) {
-  QtMessageWindow window;
-  RecordingProcedure procedure;
-  ASSERT_TRUE(window.Create(&procedure));
-  window.Post(WM_SHOW_SETTINGS, 0, 0);
+TEST(QtMainLoop, TasksFromAnyThreadRunInOrderOnTheMainThread) {
+  QtMainLoop loop;
+  RecordingEvents events;
+  ASSERT_TRUE(loop.Open(events));
+  std::vector<int> ran;
+  bool offMainThread = false;
+  const auto main = std::this_thread::get_id();
+  auto task = [&](int i) {
+    return [&, i] {
+      offMainThread |= std::this_thread::get_id() != main;
+      ran.push_back(i);
+    };
+  };
+  loop.RunOnMainThread(task(0));
   std::thread other([&] {
-    for (uint32_t i = 0; i < 100; ++i) window.Post(2000 + i, 0, 0);
+    for (int i = 1; i <= 100; ++i) loop.RunOnMainThread(task(i));
   });
   other.join();
-  ASSERT_TRUE(PumpUntil([&] { return procedure.messages.size() == 101; }));
-  EXPECT_EQ(procedure.messages.front(), WM_SHOW_SETTINGS);
-  for (uint32_t i = 0; i < 100; ++i) EXPECT_EQ(procedure.messages[1 + i], 2000 + i);
-  EXPECT_FALSE(procedure.offMainThread);
-  EXPECT_EQ(window.Send(WM_ADD_TRAY_ICON, 0, 0), 42);  // at once, not queued
-  EXPECT_EQ(procedure.messages.back(), WM_ADD_TRAY_ICON);
+  ASSERT_TRUE(PumpUntil([&] { return ran.size() == 101; }));
+  for (int i = 0; i <= 100; ++i) EXPECT_EQ(ran[i], i);
+  EXPECT_FALSE(offMainThread);
 }
 
-TEST(QtMessageWindow, TimersArmedFromAnyThreadTickOnTheMainThread) {
-  QtMessageWindow window;
-  RecordingProcedure procedure;
-  ASSERT_TRUE(window.Create(&procedure));
-  std::thread other([&] { window.SetTimer(TIMER_BROADCAST_RETRY, 10); });
+TEST(QtMainLoop, TimersStartedFromAnyThreadTickOnTheMainThreadUntilStopped) {
+  QtMainLoop loop;
+  RecordingEvents events;
+  ASSERT_TRUE(loop.Open(events));
+  std::atomic<int> retries{0}, keepAlives{0};
+  std::atomic<bool> offMainThread{false};
+  const auto main = std::this_thread::get_id();
+  std::thread other([&] {
+    loop.StartTimer(ShellTimer::BroadcastRetry, 10, [&] {
+      offMainThread = offMainThread || std::this_thread::get_id() != main;
+      ++retries;
+    });
+  });
   other.join();
-  window.SetTimer(TIMER_KEEPALIVE, 10);
-  ASSERT_TRUE(PumpUntil([&] {
-    return procedure.ticks[TIMER_BROADCAST_RETRY] >= 3 && procedure.ticks[TIMER_KEEPALIVE] >= 3;
-  }));
-  EXPECT_FALSE(procedure.offMainThread);
-  window.KillTimer(TIMER_BROADCAST_RETRY);
-  const int before = procedure.ticks[TIMER_BROADCAST_RETRY];
-  const int keepAlivesBefore = procedure.ticks[TIMER_KEEPALIVE];
-  ASSERT_TRUE(PumpUntil([&] { return procedure.ticks[TIMER_KEEPALIVE] >= keepAlivesBefore + 3; }));
-  EXPECT_EQ(procedure.ticks[TIMER_BROADCAST_RETRY], before);
+  loop.StartTimer(ShellTimer::KeepAlive, 10, [&] { ++keepAlives; });
+  ASSERT_TRUE(PumpUntil([&] { return retries >= 3 && keepAlives >= 3; }));
+  EXPECT_FALSE(offMainThread);
+  loop.StopTimer(ShellTimer::BroadcastRetry);
+  const int before = retries;
+  const int keepAlivesBefore = keepAlives;
+  ASSERT_TRUE(PumpUntil([&] { return keepAlives >= keepAlivesBefore + 3; }));
+  EXPECT_EQ(retries, before);
 }
 
-void CountPoll();
-std::atomic<int> g_polls{0};
-QtMessageWindow* g_pollWindow = nullptr;
-void CountPoll() {
-  // Re-arming from its own tick, as the mixer's adaptive poll does.
-  if (++g_polls == 2) g_pollWindow->SetTimerProcedure(TIMER_MIXER_POLL, 5, CountPoll);
-  if (g_polls == 4) g_pollWindow->KillTimer(TIMER_MIXER_POLL);
-}
-
-TEST(QtMessageWindow, TimerProceduresBypassTheWindowProcedure) {
-  QtMessageWindow window;
-  RecordingProcedure procedure;
-  ASSERT_TRUE(window.Create(&procedure));
-  g_pollWindow = &window;
-  window.SetTimerProcedure(TIMER_MIXER_POLL, 5, CountPoll);
-  ASSERT_TRUE(PumpUntil([&] { return g_polls >= 4; }));
-  QTest::qWait(50);
-  EXPECT_EQ(g_polls, 4);
-  EXPECT_TRUE(procedure.messages.empty());
-}
-
-TEST(QtMessageWindow, DestroyDeliversDestroyLastAndStopsEverything) {
-  QtMessageWindow window;
-  RecordingProcedure procedure;
-  ASSERT_TRUE(window.Create(&procedure));
-  window.SetTimer(TIMER_KEEPALIVE, 5);
-  window.Post(3000, 0, 0);
-  EXPECT_EQ(window.DefaultProcedure(kWmClose, 0, 0), 0);  // closing destroys
-  ASSERT_EQ(procedure.messages, std::vector<uint32_t>{kWmDestroy});
-  window.Post(3001, 0, 0);
-  window.SetTimer(TIMER_BROADCAST_RETRY, 5);
-  window.Destroy();
-  QTest::qWait(50);
-  EXPECT_EQ(procedure.messages, std::vector<uint32_t>{kWmDestroy});
-}
-
-TEST(QtMessageWindow, QuitEndsTheLoopWithItsCodeAlsoWhenAskedEarly) {
-  {
-    QtMessageWindow window;
-    RecordingProcedure procedure;
-    ASSERT_TRUE(window.Create(&procedure));
-    window.PostQuit(0);
-    EXPECT_EQ(window.RunMessageLoop(), 0);
+TEST(QtMainLoop, RestartingATimerRestartsItsPeriod) {
+  QtMainLoop loop;
+  RecordingEvents events;
+  ASSERT_TRUE(loop.Open(events));
+  int ticks = 0;
+  loop.StartTimer(ShellTimer::BroadcastRetry, 1000, [&] { ++ticks; });
+  // Restarted every 50 ms for longer than one period: it never gets to tick.
+  for (int i = 0; i < 30; ++i) {
+    QTest::qWait(50);
+    loop.StartTimer(ShellTimer::BroadcastRetry, 1000, [&] { ++ticks; });
   }
-  QtMessageWindow window;
-  RecordingProcedure procedure;
-  procedure.onMessage = [&](uint32_t message) {
-    if (message == 4000) window.PostQuit(7);
-  };
-  ASSERT_TRUE(window.Create(&procedure));
-  window.Post(4000, 0, 0);
-  EXPECT_EQ(window.RunMessageLoop(), 7);
+  EXPECT_EQ(ticks, 0);
+  ASSERT_TRUE(PumpUntil([&] { return ticks == 1; }));
 }
 
-TEST(QtMessageWindow, TerminationSignalsPostClose) {
-  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
-    QtMessageWindow window;
-    RecordingProcedure procedure;
-    ASSERT_TRUE(window.Create(&procedure));
-    // The close runs as it does in the program: the default procedure destroys the window.
-    procedure.onMessage = [&](uint32_t message) {
-      if (message == kWmClose) window.DefaultProcedure(message, 0, 0);
-      if (message == kWmDestroy) window.PostQuit(0);
-    };
+TEST(QtMainLoop, QuitEndsTheLoopWithItsCodeAndDropsWhatComesAfter) {
+  {
+    QtMainLoop loop;
+    RecordingEvents events;
+    ASSERT_TRUE(loop.Open(events));
+    loop.Quit(3);
+    EXPECT_EQ(loop.Run(), 3);
+  }
+  QtMainLoop loop;
+  RecordingEvents events;
+  ASSERT_TRUE(loop.Open(events));
+  int late = 0;
+  loop.StartTimer(ShellTimer::KeepAlive, 5, [&] { ++late; });
+  loop.RunOnMainThread([&] {
+    loop.Quit(7);
+    loop.RunOnMainThread([&] { ++late; });
+    loop.StartTimer(ShellTimer::BroadcastRetry, 5, [&] { ++late; });
+  });
+  EXPECT_EQ(loop.Run(), 7);
+  QTest::qWait(50);
+  EXPECT_EQ(late, 0);
+}
+
+TEST(QtMainLoop, StopSignalsAskToQuitAndUsr1AnnouncesAPortChange) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) {
+    QtMainLoop loop;
+    RecordingEvents events;
+    ASSERT_TRUE(loop.Open(events));
+    events.onEvent = [&](const std::string&) { loop.Quit(0); };
     // Raised on this thread: ThreadSanitizer defers a handler to the receiving thread's next
     // intercepted call, and a helper thread that received it could end before running it.
     raise(signal);
-    EXPECT_EQ(window.RunMessageLoop(), 0);
-    EXPECT_EQ(procedure.messages, (std::vector<uint32_t>{kWmClose, kWmDestroy})) << signal;
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_EQ(events.events, std::vector<std::string>{signal == SIGUSR1 ? "port" : "quit"})
+        << signal;
+    EXPECT_FALSE(events.offMainThread);
   }
 }
 
-TEST(QtMessageWindow, ASignalDuringStartupClosesOnceTheWindowExists) {
-  QtMessageWindow window;  // catching from here on
+TEST(QtMainLoop, ASignalDuringStartupIsHandledOnceTheLoopIsOpen) {
+  QtMainLoop loop;  // catching from here on
   kill(getpid(), SIGTERM);
-  RecordingProcedure procedure;
-  procedure.onMessage = [&](uint32_t message) {
-    if (message == kWmClose) window.PostQuit(0);
-  };
-  ASSERT_TRUE(window.Create(&procedure));
-  EXPECT_EQ(window.RunMessageLoop(), 0);
-  EXPECT_EQ(procedure.messages, std::vector<uint32_t>{kWmClose});
+  RecordingEvents events;
+  events.onEvent = [&](const std::string&) { loop.Quit(0); };
+  ASSERT_TRUE(loop.Open(events));
+  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_EQ(events.events, std::vector<std::string>{"quit"});
 }
 
 class PortDialogTest : public ::testing::Test {
@@ -192,13 +187,11 @@ class PortDialogTest : public ::testing::Test {
     QTest::keyClick(dialog.PortBox(), Qt::Key_Return);
   }
 
-  FakeSettingStore store;
-  SettingsDialogLogic logic{store};
-  JournalErrorReporter boxes;
+  SettingsDialogLogic logic{8080};
+  RecordingErrorReporter boxes;
 };
 
-TEST_F(PortDialogTest, ShowsTheStoredPortAndItsFixedTexts) {
-  store.SetPort(8080);
+TEST_F(PortDialogTest, ShowsThePortAndItsFixedTexts) {
   PortDialog dialog(logic, &boxes);
   EXPECT_EQ(dialog.windowTitle(), "Quavix Server Settings");
   EXPECT_EQ(dialog.PortBox()->text(), "8080");
@@ -251,7 +244,6 @@ TEST_F(PortDialogTest, EscapeAndCancelGiveZeroEvenWithAValidPort) {
   QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
   EXPECT_FALSE(dialog.isVisible());
   EXPECT_EQ(dialog.result(), 0);
-  EXPECT_EQ(store.writes, 0);
 }
 
 TEST_F(PortDialogTest, ModalRunReturnsTheAcceptedPort) {
@@ -259,7 +251,7 @@ TEST_F(PortDialogTest, ModalRunReturnsTheAcceptedPort) {
   QTimer::singleShot(0, [] {
     auto* dialog = dynamic_cast<PortDialog*>(QApplication::activeModalWidget());
     ASSERT_NE(dialog, nullptr);
-    // The real refusal box prints and returns at once on the offscreen platform.
+    // The real refusal box returns at once on the offscreen platform.
     dialog->PortBox()->setText("abc");
     QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
     ASSERT_TRUE(dialog->isVisible());
@@ -269,12 +261,21 @@ TEST_F(PortDialogTest, ModalRunReturnsTheAcceptedPort) {
   EXPECT_EQ(settings.Run(logic), 9090);
 }
 
-TEST(QtTrayIcon, WithoutANotificationAreaTheServerRunsWithoutAnIcon) {
-  QtMessageWindow window;
-  QtTrayIcon tray(window);
-  EXPECT_FALSE(tray.Add());  // the offscreen platform has none
+TEST(QtTrayIcon, WithoutANotificationAreaItRunsWithoutAnIcon) {
+  QtTrayIcon tray;
+  RecordingEvents events;
+  tray.SetToolTip("Quavix Server - 192.168.1.20:17495");
+  EXPECT_FALSE(tray.Add(events));  // the offscreen platform has none
   EXPECT_FALSE(tray.Shown());
-  tray.Delete();
+  tray.Remove();
+}
+
+TEST(LocalIPv4Addresses, AreDottedAndNeverLoopback) {
+  for (const std::string& address : LocalIPv4Addresses()) {
+    in_addr parsed{};
+    ASSERT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
+    EXPECT_NE(ntohl(parsed.s_addr) >> 24, 127u) << address;
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "ServerProcess.h"
+#include "fakes/Eventually.h"
 
 namespace {
 
@@ -38,10 +39,15 @@ class ServerBinaryTest : public ::testing::Test {
   }
 
   // Starts a server and waits until it serves: one connection that is dropped again.
-  std::unique_ptr<ServerProcess> StartServer() {
+  std::unique_ptr<ServerProcess> StartServer(const std::map<std::string, std::string>& env = {}) {
     auto server = std::make_unique<ServerProcess>(config_, runtime_);
-    EXPECT_TRUE(server->Start());
+    EXPECT_TRUE(server->Start(env));
     return server;
+  }
+  // Waits for the line that says where the server listens.
+  bool SaysItListensOn(ServerProcess& server, uint16_t port) {
+    const std::string line = "Quavix Server listening on port " + std::to_string(port);
+    return Eventually([&] { return server.Stdout().find(line) != std::string::npos; }, 10s);
   }
 
   // Quits through SIGTERM and expects the clean path: exit code 0 and no complaint.
@@ -158,7 +164,7 @@ TEST_F(ServerBinaryTest, SecondInstanceIsRefusedWithExitZero) {
   ExpectCleanQuit(*first);
 }
 
-TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsZero) {
+TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsOne) {
   const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -170,10 +176,39 @@ TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsZero) {
   close(blocker);
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status));
-  EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port"),
+  EXPECT_EQ(WEXITSTATUS(*status), 1);
+  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port " +
+                                  std::to_string(port_) + "\n"),
             std::string::npos)
       << server->Stderr();
+}
+
+TEST_F(ServerBinaryTest, Usr1MovesToTheStoredPortAndSaysWhere) {
+  auto server = StartServer();
+  TestClient old;
+  ASSERT_TRUE(old.Connect(port_));
+  ASSERT_EQ(old.Read(4), kGreeting);
+  EXPECT_TRUE(SaysItListensOn(*server, port_)) << server->Stdout();
+
+  const uint16_t next = FreeLoopbackPort();
+  ASSERT_TRUE(StorePort(config_, next));
+  server->Signal(SIGUSR1);
+  TestClient moved;
+  ASSERT_TRUE(moved.Connect(next));
+  EXPECT_EQ(moved.Read(4), kGreeting);
+  EXPECT_TRUE(old.SeesEnd());
+  EXPECT_TRUE(SaysItListensOn(*server, next)) << server->Stdout();
+  ExpectCleanQuit(*server);
+}
+
+TEST_F(ServerBinaryTest, ADisplayThatIsGoneMeansHeadless) {
+  auto server = StartServer({{"DISPLAY", ":999"}, {"QT_QPA_PLATFORM", ""}});
+  TestClient client;
+  ASSERT_TRUE(client.Connect(port_));
+  EXPECT_EQ(client.Read(4), kGreeting);
+  EXPECT_NE(server->Stderr().find("display :999 does not answer"), std::string::npos)
+      << server->Stderr();
+  ExpectCleanQuit(*server);
 }
 
 TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {

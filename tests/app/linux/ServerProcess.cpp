@@ -53,6 +53,7 @@ ServerProcess::ServerProcess(const std::string& configHome, const std::string& r
     : configHome_(configHome), runtimeDir_(runtimeDir) {
   static int runs = 0;
   stderrPath_ = runtimeDir_ + "/server-stderr-" + std::to_string(++runs);
+  stdoutPath_ = runtimeDir_ + "/server-stdout-" + std::to_string(runs);
 }
 
 ServerProcess::~ServerProcess() {
@@ -61,6 +62,7 @@ ServerProcess::~ServerProcess() {
     waitpid(pid_, nullptr, 0);
   }
   unlink(stderrPath_.c_str());
+  unlink(stdoutPath_.c_str());
 }
 
 bool ServerProcess::Start(const std::map<std::string, std::string>& extraEnv) {
@@ -87,7 +89,13 @@ bool ServerProcess::Start(const std::map<std::string, std::string>& extraEnv) {
   env["QT_QPA_PLATFORM"] = "offscreen";
   env.erase("DISPLAY");
   env.erase("WAYLAND_DISPLAY");
-  for (const auto& [name, value] : extraEnv) env[name] = value;
+  for (const auto& [name, value] : extraEnv) {
+    if (value.empty()) {
+      env.erase(name);
+    } else {
+      env[name] = value;
+    }
+  }
 
   std::vector<std::string> entries;
   for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
@@ -98,6 +106,8 @@ bool ServerProcess::Start(const std::map<std::string, std::string>& extraEnv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutPath_.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::string path = QUAVIX_SERVER_PATH;
@@ -133,6 +143,13 @@ bool ServerProcess::Running() {
     return false;
   }
   return true;
+}
+
+std::string ServerProcess::Stdout() const {
+  std::ifstream in(stdoutPath_);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 std::string ServerProcess::Stderr() const {

@@ -26,19 +26,21 @@ class TempTree {
   std::string path_;
 };
 
-// One run of the server. Its stderr goes to a file that Stderr() reads.
+// One run of the server. Its stdout and stderr go to files that Stdout() and Stderr() read.
 class ServerProcess {
  public:
   // `configHome` holds the port setting, `runtimeDir` the instance guard.
   ServerProcess(const std::string& configHome, const std::string& runtimeDir);
   ~ServerProcess();  // kills a server still running (a failed test) and reaps it
 
+  // `extraEnv` adds to the environment; an empty value removes the variable.
   bool Start(const std::map<std::string, std::string>& extraEnv = {});
   // Waits (bounded) for the exit; the exit status as waitpid gives it, or nothing on time-out.
   std::optional<int> WaitForExit(std::chrono::milliseconds limit = 20s);
   void Signal(int signal);
   bool Running();
   pid_t Pid() const { return pid_; }
+  std::string Stdout() const;
   std::string Stderr() const;
   // Threads of the running process (from /proc), 0 when gone.
   int ThreadCount() const;
@@ -46,6 +48,7 @@ class ServerProcess {
  private:
   std::string configHome_;
   std::string runtimeDir_;
+  std::string stdoutPath_;
   std::string stderrPath_;
   pid_t pid_ = -1;
   bool reaped_ = false;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# quavix-server on a virtual X display with a small tray host (trayer): the icon docks, a left
-# or right press opens the menu, Settings moves the server to a new port, Quit ends it with 0.
+# quavix-server on a virtual X display with a small tray host (trayer) that starts after it: the
+# icon docks once the host is up, a left or right press opens the menu, Settings moves the
+# server to a new port, Quit ends it with 0.
 #   tray-under-xvfb.sh <quavix-server> [folder for screenshots]
 # Needs the sound server of tests/fixtures/with-sound-server.sh.
 set -uo pipefail
@@ -62,15 +63,6 @@ Xvfb -displayfd 3 -screen 0 640x480x24 -nolisten tcp >"$root/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 30 test -s "$root/display" || fail "Xvfb did not start"
 export DISPLAY=":$(head -1 "$root/display")"
-tray_host_up() { xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")'; }
-for _ in 1 2 3; do
-  trayer --edge top --align right --widthtype request --height 32 --SetDockType false \
-    --transparent false >"$root/trayer.log" 2>&1 &
-  pids+=($!)
-  wait_for 10 tray_host_up && break
-done
-tray_host_up || fail "no tray host: $(cat "$root/trayer.log")"
-
 # The server's own folders; the sound server stays the fixture's.
 mkdir -p "$root/config" "$root/run"
 chmod 700 "$root/run"
@@ -90,6 +82,19 @@ pids+=($server)
 
 serves_on() { python3 -c 'import socket,sys; socket.create_connection(("127.0.0.1", int(sys.argv[1])), 1).close()' "$1" 2>/dev/null; }
 wait_for 20 serves_on "$port" || fail "not serving on port $port"
+
+# The tray host comes up after the server, as it may at login: the server serves without an
+# icon meanwhile and docks its icon once the host is there.
+wait_for 10 grep -q "no notification area" "$root/server.err" || fail "no word of the missing tray"
+tray_host_up() { xwininfo -root -tree 2>/dev/null | grep -q '("panel" "trayer")'; }
+for _ in 1 2 3; do
+  trayer --edge top --align right --widthtype request --height 32 --SetDockType false \
+    --transparent false >"$root/trayer.log" 2>&1 &
+  pids+=($!)
+  wait_for 10 tray_host_up && break
+done
+tray_host_up || fail "no tray host: $(cat "$root/trayer.log")"
+
 
 # The docked icon: the one window of our class inside the panel. Prints "x y" of its centre.
 icon_centre() {

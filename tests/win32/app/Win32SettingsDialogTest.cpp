@@ -1,8 +1,7 @@
 // The real modal settings dialog under Wine, driven from a second thread the way a user would:
 // reading and typing into the port box, pressing OK and Cancel, answering "Bad Port".
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <chrono>
 #include <functional>
@@ -11,13 +10,14 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/Win32SettingsDialog.h"
-#include "fakes/FakeShellPlatform.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-HWND NoOwner() { return nullptr; }
+HWND NoOwner() {
+  return nullptr;
+}
 
 // Polls for a top-level dialog-class window with the given title (bounded).
 HWND WaitForDialog(const wchar_t* title, HWND other = nullptr) {
@@ -45,9 +45,9 @@ std::wstring ItemText(HWND dialog, int id) {
 }
 
 // Runs the dialog on this thread while `drive` acts on it from another one.
-int RunDriven(FakeSettingStore& store, const std::function<void(HWND)>& drive) {
+int RunDriven(uint32_t shownPort, const std::function<void(HWND)>& drive) {
   Win32SettingsDialog dialog(GetModuleHandleW(nullptr), &NoOwner);
-  SettingsDialogLogic logic(store);
+  SettingsDialogLogic logic(shownPort);
   std::thread driver([&] {
     HWND found = WaitForDialog(L"Quavix Server Settings");
     if (found != nullptr) drive(found);
@@ -59,13 +59,11 @@ int RunDriven(FakeSettingStore& store, const std::function<void(HWND)>& drive) {
 
 }  // namespace
 
-TEST(SettingsDialog, ShowsTheStoredPortAndRefusesBadTextUntilAGoodOne) {
-  FakeSettingStore store;
-  store.SetPort(8081);
+TEST(SettingsDialog, ShowsThePortAndRefusesBadTextUntilAGoodOne) {
   std::wstring initial, afterRefusal, boxText;
   LONG style = 0;
   bool boxOwnedByDialog = false, boxClosed = false;
-  const int result = RunDriven(store, [&](HWND dialog) {
+  const int result = RunDriven(8081, [&](HWND dialog) {
     initial = ItemText(dialog, 1001);
     style = GetWindowLongW(dialog, GWL_STYLE);
     SetDlgItemTextW(dialog, 1001, L"80 ");
@@ -88,12 +86,10 @@ TEST(SettingsDialog, ShowsTheStoredPortAndRefusesBadTextUntilAGoodOne) {
   EXPECT_EQ(boxText, L"Port must be an integer within the range 1 to 65535.");
   EXPECT_TRUE(boxClosed);
   EXPECT_EQ(afterRefusal, L"80 ") << "left as the user typed it";
-  EXPECT_EQ(store.writes, 0) << "the dialog itself stores nothing";
 }
 
 TEST(SettingsDialog, ReadsNineCharactersAtMost) {
-  FakeSettingStore store;
-  const int result = RunDriven(store, [&](HWND dialog) {
+  const int result = RunDriven(17495, [&](HWND dialog) {
     SetDlgItemTextW(dialog, 1001, L"0000008080");  // ten characters: the last is not read
     PostMessageW(dialog, WM_COMMAND, IDOK, 0);
   });
@@ -101,15 +97,14 @@ TEST(SettingsDialog, ReadsNineCharactersAtMost) {
 }
 
 TEST(SettingsDialog, CancelReturnsZeroEvenWithAValidPort) {
-  FakeSettingStore store;
   std::wstring initial;
-  const int result = RunDriven(store, [&](HWND dialog) {
+  const int result = RunDriven(17495, [&](HWND dialog) {
     initial = ItemText(dialog, 1001);
     SetDlgItemTextW(dialog, 1001, L"8080");
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
   });
   EXPECT_EQ(result, 0);
-  EXPECT_EQ(initial, L"17495") << "nothing stored: the default";
+  EXPECT_EQ(initial, L"17495");
 }
 
 TEST(SettingsDialog, OtherCommandsAreAnsweredButDoNothing) {

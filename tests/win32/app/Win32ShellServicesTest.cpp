@@ -1,20 +1,21 @@
 // The tray icon and popup menu records (through scripted SHELL32/USER32 calls), and the guard and
 // the registry store against Wine's real kernel and registry.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
 
+#include "app/IMainLoop.h"
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/Win32ShellServices.h"
 
 namespace {
 
-HWND FakeWindow() { return reinterpret_cast<HWND>(0x1234); }
+HWND FakeWindow() {
+  return reinterpret_cast<HWND>(0x1234);
+}
 
 std::vector<std::pair<DWORD, NOTIFYICONDATAW>> gNotifyCalls;
 BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
@@ -24,12 +25,24 @@ BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAW data) {
 
 }  // namespace
 
-TEST(TrayIcon, AddAndDeleteSetOnlyTheirMembers) {
+struct NoEvents final : IShellEvents {
+  void OnTrayIconPressed() override {}
+  void OnSettingsRequested() override {}
+  void OnQuitRequested() override {}
+  void OnPortChangeAnnounced() override {}
+  void OnNotificationAreaAppeared() override {}
+};
+
+TEST(TrayIcon, AddSetsTheIconAndTipModifyChangesTheTipRemoveDeletes) {
   gNotifyCalls.clear();
+  NoEvents events;
   Win32TrayIcon tray(GetModuleHandleW(nullptr), &FakeWindow, &RecordNotify);
-  EXPECT_TRUE(tray.Add());
-  tray.Delete();
-  ASSERT_EQ(gNotifyCalls.size(), 2u);
+  tray.SetToolTip("Quavix Server - 192.168.1.20:17495");  // kept for the Add
+  EXPECT_TRUE(tray.Add(events));
+  tray.SetToolTip("Quavix Server - 192.168.1.20:8080");
+  tray.Remove();
+  tray.SetToolTip("Quavix Server - 192.168.1.20:8081");  // not shown: no call
+  ASSERT_EQ(gNotifyCalls.size(), 3u);
 
   const auto& [addMessage, add] = gNotifyCalls[0];
   EXPECT_EQ(addMessage, static_cast<DWORD>(NIM_ADD));
@@ -37,19 +50,24 @@ TEST(TrayIcon, AddAndDeleteSetOnlyTheirMembers) {
   EXPECT_EQ(add.cbSize, sizeof(void*) == 8 ? 976u : 956u) << "the whole structure of the build";
   EXPECT_EQ(add.hWnd, FakeWindow());
   EXPECT_EQ(add.uID, 1000u);
-  EXPECT_EQ(add.uFlags, 3u) << "NIF_MESSAGE | NIF_ICON";
+  EXPECT_EQ(add.uFlags, 7u) << "NIF_MESSAGE | NIF_ICON | NIF_TIP";
   EXPECT_EQ(add.uCallbackMessage, 1025u);
   EXPECT_NE(add.hIcon, nullptr) << "icon group 107";
-  EXPECT_EQ(add.szTip[0], L'\0');
+  EXPECT_STREQ(add.szTip, L"Quavix Server - 192.168.1.20:17495");
   EXPECT_EQ(add.dwInfoFlags, 0u);
 
-  const auto& [deleteMessage, del] = gNotifyCalls[1];
+  const auto& [modifyMessage, modify] = gNotifyCalls[1];
+  EXPECT_EQ(modifyMessage, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(modify.uID, 1000u);
+  EXPECT_EQ(modify.uFlags, static_cast<UINT>(NIF_TIP));
+  EXPECT_STREQ(modify.szTip, L"Quavix Server - 192.168.1.20:8080");
+
+  const auto& [deleteMessage, del] = gNotifyCalls[2];
   EXPECT_EQ(deleteMessage, static_cast<DWORD>(NIM_DELETE));
   EXPECT_EQ(del.cbSize, sizeof(NOTIFYICONDATAW));
   EXPECT_EQ(del.hWnd, FakeWindow());
   EXPECT_EQ(del.uID, 1000u);
   EXPECT_EQ(del.uFlags, 0u);
-  EXPECT_EQ(del.uCallbackMessage, 0u);
   EXPECT_EQ(del.hIcon, nullptr);
 }
 
@@ -101,9 +119,9 @@ struct ScriptedMenu {
   }
 };
 
-const MenuApi kScriptedMenuApi{&ScriptedMenu::Create,     &ScriptedMenu::Insert,
-                               &ScriptedMenu::Cursor,     &ScriptedMenu::Foreground,
-                               &ScriptedMenu::Track,      &ScriptedMenu::Destroy};
+const MenuApi kScriptedMenuApi{&ScriptedMenu::Create, &ScriptedMenu::Insert,
+                               &ScriptedMenu::Cursor, &ScriptedMenu::Foreground,
+                               &ScriptedMenu::Track,  &ScriptedMenu::Destroy};
 
 }  // namespace
 
@@ -113,10 +131,10 @@ TEST(PopupMenu, BuildsThreeItemsWithAColumnBreakAndTracksAtTheCursor) {
   ScriptedMenu::texts.clear();
   ScriptedMenu::choice = 1026;
   Win32PopupMenu menu(&FakeWindow, kScriptedMenuApi);
-  const uint32_t chosen = menu.Track({{false, kMenuCommandSettings, kTextMenuSettings},
-                                      {true, 0, ""},
-                                      {false, kMenuCommandQuit, kTextMenuQuit}});
-  EXPECT_EQ(chosen, 1026u);
+  const MenuCommand chosen = menu.Track({{false, MenuCommand::Settings, "&Settings"},
+                                         {true, MenuCommand::None, ""},
+                                         {false, MenuCommand::Quit, "&Quit Quavix"}});
+  EXPECT_EQ(chosen, MenuCommand::Settings);
   EXPECT_EQ(ScriptedMenu::calls,
             (std::vector<std::string>{"create", "insert 0 by position", "insert 1 by position",
                                       "insert 2 by position", "cursor", "foreground", "track",
@@ -145,8 +163,11 @@ TEST(PopupMenu, BuildsThreeItemsWithAColumnBreakAndTracksAtTheCursor) {
   EXPECT_EQ(ScriptedMenu::trackedAt.x, 300);
   EXPECT_EQ(ScriptedMenu::trackedAt.y, 200);
 
+  ScriptedMenu::choice = 16;
+  EXPECT_EQ(menu.Track({{false, MenuCommand::Quit, "&Quit Quavix"}}), MenuCommand::Quit);
   ScriptedMenu::choice = 0;
-  EXPECT_EQ(menu.Track({{false, 16, "&Quit Quavix"}}), 0u) << "dismissed";
+  EXPECT_EQ(menu.Track({{false, MenuCommand::Quit, "&Quit Quavix"}}), MenuCommand::None)
+      << "dismissed";
 }
 
 TEST(InstanceGuard, SecondGuardOfTheSameNameIsRefusedUntilBothAreReleased) {
@@ -184,7 +205,8 @@ class RegistryStore : public testing::Test {
     RegCloseKey(key);
   }
 
-  const std::string kKey = "Software\\Marrowick\\QuavixTest" + std::to_string(GetCurrentProcessId());
+  const std::string kKey =
+      "Software\\Marrowick\\QuavixTest" + std::to_string(GetCurrentProcessId());
   const std::wstring kKeyWide =
       L"Software\\Marrowick\\QuavixTest" + std::to_wstring(GetCurrentProcessId());
   RegistrySettingStore store;
@@ -205,9 +227,9 @@ TEST_F(RegistryStore, WritesADwordAndReadsItBack) {
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
   DWORD type = 0, value = 0, size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(key, L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value),
-                             &size),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExW(key, L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
+      ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(value, 8080u);

@@ -1,0 +1,112 @@
+#include "app/Tray.h"
+
+#include "app/ListenAddresses.h"
+#include "app/PortSettings.h"
+#include "app/ShellIds.h"
+
+void LoggedBoxes::Report(const std::string& text, const std::string& title,
+                         const std::string& detail) {
+  std::fprintf(platform_.err, "%s: %s%s\n", title.c_str(), text.c_str(), detail.c_str());
+  std::fflush(platform_.err);
+  platform_.messageBox.ShowError(text, title);
+}
+
+void Tray::Started(uint16_t port) {
+  running_ = port;
+  Announce();
+  services_.platform.tray.Add(*this);
+}
+
+void Tray::Announce() {
+  ShellPlatform& platform = services_.platform;
+  if (!running_) {
+    platform.tray.SetToolTip(std::string(kTextAppTitle) + " - not listening");
+    return;
+  }
+  const std::vector<std::string> addresses = platform.localAddresses();
+  std::fprintf(platform.out, "%s\n", ListeningLine(*running_, addresses).c_str());
+  std::fflush(platform.out);
+  platform.tray.SetToolTip(ListeningToolTip(*running_, addresses));
+}
+
+void Tray::OnTrayIconPressed() {
+  // Built on every press, so the menu never outlives the press that opened it.
+  const std::vector<PopupMenuItem> items = {
+      {false, MenuCommand::Settings, kTextMenuSettings},
+      {true, MenuCommand::None, ""},
+      {false, MenuCommand::Quit, kTextMenuQuit},
+  };
+  // Carried out after the menu's own modal loop has ended.
+  switch (services_.platform.menu.Track(items)) {
+    case MenuCommand::Settings:
+      services_.platform.loop.RunOnMainThread([this] { OnSettingsRequested(); });
+      break;
+    case MenuCommand::Quit:
+      services_.platform.loop.RunOnMainThread([this] { OnQuitRequested(); });
+      break;
+    case MenuCommand::None:
+      break;
+  }
+}
+
+void Tray::OnSettingsRequested() {
+  ShellPlatform& platform = services_.platform;
+  SettingsDialogLogic logic(running_ ? *running_ : ReadServerPort(platform.store));
+  const int result = platform.dialog.Run(logic);
+  if (result == -1) return;
+  const uint16_t port = static_cast<uint16_t>(result & 0xFFFF);
+  if (port == 0) return;
+  if (port == running_) {
+    // Only the store may lag behind (a move announced from outside that was refused).
+    if (ReadServerPort(platform.store) == port) return;
+  } else if (!MoveTo(port)) {
+    return;  // the refused port is not stored: the next start would fail on it
+  }
+  if (!WriteServerPort(platform.store, port)) {
+    boxes_.Report(kTextStoreFailed, kTextErrorTitle, " " + std::to_string(port));
+  }
+}
+
+void Tray::OnPortChangeAnnounced() {
+  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(services_.platform.store));
+  if (stored != running_) MoveTo(stored);
+}
+
+bool Tray::MoveTo(uint16_t port) {
+  IServerControl& server = services_.server;
+  const std::string portText = " " + std::to_string(port);
+  if (!server.CanBind(port)) {
+    boxes_.Report(kTextBindFailed, kTextErrorTitle, portText);
+    return false;
+  }
+  const std::optional<uint16_t> previous = running_;
+  server.Stop();
+  running_.reset();
+  const bool bound = server.BindAndListen(port);
+  if (bound && server.Start()) {
+    running_ = port;
+    Announce();
+    return true;
+  }
+  boxes_.Report(bound ? kTextThreadFailed : kTextBindFailed, kTextErrorTitle, portText);
+  server.Stop();
+  if (previous && server.BindAndListen(*previous) && server.Start()) {
+    running_ = previous;
+  } else {
+    server.Stop();
+    boxes_.Report(kTextNotServing, kTextErrorTitle,
+                  previous ? " " + std::to_string(*previous) : std::string());
+  }
+  Announce();
+  return false;
+}
+
+void Tray::OnQuitRequested() {
+  quitting_ = true;
+  services_.platform.tray.Remove();
+  services_.platform.loop.Quit(0);
+}
+
+void Tray::OnNotificationAreaAppeared() {
+  if (!quitting_) services_.platform.tray.Add(*this);
+}

@@ -1,0 +1,205 @@
+#include "app/win32/Win32MainLoop.h"
+
+#include "app/win32/ResourceIds.h"
+#include "app/win32/ShellMessages.h"
+
+Win32MainLoop* Win32MainLoop::instance_ = nullptr;
+
+namespace {
+
+// Strings loaded from resources go through 100-character buffers.
+struct ResourceText {
+  wchar_t text[100] = {};
+  ResourceText(HINSTANCE module, UINT id) { LoadStringW(module, id, text, 100); }
+};
+
+UINT_PTR TimerId(ShellTimer timer) {
+  return timer == ShellTimer::BroadcastRetry ? TIMER_BROADCAST_RETRY
+         : timer == ShellTimer::MixerPoll    ? TIMER_MIXER_POLL
+                                             : TIMER_KEEPALIVE;
+}
+
+}  // namespace
+
+HWND HiddenWindowHandle() {
+  Win32MainLoop* loop = Win32MainLoop::instance_;
+  return loop != nullptr ? loop->Handle() : nullptr;
+}
+
+Win32MainLoop::Win32MainLoop(HINSTANCE module, int showCommand)
+    : module_(module), showCommand_(showCommand) {}
+
+Win32MainLoop::~Win32MainLoop() {
+  // A start-up that failed after opening returns with the window still there and the events'
+  // owner already gone; the destruction messages then get the default handling.
+  events_ = nullptr;
+  if (HWND window = window_.load()) DestroyWindow(window);
+  if (instance_ == this) instance_ = nullptr;
+}
+
+bool Win32MainLoop::Open(IShellEvents& events) {
+  events_ = &events;
+  ownerThread_ = GetCurrentThreadId();
+  instance_ = this;
+  taskbarCreated_ = RegisterWindowMessageW(kTaskbarCreatedMessage);
+  portChanged_ = RegisterWindowMessageW(kPortChangedMessage);
+  RegisterWindowClass();  // a failure shows up as a failed creation
+  return CreateHiddenWindow();
+}
+
+void Win32MainLoop::RegisterWindowClass() {
+  ResourceText className(module_, IDS_WINDOW_CLASS);
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = 0;
+  windowClass.lpfnWndProc = &WindowProc;
+  windowClass.hInstance = module_;
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  windowClass.lpszClassName = className.text;
+  RegisterClassExW(&windowClass);
+}
+
+bool Win32MainLoop::CreateHiddenWindow() {
+  ResourceText title(module_, IDS_APP_TITLE);
+  ResourceText className(module_, IDS_WINDOW_CLASS);
+  HWND window = CreateWindowExW(0, className.text, title.text, WS_MINIMIZE, 0, 0, 0, 0, nullptr,
+                                nullptr, module_, nullptr);
+  if (window == nullptr) return false;
+  window_.store(window);
+  // The first ShowWindow of a process takes the starter's show command; spend it here so that
+  // the window never stays visible, whatever the starter asked for.
+  ShowWindow(window, showCommand_);
+  UpdateWindow(window);
+  ShowWindow(window, SW_HIDE);
+  return true;
+}
+
+LRESULT CALLBACK Win32MainLoop::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+  Win32MainLoop* self = instance_;
+  if (self == nullptr || self->events_ == nullptr) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  // Messages sent during CreateWindowExW arrive before it returns the handle.
+  if (self->window_.load() == nullptr) self->window_.store(window);
+  return self->Dispatch(window, message, wParam, lParam);
+}
+
+LRESULT Win32MainLoop::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_TIMER: {
+      auto found = ticks_.find(wParam);
+      if (found != ticks_.end()) {
+        const std::function<void()> tick = found->second;  // the tick may start it anew
+        tick();
+      }
+      return 0;
+    }
+    case WM_RUN_TASKS:
+      RunTasks();
+      return 0;
+    case WM_TRAY_NOTIFY:
+      if (wParam == kTrayIconId && (lParam == WM_LBUTTONDOWN || lParam == WM_RBUTTONDOWN)) {
+        events_->OnTrayIconPressed();
+      }
+      return 0;
+    case WM_SHOW_SETTINGS:
+      events_->OnSettingsRequested();
+      return 0;
+    case WM_ADD_TRAY_ICON:
+      events_->OnNotificationAreaAppeared();
+      return 0;
+    case WM_CLOSE:
+      events_->OnQuitRequested();
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDM_EXIT) {
+        DestroyWindow(window);  // the icon stays: this path never removes it
+        return 0;
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_DESTROY:
+      quit_.store(true);
+      PostQuitMessage(quitCode_);
+      return 0;
+    case WM_NCDESTROY:
+      window_.store(nullptr);
+      return DefWindowProcW(window, message, wParam, lParam);
+    default:
+      if (message != 0 && message == taskbarCreated_) {
+        events_->OnNotificationAreaAppeared();
+        return 0;
+      }
+      if (message != 0 && message == portChanged_) {
+        events_->OnPortChangeAnnounced();
+        return 0;
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void Win32MainLoop::RunOnMainThread(std::function<void()> task) {
+  HWND window = window_.load();
+  if (quit_.load() || window == nullptr) return;
+  {
+    std::lock_guard lock(tasksMutex_);
+    tasks_.push_back(std::move(task));
+  }
+  PostMessageW(window, WM_RUN_TASKS, 0, 0);
+}
+
+void Win32MainLoop::RunTasks() {
+  std::deque<std::function<void()>> tasks;
+  {
+    std::lock_guard lock(tasksMutex_);
+    tasks.swap(tasks_);
+  }
+  for (std::function<void()>& task : tasks) {
+    if (!quit_.load()) task();
+  }
+}
+
+void Win32MainLoop::StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) {
+  if (GetCurrentThreadId() != ownerThread_) {
+    RunOnMainThread([this, timer, periodMs, tick = std::move(tick)]() mutable {
+      StartTimer(timer, periodMs, std::move(tick));
+    });
+    return;
+  }
+  HWND window = window_.load();
+  if (quit_.load() || window == nullptr) return;
+  ticks_[TimerId(timer)] = std::move(tick);
+  ::SetTimer(window, TimerId(timer), periodMs, nullptr);  // restarts a running timer's period
+}
+
+void Win32MainLoop::StopTimer(ShellTimer timer) {
+  // Forgetting the tick too: a WM_TIMER already queued then finds nothing to run.
+  ticks_.erase(TimerId(timer));
+  if (HWND window = window_.load()) ::KillTimer(window, TimerId(timer));
+}
+
+void Win32MainLoop::Quit(int exitCode) {
+  quitCode_ = exitCode;
+  quit_.store(true);
+  ticks_.clear();
+  if (HWND window = window_.load()) {
+    DestroyWindow(window);  // timers end with it; WM_DESTROY posts the quit
+  } else {
+    PostQuitMessage(exitCode);
+  }
+}
+
+int Win32MainLoop::Run() {
+  HACCEL accelerators = LoadAcceleratorsW(module_, MAKEINTRESOURCEW(IDA_MAIN));
+  MSG message{};
+  BOOL got;
+  // GetMessageW gives -1 on an invalid call; that ends the loop rather than spinning on it.
+  while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    if (!TranslateAcceleratorW(message.hwnd, accelerators, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return got == 0 ? static_cast<int>(message.wParam) : 0;
+}

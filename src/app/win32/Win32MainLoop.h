@@ -1,0 +1,68 @@
+#pragma once
+// The main loop as the hidden window's message loop: class "QUAVIXSERVER" (string 109), title
+// string 103, style WS_MINIMIZE only, never left visible. Its window procedure turns the
+// messages it receives into the shell's events:
+//   WM_TRAY_NOTIFY for icon 1000 with WM_LBUTTONDOWN / WM_RBUTTONDOWN -> OnTrayIconPressed
+//   WM_SHOW_SETTINGS -> OnSettingsRequested;  WM_CLOSE -> OnQuitRequested
+//   WM_ADD_TRAY_ICON and the registered "TaskbarCreated" -> OnNotificationAreaAppeared
+//   the registered "QuavixServer_PortChanged" -> OnPortChangeAnnounced
+//   WM_COMMAND 105 -> the window is destroyed and the loop ends with 0 (the icon stays)
+// One per process.
+
+#include <windows.h>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+
+#include "app/IMainLoop.h"
+
+class Win32MainLoop final : public IMainLoop {
+ public:
+  // `showCommand` is the one the process was started with; the window is shown with it once,
+  // updated and hidden again.
+  Win32MainLoop(HINSTANCE module, int showCommand);
+  ~Win32MainLoop() override;
+
+  bool Open(IShellEvents& events) override;
+  void RunOnMainThread(std::function<void()> task) override;
+  // From another thread the start travels to the window's thread as a task, because a window
+  // timer can only be set by the thread that owns the window.
+  void StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) override;
+  void StopTimer(ShellTimer timer) override;
+  // Destroys the window; its WM_DESTROY posts WM_QUIT with the code.
+  void Quit(int exitCode) override;
+  // GetMessageW / TranslateAcceleratorW (table 109, which does not exist) / TranslateMessage /
+  // DispatchMessageW until WM_QUIT; returns its exit code.
+  int Run() override;
+
+  // Null before Open and after destruction. Any thread.
+  HWND Handle() const { return window_.load(); }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void RunTasks();
+  void RegisterWindowClass();
+  bool CreateHiddenWindow();
+
+  HINSTANCE module_;
+  int showCommand_;
+  DWORD ownerThread_ = 0;
+  std::atomic<HWND> window_{nullptr};
+  IShellEvents* events_ = nullptr;  // main thread
+  UINT taskbarCreated_ = 0;
+  UINT portChanged_ = 0;
+  int quitCode_ = 0;
+  std::atomic<bool> quit_{false};
+  std::map<UINT_PTR, std::function<void()>> ticks_;  // main thread
+  std::mutex tasksMutex_;                            // guards tasks_
+  std::deque<std::function<void()>> tasks_;
+
+  static Win32MainLoop* instance_;  // the process's one loop (main thread)
+  friend HWND HiddenWindowHandle();
+};
+
+// The process's hidden window, null while there is none. Any thread.
+HWND HiddenWindowHandle();
