@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr int kListenBacklog = 4;
 constexpr size_t kAcceptStackSize = 128 * 1024;
 // Out of descriptors or buffers: give the system a moment before the next attempt instead of
 // spinning on the same error.
@@ -37,7 +36,7 @@ bool NetworkServer::BindAndListen(uint16_t port) {
   if (!listenSocket_.Valid()) return false;
   // A failed bind leaves the socket open for the next Stop, as the failed listen does not.
   if (!BindAnyAddress(listenSocket_.Get(), port)) return false;
-  if (!ListenOn(listenSocket_.Get(), kListenBacklog)) {
+  if (!ListenOn(listenSocket_.Get())) {
     listenSocket_.Reset();
     return false;
   }

@@ -27,8 +27,11 @@ SocketHandle CreateTcpSocket();
 // adapter lets the bind through while only closed connections of the port linger (TIME_WAIT).
 bool BindAnyAddress(SocketHandle socket, uint16_t port);
 
-// Starts listening with the given backlog. False on failure.
-bool ListenOn(SocketHandle socket, int backlog);
+// Starts listening with the largest backlog the system allows. Clients all reconnect at once
+// after a restart or a port change; a short queue overflows, and since the server speaks first,
+// a client whose handshake the kernel completed (SYN cookies) but never queued waits for ever.
+// False on failure.
+bool ListenOn(SocketHandle socket);
 
 // The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
 uint16_t LocalPort(SocketHandle socket);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 
 namespace {
 
@@ -37,8 +38,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ListenOn(SocketHandle socket, int backlog) {
-  return ::listen(Fd(socket), backlog) == 0;
+bool ListenOn(SocketHandle socket) {
+  // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
+  return ::listen(Fd(socket), INT_MAX) == 0;
 }
 
 uint16_t LocalPort(SocketHandle socket) {

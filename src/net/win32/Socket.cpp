@@ -121,8 +121,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ListenOn(SocketHandle socket, int backlog) {
-  return ::listen(Native(socket), backlog) == 0;
+bool ListenOn(SocketHandle socket) {
+  // Winsock's SOMAXCONN asks the provider for its own maximum.
+  return ::listen(Native(socket), SOMAXCONN) == 0;
 }
 
 uint16_t LocalPort(SocketHandle socket) {

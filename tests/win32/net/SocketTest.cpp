@@ -25,7 +25,7 @@ class WinsockSocket : public testing::Test {
     listener_.Reset(CreateTcpSocket());
     ASSERT_TRUE(listener_.Valid());
     ASSERT_TRUE(BindAnyAddress(listener_.Get(), 0));
-    ASSERT_TRUE(ListenOn(listener_.Get(), 4));
+    ASSERT_TRUE(ListenOn(listener_.Get()));
     port_ = LocalPort(listener_.Get());
     ASSERT_NE(port_, 0);
   }
