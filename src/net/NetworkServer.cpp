@@ -100,18 +100,24 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   connection->listeners.push_back(this);
   if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
 
-  // Greeted, given the state and listed in one step under the server mutex: a change reported
-  // meanwhile is either in the state read here or broadcast to this client too, since the
-  // broadcast waits for the mutex. (The state source's lock is a leaf, so the order holds.)
-  // Listed before its reader starts, so the reader's OnClientDisconnected always finds it.
+  // The state is read before the server mutex is taken (a backend's locks come first in the lock
+  // order), then the client is greeted, given that state and listed in one step under the mutex.
+  // A change stored after that reading may have been broadcast before the client was listed, so
+  // the state is read again and offered until a reading after the offer matches it; any later
+  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
+  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
   ClientConnection* raw = connection.get();
+  VolumeState offered = ReadState();
   {
     std::lock_guard lock(serverMutex_);
-    VolumeState state;
-    if (stateSource_ != nullptr) stateSource_->GetState(&state);
     SendNow(accepted, kGreeting.data(), kGreeting.size());
-    SendStateIfDue(raw, &state);
+    SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(connection));
+  }
+  for (VolumeState now = ReadState(); !(now == offered); now = ReadState()) {
+    offered = now;
+    std::lock_guard lock(serverMutex_);
+    SendStateIfDue(raw, &offered);
   }
   if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
 
@@ -124,6 +130,12 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
     failed = std::move(*it);
     clients_.erase(it);
   }
+}
+
+VolumeState NetworkServer::ReadState() const {
+  VolumeState state;
+  if (stateSource_ != nullptr) stateSource_->GetState(&state);
+  return state;
 }
 
 void NetworkServer::DrainClients() {

@@ -64,6 +64,8 @@ class NetworkServer : public IClientListener {
  private:
   static void AcceptLoop(void* server);
   void ServeAccepted(SocketHandle accepted);
+  // The state source's current state (the default without one). Takes none of our locks.
+  VolumeState ReadState() const;
   // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits
   // until each has reported its end.
   void DrainClients();
