@@ -19,6 +19,12 @@ NetworkServer::NetworkServer(IClock& clock) : clock_(clock) {}
 
 NetworkServer::~NetworkServer() {
   Stop();
+  // Readers left running by a bounded stop still call this object: wait for them, however long.
+  {
+    std::unique_lock lock(serverMutex_);
+    drained_.wait(lock, [this] { return lingering_.empty(); });
+  }
+  ReapRetired();
 }
 
 void NetworkServer::SetStateSource(IVolumeControl* source) {
@@ -45,16 +51,31 @@ bool NetworkServer::BindAndListen(uint16_t port) {
 
 bool NetworkServer::Start() {
   if (acceptThread_.Joinable()) return false;
+  ReapRetired();  // readers of an earlier stop that have ended since
   return acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize);
 }
 
-void NetworkServer::Stop() {
+bool NetworkServer::Stop() {
   stopping_.store(true);
   // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
   if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
   acceptThread_.Join();
   listenSocket_.Reset();
   stopping_.store(false);
+  return AllReadersEnded();
+}
+
+bool NetworkServer::AllReadersEnded() {
+  for (;;) {
+    ReapRetired();
+    std::lock_guard lock(serverMutex_);
+    if (!lingering_.empty()) return false;
+    if (retired_.empty()) return true;  // else one more has just reported its end
+  }
+}
+
+void NetworkServer::SetStopBound(std::chrono::milliseconds bound) {
+  stopBound_ = bound;
 }
 
 uint16_t NetworkServer::ListeningPort() const {
@@ -142,7 +163,11 @@ void NetworkServer::DrainClients() {
   std::unique_lock lock(serverMutex_);
   for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
   // Nothing is accepted any more, so the list only shrinks, each reader unlisting its own.
-  drained_.wait(lock, [this] { return clients_.empty(); });
+  if (drained_.wait_for(lock, stopBound_, [this] { return clients_.empty(); })) return;
+  // The rest are inside a listener. Their sockets are shut down, so each reader ends as soon as
+  // it returns; unlisted now, so no broadcast reaches them.
+  for (auto& connection : clients_) lingering_.push_back(std::move(connection));
+  clients_.clear();
 }
 
 void NetworkServer::ReapRetired() {
@@ -160,11 +185,15 @@ void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
 
 void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
-  auto it = std::find_if(clients_.begin(), clients_.end(),
-                         [connection](const auto& listed) { return listed.get() == connection; });
-  if (it != clients_.end()) {
+  auto retire = [&](std::vector<std::unique_ptr<ClientConnection>>& list) {
+    auto it = std::find_if(list.begin(), list.end(),
+                           [connection](const auto& held) { return held.get() == connection; });
+    if (it == list.end()) return false;
     retired_.push_back(std::move(*it));
-    clients_.erase(it);
-  }
-  if (clients_.empty()) drained_.notify_one();
+    list.erase(it);
+    return true;
+  };
+  if (!retire(clients_)) retire(lingering_);
+  // The drain waits for an empty list, the destructor for the last lingering reader.
+  if (clients_.empty()) drained_.notify_all();
 }
