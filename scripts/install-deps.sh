@@ -11,6 +11,7 @@ packages=(
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
   python3
+  iproute2
 )
 if [ "${QUAVIX_WITH_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)

@@ -78,6 +78,10 @@ void NetworkServer::SetStopBound(std::chrono::milliseconds bound) {
   stopBound_ = bound;
 }
 
+void NetworkServer::SetDeadPeerTimeout(std::chrono::milliseconds timeout) {
+  deadPeerTimeout_ = timeout;
+}
+
 uint16_t NetworkServer::ListeningPort() const {
   return LocalPort(listenSocket_.Get());
 }
@@ -116,6 +120,9 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   SetListenerOptions(listenSocket_.Get());
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
+  // A client that vanishes without a FIN would otherwise keep its record and reader for as long
+  // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
+  ::SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
 
   auto connection = std::make_unique<ClientConnection>(accepted, clock_);
   connection->listeners.push_back(this);

@@ -50,6 +50,9 @@ class NetworkServer : public IClientListener {
   bool AllReadersEnded();
   // Main thread, before Start. How long Stop waits for readers (1.5 s unless set).
   void SetStopBound(std::chrono::milliseconds bound);
+  // Main thread, before Start. How long a client may stop acknowledging before its connection
+  // is ended, as if it had closed it (about a minute unless set; whole seconds).
+  void SetDeadPeerTimeout(std::chrono::milliseconds timeout);
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
@@ -92,6 +95,7 @@ class NetworkServer : public IClientListener {
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
   std::chrono::milliseconds stopBound_{1500};
+  std::chrono::milliseconds deadPeerTimeout_{60000};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
   // Start. Guards the two lists below and is the lock `drained_` waits with.

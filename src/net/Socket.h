@@ -69,6 +69,13 @@ void CloseSocket(SocketHandle socket);
 // Sets TCP_NODELAY on a connected socket, so single state bytes leave at once.
 void SetNoDelay(SocketHandle socket);
 
+// Ends a connected socket whose peer stops acknowledging for about `timeoutMs` (at least a few
+// seconds), as a phone leaving the Wi-Fi does without a FIN: keep-alive probes while nothing is
+// in flight, and on Linux a bound on unacknowledged data (TCP_USER_TIMEOUT; Windows has none, and
+// its own limit on retransmissions bounds the server's unacknowledged keep-alive byte). A blocked
+// receive then fails. Results ignored.
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs);
+
 // The options the server sets on its listening socket after every accept: TCP_NODELAY, then the
 // level-IPPROTO_TCP option 8 where that is harmless (Windows). On Linux option 8 is
 // TCP_WINDOW_CLAMP and is never set. Results ignored.

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 
@@ -108,6 +109,21 @@ void CloseSocket(SocketHandle socket) {
 
 void SetNoDelay(SocketHandle socket) {
   SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
+  // Idle for a third of the time, then probes every sixth: the peer is given up at the timeout.
+  const int seconds = static_cast<int>(timeoutMs / 1000);
+  const int idle = std::max(1, seconds / 3);
+  const int interval = std::max(1, seconds / 6);
+  const int probes = std::max(1, (seconds - idle + interval - 1) / interval);
+  SetIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, idle);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, interval);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPCNT, probes);
+  // Also bounds retransmissions of data the peer never acknowledges (by default 15 minutes and
+  // more), and once set, decides when unanswered keep-alive probes end the connection.
+  SetIntOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(timeoutMs));
 }
 
 void SetListenerOptions(SocketHandle listener) {

@@ -7,10 +7,13 @@
 // runs in non-blocking mode, and the calls that must block wait on an event of their own that
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
+#include "net/win32/WinsockAccept.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -138,11 +141,16 @@ uint16_t LocalPort(SocketHandle socket) {
 }
 
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
+  return AcceptClientWith(listener, accepted, &::accept);
+}
+
+AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
+                              WinsockAcceptCall acceptCall) {
   Waiter* waiter = Waiters().Get(listener, FD_ACCEPT);
   if (waiter == nullptr) return AcceptResult::Closed;
   for (;;) {
     if (Waiters().IsShutDown(waiter)) return AcceptResult::Closed;
-    const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
+    const SOCKET s = acceptCall(Native(listener), nullptr, nullptr);
     if (s != INVALID_SOCKET) {
       // An accepted socket takes over the listener's event selection; give it none of its own
       // until a reader waits on it, and keep it non-blocking for SendNow.
@@ -212,6 +220,17 @@ void CloseSocket(SocketHandle socket) {
 }
 
 void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
+  // Idle for a third of the time, then the system's ten probes share the rest.
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = timeoutMs / 3;
+  values.keepaliveinterval = std::max<ULONG>(1000, (timeoutMs - values.keepalivetime) / 10);
+  DWORD returned = 0;
+  WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+           nullptr, nullptr);
+}
 
 void SetListenerOptions(SocketHandle listener) {
   SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);
