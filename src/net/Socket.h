@@ -39,7 +39,8 @@ uint16_t LocalPort(SocketHandle socket);
 enum class AcceptResult {
   Accepted,   // *accepted holds the new connection
   Transient,  // this attempt failed for one client only (it reset first, a signal...): retry now
-  Exhausted,  // descriptors, buffers or memory ran out: retry after a short pause
+  Exhausted,  // descriptors, buffers or memory ran out, or the network is down: retry after a
+              // short pause
   Closed,     // the listening socket was shut down, closed, or is not listening: stop accepting
 };
 

@@ -167,15 +167,21 @@ AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
       case WSAEWOULDBLOCK:
         WaitAndReset(listener, waiter, kAcceptRecheckMs);
         continue;
-      case WSAECONNRESET:
-        return AcceptResult::Transient;  // that client gave up before we took it
-      case WSAEMFILE:
-      case WSAENOBUFS:
-        return AcceptResult::Exhausted;
-      default:
-        // WSAEINVAL (not listening), WSAENOTSOCK, WSAEINTR (closed under us), WSAENETDOWN...:
-        // the listener itself is done.
+      // Only these say the listener itself is done: not listening, or no socket any more.
+      case WSAEINVAL:
+      case WSAENOTSOCK:
+      case WSAEOPNOTSUPP:
+      case WSAEFAULT:
+      case WSANOTINITIALISED:
         return AcceptResult::Closed;
+      case WSAECONNRESET:  // that client gave up before we took it
+      case WSAEINTR:
+      case WSAEINPROGRESS:
+        return AcceptResult::Transient;
+      default:
+        // WSAEMFILE, WSAENOBUFS, WSAENETDOWN and anything unforeseen: the system may recover, so
+        // the server waits a moment and tries again rather than give up its clients or spin.
+        return AcceptResult::Exhausted;
     }
   }
 }
