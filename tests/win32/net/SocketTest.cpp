@@ -228,3 +228,15 @@ TEST_F(WinsockSocket, AcceptFailuresOtherThanTheListenersEndAreRetried) {
     CloseSocket(accepted);
   }
 }
+
+TEST_F(WinsockSocket, ADeadPeerTimeoutTurnsKeepAliveProbesOn) {
+  TestClient client(port_);
+  Socket connection = AcceptOne();
+  SetDeadPeerTimeout(connection.Get(), 60000);
+  BOOL on = FALSE;
+  int length = sizeof on;
+  ASSERT_EQ(getsockopt(static_cast<SOCKET>(connection.Get()), SOL_SOCKET, SO_KEEPALIVE,
+                       reinterpret_cast<char*>(&on), &length),
+            0);
+  EXPECT_TRUE(on);
+}
