@@ -1,6 +1,15 @@
 #pragma once
 // The listening socket, the accept thread and every client connection.
 // (Public surface used by the shell and the relay; the net module owns the rest.)
+//
+// Lock order: a backend's callback mutex, then its state mutex (inside GetState), then the
+// server mutex, then one connection's mutex. The server never asks the state source for the
+// state while it holds the server mutex, so a backend may report changes with any of its own
+// locks held.
+//
+// Threads: one accept thread while the server runs, one reader per client. Every thread is
+// joined, never detached; a client never frees itself. Readers that a bounded Stop left running
+// are joined later (see Stop), at the latest by the destructor.
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +31,8 @@ class NetworkServer : public IClientListener {
  public:
   explicit NetworkServer(IClock& clock);
   // Stops the server if it still runs, then waits without a bound for readers that a bounded
-  // Stop left running, and joins them: no thread outlives the object.
+  // Stop left running, and joins them: no thread outlives the object. Those readers may still
+  // call the external listener and the volume control, so both must outlive this object.
   ~NetworkServer() override;
   NetworkServer(const NetworkServer&) = delete;
   NetworkServer& operator=(const NetworkServer&) = delete;
