@@ -9,8 +9,8 @@
 namespace {
 
 constexpr size_t kAcceptStackSize = 128 * 1024;
-// Out of descriptors or buffers: give the system a moment before the next attempt instead of
-// spinning on the same error.
+// Out of descriptors or buffers, or the network is down: give the system a moment before the
+// next attempt instead of spinning on the same error.
 constexpr auto kExhaustedPause = std::chrono::milliseconds(20);
 
 }  // namespace
