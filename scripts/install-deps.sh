@@ -22,7 +22,7 @@ test_set=(
   pipewire pipewire-bin pipewire-pulse wireplumber dbus
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
-  lintian
+  lintian iproute2
 )
 windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

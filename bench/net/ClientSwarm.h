@@ -18,9 +18,9 @@ class ClientSwarm {
   ClientSwarm& operator=(const ClientSwarm&) = delete;
 
   // Opens `count` more clients, at most `window` of them still waiting for their first
-  // `greetingBytes` bytes at any time (the server's listen backlog is small; a full backlog
-  // drops connection attempts, which then retry only after a second). Returns how many were
-  // greeted before `timeout`; the others are closed.
+  // `greetingBytes` bytes at any time (SIZE_MAX: every connect fired in one go, as clients all
+  // reconnecting after a restart would). Returns how many were greeted before `timeout`; the
+  // others are closed.
   size_t Connect(size_t count, size_t window, size_t greetingBytes, Clock::duration timeout);
 
   // One client's byte, timed from the request: when the kernel queued it on the client's socket

@@ -1,6 +1,7 @@
 // Drives the server over loopback TCP with a swarm of clients and prints a table:
-// change-to-byte latency with many quiet clients, memory per held client, and accept rate.
-//   net_bench [latencyClients=1000] [heldClients=10000] [changes=200]
+// change-to-byte latency with many quiet clients, memory per held client, and accept rate, paced
+// and in one unpaced burst (every client reconnecting at once after a restart or port change).
+//   net_bench [latencyClients=1000] [heldClients=10000] [changes=200] [burstClients=2000]
 //
 // The server and the swarm run in two processes (forked before any thread exists), so each has
 // its own descriptor limit and the server's resident memory is measured alone. The swarm
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -144,11 +146,11 @@ Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, i
 }
 
 // Clients greeted per second. The state differs from the default, so each greeting is followed
-// by a state byte, and a client counts once it has both. At most as many connects are in flight
-// as the server's backlog holds: a full backlog drops SYNs, which TCP retries only after 1 s.
-double AcceptRate(ClientSwarm& swarm, size_t count, size_t& greeted) {
+// by a state byte, and a client counts once it has both. At most `window` connects are in flight
+// (SIZE_MAX: all of them at once).
+double AcceptRate(ClientSwarm& swarm, size_t count, size_t window, size_t& greeted) {
   const auto start = Clock::now();
-  greeted = swarm.Connect(count, 4, 5, std::chrono::seconds(60));
+  greeted = swarm.Connect(count, window, 5, std::chrono::seconds(60));
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return seconds > 0 ? greeted / seconds : 0;
 }
@@ -157,7 +159,7 @@ double AcceptRate(ClientSwarm& swarm, size_t count, size_t& greeted) {
 // with nothing of ours in between. The floor under the server's broadcast pass.
 double RawSendPassMicros(size_t count, int passes) {
   Socket listener(CreateTcpSocket());
-  if (!BindAnyAddress(listener.Get(), 0) || !ListenOn(listener.Get(), 128)) return 0;
+  if (!BindAnyAddress(listener.Get(), 0) || !ListenOn(listener.Get())) return 0;
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -195,12 +197,22 @@ void PrintLatency(const char* name, const Latency& latency, bool withTarget) {
 }
 
 int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t heldClients,
-             int changes) {
+             int changes, size_t burstClients) {
   ClientSwarm swarm("127.0.0.1", port);
   const Reply before = server.Ask(kMeasure);
 
+  // Every connect fired in one go, before anything else is connected; then they all leave.
+  size_t burstGreeted = 0;
+  double burstMs = 0;
+  {
+    ClientSwarm burst("127.0.0.1", port);
+    const auto burstStart = Clock::now();
+    AcceptRate(burst, burstClients, SIZE_MAX, burstGreeted);
+    burstMs = std::chrono::duration<double, std::milli>(Clock::now() - burstStart).count();
+  }
+
   size_t greeted = 0;
-  const double rate = AcceptRate(swarm, latencyClients, greeted);
+  const double rate = AcceptRate(swarm, latencyClients, 4, greeted);
   int next = 1;
   MeasureChanges(swarm, server, 10, next);  // warm-up
   const Latency latency = MeasureChanges(swarm, server, changes, next);
@@ -208,7 +220,7 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   const Reply afterLatency = server.Ask(kMeasure);
   size_t moreGreeted = 0;
   const size_t more = heldClients > swarm.Size() ? heldClients - swarm.Size() : 0;
-  const double heldRate = AcceptRate(swarm, more, moreGreeted);
+  const double heldRate = AcceptRate(swarm, more, 4, moreGreeted);
   const Reply held = server.Ask(kMeasure);
   const Latency heldLatency = MeasureChanges(swarm, server, 20, next);
   const Reply afterHeld = server.Ask(kMeasure);
@@ -228,6 +240,9 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   std::printf("%-46s %12.0f\n", "  kernel alone: same pass without a server (us)", rawPass);
   std::printf("%-46s %12.0f %s\n", "accept rate to latency clients (clients/s)", rate, ">= 5000");
   std::printf("%-46s %12.0f %s\n", "accept rate to held clients (clients/s)", heldRate, ">= 5000");
+  std::printf("%-46s %12zu\n", "burst: clients connecting at once", burstClients);
+  std::printf("%-46s %12zu %s\n", "burst: greeted with the state", burstGreeted, "= all");
+  std::printf("%-46s %12.0f\n", "burst: all greeted (ms)", burstMs);
   std::printf("%-46s %12llu %s\n", "clients held by the server",
               static_cast<unsigned long long>(held.clients), ">= 10000");
   std::printf("%-46s %12.1f %s\n", "server RSS per held client (KiB)", perClient, "<= 64");
@@ -245,6 +260,7 @@ int main(int argc, char** argv) {
   const size_t latencyClients = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1000;
   const size_t heldClients = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 10000;
   const int changes = argc > 3 ? std::atoi(argv[3]) : 200;
+  const size_t burstClients = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 2000;
   if (!RaiseOpenFileLimit()) std::fprintf(stderr, "could not raise the open-file limit\n");
 
   int commands[2], replies[2];
@@ -265,7 +281,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   ServerProcess server(commands[1], replies[0]);
-  const int result = RunSwarm(server, first.port, latencyClients, heldClients, changes);
+  const int result =
+      RunSwarm(server, first.port, latencyClients, heldClients, changes, burstClients);
   close(commands[1]);
   waitpid(child, nullptr, 0);
   return result;

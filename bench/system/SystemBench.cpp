@@ -2,14 +2,16 @@
 // PulseAudio, driven by an epoll client swarm and a libpulse client of its own.
 //
 //   system_bench --server PATH [--out FILE] [--sizes 1,100,1000,10000] [--idle-seconds 60]
+//                [--burst 2000]
 //
 // For each number N of quiet clients: a change made on the sound server, and a change asked
 // for by one more client, timed from the request to the state byte's arrival at each of the N
 // clients (the kernel's receive stamp; p50 / p99 / max over every client and round), and to the
 // moment the swarm read it; the accept rate while connecting
-// them; the server's resident memory per client. With 1,000 clients, the server's CPU use and
-// wake-ups over an idle minute. Results go to --out as JSON (bench/system/report.py turns them
-// into docs/BENCHMARKS.md and the plot).
+// them; the server's resident memory per client. First, a burst: --burst clients connect all at
+// once (as after a restart), and the time until every one has its greeting. With 1,000 clients, the
+// server's CPU use and wake-ups over an idle minute. Results go to --out as JSON
+// (bench/system/report.py turns them into docs/BENCHMARKS.md and the plot).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -20,6 +22,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +46,7 @@ struct Options {
   std::string out = "system-bench.json";
   std::vector<size_t> sizes = {1, 100, 1000, 10000};
   int idleSeconds = 60;
+  size_t burst = 2000;
 };
 
 struct Latency {
@@ -121,6 +125,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->server = value;
     } else if (name == "--out") {
       options->out = value;
+    } else if (name == "--burst") {
+      options->burst = std::strtoul(value.c_str(), nullptr, 10);
     } else if (name == "--idle-seconds") {
       options->idleSeconds = std::atoi(value.c_str());
     } else if (name == "--sizes") {
@@ -156,7 +162,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: system_bench --server PATH [--out FILE] [--sizes 1,100,...] "
-                 "[--idle-seconds S]\n");
+                 "[--idle-seconds S] [--burst N]\n");
     return 2;
   }
   PulseDriver pulse;
@@ -179,6 +185,21 @@ int main(int argc, char** argv) {
   // sound server and the driver's thread keep their priority) it yields the cores to the server
   // under test. Arrival is stamped by the kernel, so reading later does not change it.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+  std::string burstJson = "null";
+  if (options.burst > 0) {
+    // Every connect fired in one go, nothing paced; then they all leave again.
+    ClientSwarm burst("127.0.0.1", server.Port());
+    const auto start = Clock::now();
+    const size_t greeted = burst.Connect(options.burst, SIZE_MAX, 4, 60s);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("burst of %zu connects at once: %zu greeted, the last after %.0f ms\n",
+                options.burst, greeted, ms);
+    char entry[200];
+    std::snprintf(entry, sizeof entry, "{\"clients\": %zu, \"greeted\": %zu, \"ms\": %.1f}",
+                  options.burst, greeted, ms);
+    burstJson = entry;
+  }
+
   ClientSwarm swarm("127.0.0.1", server.Port());
   std::string sizesJson;
   std::string idleJson = "null";
@@ -274,10 +295,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(out,
-               "{\n  \"loadavg_at_start\": %.2f,\n  \"base_rss_kib\": %ld,\n  \"sizes\": [\n%s\n  "
-               "],\n  \"idle\": %s,\n"
+               "{\n  \"loadavg_at_start\": %.2f,\n  \"base_rss_kib\": %ld,\n  \"burst\": %s,\n"
+               "  \"sizes\": [\n%s\n  ],\n  \"idle\": %s,\n"
                "  \"server_exit\": %d\n}\n",
-               loadAtStart, baseRssKiB, sizesJson.c_str(), idleJson.c_str(), exitCode);
+               loadAtStart, baseRssKiB, burstJson.c_str(), sizesJson.c_str(), idleJson.c_str(),
+               exitCode);
   std::fclose(out);
   return 0;
 }

@@ -191,6 +191,13 @@ def main():
     out.append("\nResident memory is the server's own (VmRSS) less its resident memory with no "
                "client (%s KiB), divided by the clients; the kernel's socket buffers are not in "
                "it.\n" % "{:,}".format(results["base_rss_kib"]))
+    burst = results.get("burst")
+    if burst:
+        out.append("## A burst of connections\n")
+        out.append("{:,} clients connect at the same moment, every connect fired in one go with "
+                   "no pacing (as when every client reconnects after a restart or a port "
+                   "change): {:,} greeted, the last {:,.0f} ms after the first connect.\n".format(
+                       burst["clients"], burst["greeted"], burst["ms"]))
     idle = results.get("idle")
     if idle:
         out.append("## Idle\n")
@@ -214,6 +221,9 @@ def main():
     if idle:
         out.append("- Idle CPU {:.3f} % of one core against 1 %: {}.".format(
             idle["cpu_percent"], verdict(idle["cpu_percent"] < 1.0)))
+    if burst:
+        out.append("- Burst of {:,} connects: {:,} greeted: {}.".format(
+            burst["clients"], burst["greeted"], verdict(burst["greeted"] == burst["clients"])))
     out.append("- Server exit code after the run: %d." % results["server_exit"])
     if any(max(by_n[n]["server_change"]["p99_ms"], by_n[n]["client_request"]["p99_ms"]) >= bar
            for n, bar in BARS.items() if n in by_n):

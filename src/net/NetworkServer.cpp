@@ -8,10 +8,9 @@
 
 namespace {
 
-constexpr int kListenBacklog = 4;
 constexpr size_t kAcceptStackSize = 128 * 1024;
-// Out of descriptors or buffers: give the system a moment before the next attempt instead of
-// spinning on the same error.
+// Out of descriptors or buffers, or the network is down: give the system a moment before the
+// next attempt instead of spinning on the same error.
 constexpr auto kExhaustedPause = std::chrono::milliseconds(20);
 
 }  // namespace
@@ -20,6 +19,12 @@ NetworkServer::NetworkServer(IClock& clock) : clock_(clock) {}
 
 NetworkServer::~NetworkServer() {
   Stop();
+  // Readers left running by a bounded stop still call this object: wait for them, however long.
+  {
+    std::unique_lock lock(serverMutex_);
+    drained_.wait(lock, [this] { return lingering_.empty(); });
+  }
+  ReapRetired();
 }
 
 void NetworkServer::SetStateSource(IVolumeControl* source) {
@@ -37,7 +42,7 @@ bool NetworkServer::BindAndListen(uint16_t port) {
   if (!listenSocket_.Valid()) return false;
   // A failed bind leaves the socket open for the next Stop, as the failed listen does not.
   if (!BindAnyAddress(listenSocket_.Get(), port)) return false;
-  if (!ListenOn(listenSocket_.Get(), kListenBacklog)) {
+  if (!ListenOn(listenSocket_.Get())) {
     listenSocket_.Reset();
     return false;
   }
@@ -46,16 +51,35 @@ bool NetworkServer::BindAndListen(uint16_t port) {
 
 bool NetworkServer::Start() {
   if (acceptThread_.Joinable()) return false;
+  ReapRetired();  // readers of an earlier stop that have ended since
   return acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize);
 }
 
-void NetworkServer::Stop() {
+bool NetworkServer::Stop() {
   stopping_.store(true);
   // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
   if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
   acceptThread_.Join();
   listenSocket_.Reset();
   stopping_.store(false);
+  return AllReadersEnded();
+}
+
+bool NetworkServer::AllReadersEnded() {
+  for (;;) {
+    ReapRetired();
+    std::lock_guard lock(serverMutex_);
+    if (!lingering_.empty()) return false;
+    if (retired_.empty()) return true;  // else one more has just reported its end
+  }
+}
+
+void NetworkServer::SetStopBound(std::chrono::milliseconds bound) {
+  stopBound_ = bound;
+}
+
+void NetworkServer::SetDeadPeerTimeout(std::chrono::milliseconds timeout) {
+  deadPeerTimeout_ = timeout;
 }
 
 uint16_t NetworkServer::ListeningPort() const {
@@ -96,23 +120,32 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   SetListenerOptions(listenSocket_.Get());
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
+  // A client that vanishes without a FIN would otherwise keep its record and reader for as long
+  // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
+  ::SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
 
   auto connection = std::make_unique<ClientConnection>(accepted, clock_);
   connection->listeners.push_back(this);
   if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
 
-  // Greeted, given the state and listed in one step under the server mutex: a change reported
-  // meanwhile is either in the state read here or broadcast to this client too, since the
-  // broadcast waits for the mutex. (The state source's lock is a leaf, so the order holds.)
-  // Listed before its reader starts, so the reader's OnClientDisconnected always finds it.
+  // The state is read before the server mutex is taken (a backend's locks come first in the lock
+  // order), then the client is greeted, given that state and listed in one step under the mutex.
+  // A change stored after that reading may have been broadcast before the client was listed, so
+  // the state is read again and offered until a reading after the offer matches it; any later
+  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
+  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
   ClientConnection* raw = connection.get();
+  VolumeState offered = ReadState();
   {
     std::lock_guard lock(serverMutex_);
-    VolumeState state;
-    if (stateSource_ != nullptr) stateSource_->GetState(&state);
     SendNow(accepted, kGreeting.data(), kGreeting.size());
-    SendStateIfDue(raw, &state);
+    SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(connection));
+  }
+  for (VolumeState now = ReadState(); !(now == offered); now = ReadState()) {
+    offered = now;
+    std::lock_guard lock(serverMutex_);
+    SendStateIfDue(raw, &offered);
   }
   if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
 
@@ -127,11 +160,21 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   }
 }
 
+VolumeState NetworkServer::ReadState() const {
+  VolumeState state;
+  if (stateSource_ != nullptr) stateSource_->GetState(&state);
+  return state;
+}
+
 void NetworkServer::DrainClients() {
   std::unique_lock lock(serverMutex_);
   for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
   // Nothing is accepted any more, so the list only shrinks, each reader unlisting its own.
-  drained_.wait(lock, [this] { return clients_.empty(); });
+  if (drained_.wait_for(lock, stopBound_, [this] { return clients_.empty(); })) return;
+  // The rest are inside a listener. Their sockets are shut down, so each reader ends as soon as
+  // it returns; unlisted now, so no broadcast reaches them.
+  for (auto& connection : clients_) lingering_.push_back(std::move(connection));
+  clients_.clear();
 }
 
 void NetworkServer::ReapRetired() {
@@ -149,11 +192,15 @@ void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
 
 void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
-  auto it = std::find_if(clients_.begin(), clients_.end(),
-                         [connection](const auto& listed) { return listed.get() == connection; });
-  if (it != clients_.end()) {
+  auto retire = [&](std::vector<std::unique_ptr<ClientConnection>>& list) {
+    auto it = std::find_if(list.begin(), list.end(),
+                           [connection](const auto& held) { return held.get() == connection; });
+    if (it == list.end()) return false;
     retired_.push_back(std::move(*it));
-    clients_.erase(it);
-  }
-  if (clients_.empty()) drained_.notify_one();
+    list.erase(it);
+    return true;
+  };
+  if (!retire(clients_)) retire(lingering_);
+  // The drain waits for an empty list, the destructor for the last lingering reader.
+  if (clients_.empty()) drained_.notify_all();
 }

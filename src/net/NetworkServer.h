@@ -1,8 +1,18 @@
 #pragma once
 // The listening socket, the accept thread and every client connection.
 // (Public surface used by the shell and the relay; the net module owns the rest.)
+//
+// Lock order: a backend's callback mutex, then its state mutex (inside GetState), then the
+// server mutex, then one connection's mutex. The server never asks the state source for the
+// state while it holds the server mutex, so a backend may report changes with any of its own
+// locks held.
+//
+// Threads: one accept thread while the server runs, one reader per client. Every thread is
+// joined, never detached; a client never frees itself. Readers that a bounded Stop left running
+// are joined later (see Stop), at the latest by the destructor.
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -20,7 +30,9 @@
 class NetworkServer : public IClientListener {
  public:
   explicit NetworkServer(IClock& clock);
-  // Stops the server if it still runs, so no thread outlives the object.
+  // Stops the server if it still runs, then waits without a bound for readers that a bounded
+  // Stop left running, and joins them: no thread outlives the object. Those readers may still
+  // call the external listener and the volume control, so both must outlive this object.
   ~NetworkServer() override;
   NetworkServer(const NetworkServer&) = delete;
   NetworkServer& operator=(const NetworkServer&) = delete;
@@ -34,9 +46,23 @@ class NetworkServer : public IClientListener {
   bool BindAndListen(uint16_t port);
   // Main thread. Starts the accept thread.
   bool Start();
-  // Main thread. Ends the accept thread and every connection, joins every thread, closes the
-  // listening socket. BindAndListen + Start may follow.
-  void Stop();
+  // Main thread. Ends the accept thread and every connection, closes the listening socket.
+  // BindAndListen + Start may follow. Bounded: every client is shut down, and its reader is given
+  // the stop bound to end. A reader still inside a listener then (the volume control slow or
+  // reconnecting) is unlisted and left to finish by itself; it is never detached: once it has
+  // reported its end it is joined by the next Start, Stop, accept or AllReadersEnded, or by the
+  // destructor. True when every reader has ended and been joined.
+  // While a reader may still run (false here, until AllReadersEnded says true), the external
+  // listener and the volume control it calls must not be destroyed.
+  bool Stop();
+  // Main thread. Joins the readers of earlier stops that have ended since; true when none is
+  // left running.
+  bool AllReadersEnded();
+  // Main thread, before Start. How long Stop waits for readers (1.5 s unless set).
+  void SetStopBound(std::chrono::milliseconds bound);
+  // Main thread, before Start. How long a client may stop acknowledging before its connection
+  // is ended, as if it had closed it (about a minute unless set; whole seconds).
+  void SetDeadPeerTimeout(std::chrono::milliseconds timeout);
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
@@ -64,8 +90,10 @@ class NetworkServer : public IClientListener {
  private:
   static void AcceptLoop(void* server);
   void ServeAccepted(SocketHandle accepted);
-  // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits
-  // until each has reported its end.
+  // The state source's current state (the default without one). Takes none of our locks.
+  VolumeState ReadState() const;
+  // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits,
+  // up to the stop bound, until each has reported its end; the rest are moved to `lingering_`.
   void DrainClients();
   void ReapRetired();
 
@@ -76,13 +104,19 @@ class NetworkServer : public IClientListener {
   Thread acceptThread_;
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
+  std::chrono::milliseconds stopBound_{1500};
+  std::chrono::milliseconds deadPeerTimeout_{60000};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
   // Start. Guards the two lists below and is the lock `drained_` waits with.
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
   std::vector<std::unique_ptr<ClientConnection>> retired_;
-  // Signalled when a disconnection leaves no client listed (the end of a drain). Not a
+  // Connections whose reader was still inside a listener when a drain gave up on it: shut down
+  // and unlisted, still owned here. Its reader moves it to `retired_` when it ends.
+  std::vector<std::unique_ptr<ClientConnection>> lingering_;
+  // Signalled when a disconnection leaves no client listed (the end of a drain, or a lingering
+  // reader's end once the server has stopped). Not a
   // std::counting_semaphore: libstdc++'s (GCC 12) waits without a futex on Windows check the
   // count outside the lock that the wake-up needs, so a release can be lost and Stop hang.
   std::condition_variable drained_;

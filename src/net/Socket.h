@@ -27,8 +27,11 @@ SocketHandle CreateTcpSocket();
 // adapter lets the bind through while only closed connections of the port linger (TIME_WAIT).
 bool BindAnyAddress(SocketHandle socket, uint16_t port);
 
-// Starts listening with the given backlog. False on failure.
-bool ListenOn(SocketHandle socket, int backlog);
+// Starts listening with the largest backlog the system allows. Clients all reconnect at once
+// after a restart or a port change; a short queue overflows, and since the server speaks first,
+// a client whose handshake the kernel completed (SYN cookies) but never queued waits for ever.
+// False on failure.
+bool ListenOn(SocketHandle socket);
 
 // The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
 uint16_t LocalPort(SocketHandle socket);
@@ -36,7 +39,8 @@ uint16_t LocalPort(SocketHandle socket);
 enum class AcceptResult {
   Accepted,   // *accepted holds the new connection
   Transient,  // this attempt failed for one client only (it reset first, a signal...): retry now
-  Exhausted,  // descriptors, buffers or memory ran out: retry after a short pause
+  Exhausted,  // descriptors, buffers or memory ran out, or the network is down: retry after a
+              // short pause
   Closed,     // the listening socket was shut down, closed, or is not listening: stop accepting
 };
 
@@ -65,6 +69,13 @@ void CloseSocket(SocketHandle socket);
 
 // Sets TCP_NODELAY on a connected socket, so single state bytes leave at once.
 void SetNoDelay(SocketHandle socket);
+
+// Ends a connected socket whose peer stops acknowledging for about `timeoutMs` (at least a few
+// seconds), as a phone leaving the Wi-Fi does without a FIN: keep-alive probes while nothing is
+// in flight, and on Linux a bound on unacknowledged data (TCP_USER_TIMEOUT; Windows has none, and
+// its own limit on retransmissions bounds the server's unacknowledged keep-alive byte). A blocked
+// receive then fails. Results ignored.
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs);
 
 // The options the server sets on its listening socket after every accept: TCP_NODELAY, then the
 // level-IPPROTO_TCP option 8 where that is harmless (Windows). On Linux option 8 is

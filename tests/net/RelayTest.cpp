@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "ServerFixture.h"
@@ -212,8 +213,11 @@ TEST_F(RelayTest, ASharedPassServesEachClientOnceAndStillDefersTheBusyOnes) {
   }
 }
 
-// A state source that, the first time it is read, has the device change from another thread and
-// gives that change's broadcast a moment to run before returning the older reading.
+// A state source whose reading needs the lock that its notifier holds while it reports (the lock
+// order puts a backend's locks before the server mutex). The first time it is read, the device
+// changes on another thread, and the older reading is returned once that report is over. A
+// reader holding the server mutex would wait for the report, the report for the server mutex:
+// the reading then gives up after a while and records the deadlock.
 class ChangeWhileGreeting final : public IVolumeControl {
  public:
   InitResult Initialize() override { return device.Initialize(); }
@@ -226,22 +230,32 @@ class ChangeWhileGreeting final : public IVolumeControl {
     device.GetState(state);
     if (armed.exchange(false)) {
       reporter = std::thread([this] {
+        std::lock_guard hold(lock);
+        reporting = true;
         device.Report(changed);
-        reported = true;
       });
-      Eventually([&] { return reported.load(); }, std::chrono::milliseconds(300));
+      Eventually([&] { return reporting.load(); });
     }
+    // Polled with try_lock: sanitizers do not follow a timed lock.
+    if (!Eventually([&] { return lock.try_lock(); }, std::chrono::seconds(2))) {
+      deadlocked = true;
+      return true;
+    }
+    lock.unlock();
     return true;
   }
 
   FakeVolumeControl device;
   VolumeState changed{0, 77};
+  std::recursive_mutex lock;  // the broadcast reads the state inside the report
   std::atomic<bool> armed{false};
-  std::atomic<bool> reported{false};
+  std::atomic<bool> reporting{false};
+  std::atomic<bool> deadlocked{false};
   std::thread reporter;
 };
 
-// A change reported while a new client is being greeted still reaches that client.
+// A change reported while a new client is being greeted still reaches that client, and the
+// greeting reads the state without holding the server mutex.
 TEST(RelayRace, AChangeDuringTheGreetingReachesTheNewClient) {
   FakeClock clock;
   FakeRetryTimer retry;
@@ -262,6 +276,7 @@ TEST(RelayRace, AChangeDuringTheGreetingReachesTheNewClient) {
   EXPECT_EQ(client.ReadByte(), Byte(77));
 
   if (source.reporter.joinable()) source.reporter.join();
+  EXPECT_FALSE(source.deadlocked) << "the state was read under the server mutex";
   source.SetChangeCallback(nullptr, 0);
   SetVolumeChangedRelay(nullptr);
   server.Stop();

@@ -2,6 +2,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -183,3 +186,115 @@ TEST_F(ServerTest, RandomBytesFromManyClientsDisturbNobodyElse) {
 }
 
 }  // namespace
+
+namespace {
+
+// A volume control whose SetState does not return until released, as while the sound server is
+// slow or reconnecting.
+class StuckVolumeControl final : public IVolumeControl {
+ public:
+  InitResult Initialize() override { return InitResult::Ok; }
+  bool Shutdown() override { return true; }
+  bool GetState(VolumeState* state) override { return device.GetState(state); }
+  bool SetState(const VolumeState*) override {
+    std::unique_lock lock(mutex);
+    ++inside;
+    changed.notify_all();
+    changed.wait(lock, [this] { return released; });
+    --inside;
+    return true;
+  }
+  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
+    device.SetChangeCallback(callback, userData);
+  }
+  bool WaitInside() {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, std::chrono::seconds(5), [this] { return inside > 0; });
+  }
+  void Release() {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+
+  FakeVolumeControl device;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  bool released = false;
+};
+
+// Stop on another thread; whether it returned within `limit`, and its result. Joins it either
+// way, after `unblock` (so a Stop that waits for ever fails the test instead of hanging it).
+struct TimedStop {
+  bool inTime = false;
+  bool result = false;
+  TimedStop(NetworkServer& server, std::chrono::milliseconds limit,
+            const std::function<void()>& unblock) {
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+      result = server.Stop();
+      done = true;
+    });
+    inTime = Eventually([&] { return done.load(); }, limit);
+    if (!inTime) unblock();
+    stopper.join();
+  }
+};
+
+}  // namespace
+
+// Quit, a port change or SIGTERM must not hang on a reader stuck in the volume control: Stop
+// gives up on it after its bound, the server can start again elsewhere at once, and the reader is
+// joined once it comes back.
+TEST(ServerStop, LeavesAReaderStuckInTheVolumeControlAndJoinsItLater) {
+  FakeClock clock{100000};
+  FakeRetryTimer retry;
+  StuckVolumeControl volume;
+  NetworkServer server{clock};
+  MyClientListener relay{server, retry};
+  server.SetStateSource(&volume);
+  server.SetExternalListener(&relay);
+  volume.SetChangeCallback(&OnVolumeChanged, 0);
+  SetVolumeChangedRelay(&relay);
+  server.SetStopBound(std::chrono::milliseconds(200));
+  ASSERT_TRUE(server.BindAndListen(0));
+  ASSERT_TRUE(server.Start());
+  const uint16_t oldPort = server.ListeningPort();
+
+  LoopbackClient stuck(oldPort);
+  LoopbackClient idle(oldPort);
+  ASSERT_EQ(stuck.Read(4), kGreetingBytes);
+  ASSERT_EQ(idle.Read(4), kGreetingBytes);
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
+  ASSERT_TRUE(stuck.Send({0x20}));
+  ASSERT_TRUE(volume.WaitInside());
+
+  const auto begin = std::chrono::steady_clock::now();
+  TimedStop stop(server, std::chrono::seconds(2), [&] { volume.Release(); });
+  const double ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+  ASSERT_TRUE(stop.inTime) << "Stop waited for the stuck reader";
+  EXPECT_FALSE(stop.result) << "a reader is still running";
+  EXPECT_FALSE(server.AllReadersEnded());
+  EXPECT_TRUE(idle.WaitForEnd());
+  EXPECT_TRUE(stuck.WaitForEnd()) << "its connection is ended, though its reader is busy";
+  std::printf("Stop with a stuck reader returned after %.0f ms\n", ms);
+
+  // A port change while the reader is still stuck.
+  ASSERT_TRUE(server.BindAndListen(0));
+  ASSERT_TRUE(server.Start());
+  LoopbackClient fresh(server.ListeningPort());
+  ASSERT_EQ(fresh.Read(4), kGreetingBytes);
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  volume.device.Report({0, 33});
+  EXPECT_EQ(fresh.ReadByte(), std::optional<uint8_t>(33));
+
+  volume.Release();
+  EXPECT_TRUE(Eventually([&] { return server.AllReadersEnded(); }));
+  EXPECT_TRUE(server.Stop());
+  EXPECT_EQ(server.ClientCount(), 0u);
+  EXPECT_EQ(server.RetiredCount(), 0u);
+  volume.SetChangeCallback(nullptr, 0);
+  SetVolumeChangedRelay(nullptr);
+}

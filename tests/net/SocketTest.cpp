@@ -18,7 +18,7 @@ Socket Listener() {
   Socket listener(CreateTcpSocket());
   EXPECT_TRUE(listener.Valid());
   EXPECT_TRUE(BindAnyAddress(listener.Get(), 0));
-  EXPECT_TRUE(ListenOn(listener.Get(), 4));
+  EXPECT_TRUE(ListenOn(listener.Get()));
   return listener;
 }
 

@@ -33,8 +33,8 @@ class ClientFleet {
   ClientFleet& operator=(const ClientFleet&) = delete;
 
   // Connects `count` more clients to 127.0.0.1:port, keeping at most `window` of them between
-  // connect and greeting (the server's listen backlog is small; a full one drops SYNs, which
-  // costs a one-second retransmission). Returns how many were greeted before `timeout`.
+  // connect and greeting (a steady arrival, unlike Open's burst). Returns how many were greeted
+  // before `timeout`.
   size_t Connect(uint16_t port, size_t count, std::chrono::milliseconds timeout, size_t window = 4);
 
   // Starts `count` more connections at once, without waiting for anything (a flood). Returns

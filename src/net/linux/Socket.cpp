@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace {
 
@@ -37,8 +39,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ListenOn(SocketHandle socket, int backlog) {
-  return ::listen(Fd(socket), backlog) == 0;
+bool ListenOn(SocketHandle socket) {
+  // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
+  return ::listen(Fd(socket), INT_MAX) == 0;
 }
 
 uint16_t LocalPort(SocketHandle socket) {
@@ -106,6 +109,21 @@ void CloseSocket(SocketHandle socket) {
 
 void SetNoDelay(SocketHandle socket) {
   SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
+  // Idle for a third of the time, then probes every sixth: the peer is given up at the timeout.
+  const int seconds = static_cast<int>(timeoutMs / 1000);
+  const int idle = std::max(1, seconds / 3);
+  const int interval = std::max(1, seconds / 6);
+  const int probes = std::max(1, (seconds - idle + interval - 1) / interval);
+  SetIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, idle);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, interval);
+  SetIntOption(socket, IPPROTO_TCP, TCP_KEEPCNT, probes);
+  // Also bounds retransmissions of data the peer never acknowledges (by default 15 minutes and
+  // more), and once set, decides when unanswered keep-alive probes end the connection.
+  SetIntOption(socket, IPPROTO_TCP, TCP_USER_TIMEOUT, static_cast<int>(timeoutMs));
 }
 
 void SetListenerOptions(SocketHandle listener) {

@@ -7,10 +7,13 @@
 // runs in non-blocking mode, and the calls that must block wait on an event of their own that
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
+#include "net/win32/WinsockAccept.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mstcpip.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -121,8 +124,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
 }
 
-bool ListenOn(SocketHandle socket, int backlog) {
-  return ::listen(Native(socket), backlog) == 0;
+bool ListenOn(SocketHandle socket) {
+  // Winsock's SOMAXCONN asks the provider for its own maximum.
+  return ::listen(Native(socket), SOMAXCONN) == 0;
 }
 
 uint16_t LocalPort(SocketHandle socket) {
@@ -137,11 +141,16 @@ uint16_t LocalPort(SocketHandle socket) {
 }
 
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
+  return AcceptClientWith(listener, accepted, &::accept);
+}
+
+AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
+                              WinsockAcceptCall acceptCall) {
   Waiter* waiter = Waiters().Get(listener, FD_ACCEPT);
   if (waiter == nullptr) return AcceptResult::Closed;
   for (;;) {
     if (Waiters().IsShutDown(waiter)) return AcceptResult::Closed;
-    const SOCKET s = ::accept(Native(listener), nullptr, nullptr);
+    const SOCKET s = acceptCall(Native(listener), nullptr, nullptr);
     if (s != INVALID_SOCKET) {
       // An accepted socket takes over the listener's event selection; give it none of its own
       // until a reader waits on it, and keep it non-blocking for SendNow.
@@ -158,15 +167,21 @@ AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
       case WSAEWOULDBLOCK:
         WaitAndReset(listener, waiter, kAcceptRecheckMs);
         continue;
-      case WSAECONNRESET:
-        return AcceptResult::Transient;  // that client gave up before we took it
-      case WSAEMFILE:
-      case WSAENOBUFS:
-        return AcceptResult::Exhausted;
-      default:
-        // WSAEINVAL (not listening), WSAENOTSOCK, WSAEINTR (closed under us), WSAENETDOWN...:
-        // the listener itself is done.
+      // Only these say the listener itself is done: not listening, or no socket any more.
+      case WSAEINVAL:
+      case WSAENOTSOCK:
+      case WSAEOPNOTSUPP:
+      case WSAEFAULT:
+      case WSANOTINITIALISED:
         return AcceptResult::Closed;
+      case WSAECONNRESET:  // that client gave up before we took it
+      case WSAEINTR:
+      case WSAEINPROGRESS:
+        return AcceptResult::Transient;
+      default:
+        // WSAEMFILE, WSAENOBUFS, WSAENETDOWN and anything unforeseen: the system may recover, so
+        // the server waits a moment and tries again rather than give up its clients or spin.
+        return AcceptResult::Exhausted;
     }
   }
 }
@@ -211,6 +226,17 @@ void CloseSocket(SocketHandle socket) {
 }
 
 void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+
+void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
+  // Idle for a third of the time, then the system's ten probes share the rest.
+  tcp_keepalive values{};
+  values.onoff = 1;
+  values.keepalivetime = timeoutMs / 3;
+  values.keepaliveinterval = std::max<ULONG>(1000, (timeoutMs - values.keepalivetime) / 10);
+  DWORD returned = 0;
+  WSAIoctl(Native(socket), SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned,
+           nullptr, nullptr);
+}
 
 void SetListenerOptions(SocketHandle listener) {
   SetIntOption(listener, IPPROTO_TCP, TCP_NODELAY, 1);

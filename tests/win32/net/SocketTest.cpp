@@ -13,6 +13,7 @@
 #include "net/Networking.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
+#include "net/win32/WinsockAccept.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class WinsockSocket : public testing::Test {
     listener_.Reset(CreateTcpSocket());
     ASSERT_TRUE(listener_.Valid());
     ASSERT_TRUE(BindAnyAddress(listener_.Get(), 0));
-    ASSERT_TRUE(ListenOn(listener_.Get(), 4));
+    ASSERT_TRUE(ListenOn(listener_.Get()));
     port_ = LocalPort(listener_.Get());
     ASSERT_NE(port_, 0);
   }
@@ -185,4 +186,57 @@ TEST_F(WinsockSocket, ListenerOptionsAndBindFailures) {
   // An unbound, non-listening socket: accept gives up at once instead of waiting.
   SocketHandle accepted = kInvalidSocket;
   EXPECT_EQ(AcceptClient(taken.Get(), &accepted), AcceptResult::Closed);
+}
+
+namespace {
+
+// Winsock's accept failing once with a chosen error, then accepting for real.
+struct FailingOnce {
+  static inline int error = 0;
+  static inline bool failed = false;
+  static SOCKET WSAAPI Accept(SOCKET listener, sockaddr* address, int* length) {
+    if (!failed) {
+      failed = true;
+      WSASetLastError(error);
+      return INVALID_SOCKET;
+    }
+    return ::accept(listener, address, length);
+  }
+};
+
+}  // namespace
+
+// The server stops accepting only when its listening socket ends: a failure of the network or of
+// the system's resources, or one client's, is retried (after a pause where waiting can help).
+TEST_F(WinsockSocket, AcceptFailuresOtherThanTheListenersEndAreRetried) {
+  const struct {
+    int error;
+    AcceptResult expected;
+  } cases[] = {{WSAENETDOWN, AcceptResult::Exhausted}, {WSAEMFILE, AcceptResult::Exhausted},
+               {WSAENOBUFS, AcceptResult::Exhausted}, {WSAEINTR, AcceptResult::Transient},
+               {WSAECONNRESET, AcceptResult::Transient}};
+  for (const auto& c : cases) {
+    FailingOnce::error = c.error;
+    FailingOnce::failed = false;
+    TestClient client(port_);
+    SocketHandle accepted = kInvalidSocket;
+    EXPECT_EQ(AcceptClientWith(listener_.Get(), &accepted, &FailingOnce::Accept), c.expected)
+        << "error " << c.error;
+    EXPECT_EQ(AcceptClientWith(listener_.Get(), &accepted, &FailingOnce::Accept),
+              AcceptResult::Accepted)
+        << "after error " << c.error;
+    CloseSocket(accepted);
+  }
+}
+
+TEST_F(WinsockSocket, ADeadPeerTimeoutTurnsKeepAliveProbesOn) {
+  TestClient client(port_);
+  Socket connection = AcceptOne();
+  SetDeadPeerTimeout(connection.Get(), 60000);
+  BOOL on = FALSE;
+  int length = sizeof on;
+  ASSERT_EQ(getsockopt(static_cast<SOCKET>(connection.Get()), SOL_SOCKET, SO_KEEPALIVE,
+                       reinterpret_cast<char*>(&on), &length),
+            0);
+  EXPECT_TRUE(on);
 }

@@ -1,0 +1,172 @@
+// What real clients do to the server: all reconnect at the same moment (after a restart or a
+// port change), or vanish without a word (a phone leaving the Wi-Fi).
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "ClientFleet.h"
+#include "fakes/Eventually.h"
+#include "LoadSizes.h"
+#include "RelayedServer.h"
+#include "net/Protocol.h"
+#include "net/linux/OpenFileLimit.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Room for `clients` loopback connections: both ends live in this process.
+bool RoomForConnections(size_t clients) {
+  RaiseOpenFileLimit();
+  rlimit limit{};
+  return getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur >= 2 * clients + 128;
+}
+
+}  // namespace
+
+// Every connect is fired in one go, with no pacing: the server speaks first, so a client whose
+// handshake the kernel completed but the server never learnt of would wait for ever.
+TEST(ClientFaults, EveryClientOfABurstIsGreetedWithTheState) {
+  const size_t burst = static_cast<size_t>(LoadSize(400, 2000));
+  if (!RoomForConnections(burst)) GTEST_SKIP() << "descriptor limit too low for the burst";
+  RelayedServer wired;
+  wired.volume.SetDeviceState({1, 30});
+  const uint8_t state = EncodeStateByte({1, 30});
+  const uint16_t port = wired.Listen();
+  ASSERT_NE(port, 0);
+
+  ClientFleet fleet;
+  const auto start = Clock::now();
+  ASSERT_EQ(fleet.Open(port, burst), burst);
+  const bool allServed = fleet.PumpUntil([&] { return fleet.CountWithState(state) == burst; }, 2s);
+  const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  EXPECT_TRUE(allServed) << fleet.CountWithState(state) << " of " << burst
+                         << " clients greeted with the state within 2 s (" << fleet.CountEnded()
+                         << " ended)";
+  std::printf("burst of %zu connects: %zu greeted with the state in %.0f ms\n", burst,
+              fleet.CountWithState(state), ms);
+}
+
+namespace {
+
+// Two network namespaces of the test's own joined by a veth pair: the server on one side, a
+// client on the other whose link the test can take down. Only the namespaces' own addresses are
+// used. Needs root and iproute2.
+class CutPath {
+ public:
+  CutPath()
+      : server_("quavix-srv-" + std::to_string(getpid())),
+        client_("quavix-cli-" + std::to_string(getpid())) {
+    ready_ = Run("ip netns add " + server_) && Run("ip netns add " + client_) &&
+             Run("ip -n " + server_ + " link add vs type veth peer name vc netns " + client_) &&
+             Run("ip -n " + server_ + " addr add 10.231.0.1/24 dev vs") &&
+             Run("ip -n " + server_ + " link set vs up") &&
+             Run("ip -n " + server_ + " link set lo up") &&
+             Run("ip -n " + client_ + " addr add 10.231.0.2/24 dev vc") &&
+             Run("ip -n " + client_ + " link set vc up");
+  }
+  ~CutPath() {
+    Run("ip netns del " + client_);
+    Run("ip netns del " + server_);
+  }
+  bool Ready() const { return ready_; }
+  // The client's side of the link goes down: from now on nothing of its connections arrives
+  // anywhere, and nothing it would send leaves.
+  bool Cut() { return Run("ip -n " + client_ + " link set vc down"); }
+
+  // Runs `body` on a thread inside the server's or the client's namespace. Sockets made there
+  // stay there, whichever thread uses them later.
+  template <typename Body>
+  bool InServer(Body body) {
+    return In(server_, body);
+  }
+  template <typename Body>
+  bool InClient(Body body) {
+    return In(client_, body);
+  }
+
+ private:
+  static bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+  template <typename Body>
+  static bool In(const std::string& name, Body body) {
+    bool entered = false;
+    std::thread thread([&] {
+      const int ns = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+      entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
+      if (ns >= 0) close(ns);
+      if (entered) body();
+    });
+    thread.join();
+    return entered;
+  }
+
+  std::string server_, client_;
+  bool ready_ = false;
+};
+
+// A blocking client of `address`:`port`, greeted; -1 when that failed.
+int GreetedClient(const char* address, uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in server{};
+  server.sin_family = AF_INET;
+  server.sin_port = htons(port);
+  inet_pton(AF_INET, address, &server.sin_addr);
+  const timeval wait{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  uint8_t greeting[4];
+  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 ||
+      recv(fd, greeting, sizeof greeting, MSG_WAITALL) != 4) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+// A client whose path is cut sends no FIN; the server must still let it go once it stops
+// acknowledging, while an idle client that answers stays.
+TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make network namespaces";
+  CutPath path;
+  if (!path.Ready()) GTEST_SKIP() << "cannot make network namespaces (ip from iproute2 needed)";
+  RelayedServer wired;
+  wired.server.SetDeadPeerTimeout(2s);
+  uint16_t port = 0;
+  ASSERT_TRUE(path.InServer([&] { port = wired.Listen(); }));
+  ASSERT_NE(port, 0);
+  int vanishing = -1, staying = -1;
+  ASSERT_TRUE(path.InClient([&] { vanishing = GreetedClient("10.231.0.1", port); }));
+  ASSERT_TRUE(path.InServer([&] { staying = GreetedClient("127.0.0.1", port); }));
+  ASSERT_GE(vanishing, 0);
+  ASSERT_GE(staying, 0);
+  ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 2; }));
+
+  ASSERT_TRUE(path.Cut());
+  const auto cut = Clock::now();
+  wired.relay.SendKeepAlive();  // as every 20 s: unacknowledged data from now on
+  const bool dropped = Eventually([&] { return wired.server.ClientCount() == 1; }, 30s);
+  const double seconds = std::chrono::duration<double>(Clock::now() - cut).count();
+  EXPECT_TRUE(dropped) << "the vanished client is still listed after 30 s";
+  uint8_t byte = 0;
+  EXPECT_EQ(recv(staying, &byte, 1, 0), 1) << "the idle client that answers is kept";
+  EXPECT_EQ(byte, kKeepAliveByte);
+  std::printf("a client whose path was cut was dropped %.1f s later (timeout 2 s)\n", seconds);
+  close(vanishing);
+  close(staying);
+}
