@@ -1,5 +1,7 @@
 // The process-wide objects and the adapters that let the shell drive them.
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "app/Shell.h"
@@ -42,7 +44,7 @@ class RelayedServer final : public IServerControl {
     return probe.Valid() && BindAnyAddress(probe.Get(), port);
   }
   bool Start() override { return server_.Start(); }
-  void Stop() override { server_.Stop(); }
+  bool Stop() override { return server_.Stop(); }
   void RegisterChangeCallback(IVolumeControl* control) override {
     control->SetChangeCallback(OnVolumeChanged, 0);
   }
@@ -74,6 +76,13 @@ int RunQuavixServer(ShellPlatform& platform) {
   RelayedServer serverControl(server, relay);
   ShellServices services{platform, networking, backend, serverControl};
   const int exitCode = RunShell(services);
+  if (!server.AllReadersEnded()) {
+    // A reader is still inside the volume control (a stuck sound system). The server's
+    // destructor would wait for it without a bound, so the process ends here, with the
+    // volume control, the relay and the server still in place under that reader.
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
+  }
   SetVolumeChangedRelay(nullptr);
   return exitCode;
 }

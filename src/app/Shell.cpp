@@ -23,8 +23,10 @@ class Acquired {
   void Release() {
     IVolumeControl* control = s_.backend.Current();
     if (callback_ && control != nullptr) s_.server.UnregisterChangeCallback(control);
-    if (server_) s_.server.Stop();
-    if (backend_) {
+    // A reader still inside the volume control keeps it alive: destroying it then would pull
+    // it from under that reader, and quitting must not wait for a stuck sound system.
+    const bool readersEnded = !server_ || s_.server.Stop();
+    if (backend_ && readersEnded) {
       if (control != nullptr) control->Shutdown();
       s_.backend.Destroy();
     }

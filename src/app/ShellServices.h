@@ -67,7 +67,9 @@ class IServerControl {
   // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
   virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;
-  virtual void Stop() = 0;
+  // False when a reader is still inside the volume control after the bounded wait: the volume
+  // control and the relay must then stay alive until the process ends.
+  virtual bool Stop() = 0;
   // Registers / clears the relay's change callback on `control`.
   virtual void RegisterChangeCallback(IVolumeControl* control) = 0;
   virtual void UnregisterChangeCallback(IVolumeControl* control) = 0;

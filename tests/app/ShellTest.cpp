@@ -40,6 +40,18 @@ TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
   EXPECT_EQ(shell.Err(), "");
 }
 
+TEST(Shell, AReaderStuckInTheVolumeControlKeepsItAliveAtQuit) {
+  FakeShell shell;
+  shell.menu.choice = MenuCommand::Quit;
+  shell.server.readerStuck = true;
+  shell.loop.inLoop = [&] { shell.loop.events->OnTrayIconPressed(); };
+  EXPECT_EQ(RunShell(shell.services), 0);
+  EXPECT_FALSE(shell.server.running);
+  EXPECT_FALSE(shell.backend.shutDown);
+  EXPECT_NE(shell.backend.Current(), nullptr);
+  EXPECT_FALSE(shell.guard.held);
+}
+
 TEST(Shell, SecondInstanceIsRefusedBeforeAnythingElseWithExitZero) {
   FakeShell shell;
   shell.guard.result = GuardResult::AlreadyRunning;

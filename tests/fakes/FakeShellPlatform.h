@@ -285,10 +285,11 @@ class FakeServerControl final : public IServerControl {
     if (startResult && listeningPort) running = true;
     return startResult;
   }
-  void Stop() override {
+  bool Stop() override {
     if (callbackRegistered) stoppedWithCallback = true;
     running = false;
     listeningPort.reset();
+    return !readerStuck;
   }
   void RegisterChangeCallback(IVolumeControl*) override { callbackRegistered = true; }
   void UnregisterChangeCallback(IVolumeControl*) override { callbackRegistered = false; }
@@ -306,6 +307,7 @@ class FakeServerControl final : public IServerControl {
   bool running = false;
   bool callbackRegistered = false;
   bool stoppedWithCallback = false;
+  bool readerStuck = false;  // Stop reports a reader still inside the volume control
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;

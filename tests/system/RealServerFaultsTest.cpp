@@ -13,6 +13,7 @@
 
 #include "../../bench/system/PulseDriver.h"
 #include "ClientFleet.h"
+#include "fakes/Eventually.h"
 #include "Flood.h"
 #include "LoadSizes.h"
 #include "PrivatePulse.h"
@@ -99,6 +100,37 @@ TEST(RealServerFaults, SoundServerCrashAndRestartReachEveryClient) {
       "sound server restart: %zu clients had the new state %lld ms after it was back\n", clients,
       static_cast<long long>(
           std::chrono::duration_cast<std::chrono::milliseconds>(reconnected - back).count()));
+}
+
+// A frozen sound server must not freeze the program: requests keep arriving, and a port change
+// and SIGTERM still finish promptly.
+TEST(RealServerFaults, AFrozenSoundServerHoldsUpNeitherAPortChangeNorQuit) {
+  QUAVIX_NEED_SOUND_SERVER();
+  RealServer real;
+  ASSERT_TRUE(real.started) << real.server->Stderr();
+  ClientFleet fleet;
+  ASSERT_EQ(fleet.Connect(real.server->Port(), 8, 20s), 8u);
+  real.pulse.Pause();
+  for (int i = 0; i < 50; ++i) fleet.Send(static_cast<size_t>(i % 8), Byte(0, 10 + i));
+
+  const uint16_t moved = FreeLoopbackPort();
+  StorePort(real.server->ConfigHome(), moved);
+  const auto asked = Clock::now();
+  real.server->Signal(SIGUSR1);
+  ASSERT_TRUE(Eventually([&] { return ServerUnderTest::GreetsOn(moved); }, 10s)) << real.server->Stderr();
+  const auto portMoved = Clock::now();
+  EXPECT_LT(portMoved - asked, 2s);
+
+  const auto quit = Clock::now();
+  EXPECT_EQ(real.server->Stop(5s), 0) << real.server->Stderr();
+  EXPECT_LT(Clock::now() - quit, 2s);
+  real.pulse.Resume();
+  std::printf("frozen sound server: port moved in %lld ms, quit in %lld ms\n",
+              static_cast<long long>(
+                  std::chrono::duration_cast<std::chrono::milliseconds>(portMoved - asked).count()),
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         Clock::now() - quit)
+                                         .count()));
 }
 
 TEST(RealServerFaults, StalledClientsWhileTheSoundServerKeepsChanging) {

@@ -75,6 +75,10 @@ class ServerUnderTest {
   ServerUnderTest& operator=(const ServerUnderTest&) = delete;
 
   uint16_t Port() const { return port_; }
+  const std::string& ConfigHome() const { return config_; }
+  void Signal(int signal) {
+    if (process_ != nullptr) process_->Signal(signal);
+  }
   pid_t Pid() const { return process_ != nullptr ? process_->Pid() : -1; }
   bool Running() { return process_ != nullptr && process_->Running(); }
   std::string Stderr() { return process_ != nullptr ? process_->Stderr() : ""; }
@@ -97,12 +101,13 @@ class ServerUnderTest {
   }
 
   // One connection that reads the four greeting bytes; true when they came.
-  bool GreetsOnce() const {
+  bool GreetsOnce() const { return GreetsOn(port_); }
+  static bool GreetsOn(uint16_t port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port_);
+    address.sin_port = htons(port);
     timeval wait{2, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     bool greeted = false;
