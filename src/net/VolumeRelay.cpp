@@ -21,6 +21,20 @@ bool MyClientListener::BroadcastState() {
   VolumeState state;
   source->GetState(&state);
   std::atomic<bool> deferred{false};  // visits run on several threads
+  // Broadcasts run on several threads (the retry tick, the audio system's, readers'). One that
+  // read the state just before a change could pass after that change's own broadcast and leave
+  // clients with the older state, so each ends with a pass of a state read after its last pass.
+  for (;;) {
+    Pass(state, deferred);
+    VolumeState now;
+    source->GetState(&now);
+    if (now == state) break;
+    state = now;
+  }
+  return deferred.load(std::memory_order_relaxed);
+}
+
+void MyClientListener::Pass(const VolumeState& state, std::atomic<bool>& deferred) {
   server_.ForEachClient([&](ClientConnection* connection) {
     switch (SendStateIfDue(connection, &state)) {
       case SendStateResult::Done:
@@ -34,7 +48,6 @@ bool MyClientListener::BroadcastState() {
         break;
     }
   });
-  return deferred.load(std::memory_order_relaxed);
 }
 
 void MyClientListener::SendKeepAlive() {

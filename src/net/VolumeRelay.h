@@ -1,6 +1,8 @@
 #pragma once
 // Client requests to the volume control; system changes to every client.
 
+#include <atomic>
+
 #include "net/IClientListener.h"
 #include "net/IRetryTimer.h"
 #include "net/NetworkServer.h"
@@ -25,6 +27,8 @@ class MyClientListener : public IClientListener {
   void OnVolumeChanged();
 
  private:
+  // One pass of `state` over every listed client; sets `deferred` when a client was held off.
+  void Pass(const VolumeState& state, std::atomic<bool>& deferred);
   NetworkServer& server_;
   IRetryTimer& retryTimer_;
 };

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -17,10 +18,15 @@ class FakeVolumeControl final : public IVolumeControl {
   InitResult Initialize() override { return InitResult::Ok; }
   bool Shutdown() override { return true; }
   bool GetState(VolumeState* state) override {
-    std::lock_guard lock(stateMutex_);
-    *state = state_;
+    {
+      std::lock_guard lock(stateMutex_);
+      *state = state_;
+    }
+    if (afterRead) afterRead();
     return true;
   }
+  // Runs after every GetState, on the reading thread (a change landing right after a read).
+  std::function<void()> afterRead;
   bool SetState(const VolumeState* state) override {
     {
       std::lock_guard lock(stateMutex_);

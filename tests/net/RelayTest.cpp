@@ -146,6 +146,20 @@ TEST_F(RelayTest, TheChangeCallbackBroadcastsWhatTheControlHoldsNow) {
   ExpectNothingPending(*client);
 }
 
+// A change whose own broadcast finished while an older broadcast was between its read and its
+// pass must not be overwritten by that older pass.
+TEST_F(RelayTest, ABroadcastOvertakenByAChangeEndsWithTheNewerState) {
+  auto client = Connect();
+  volume.SetDeviceState({0, 40});
+  volume.afterRead = [&] {
+    volume.afterRead = nullptr;
+    volume.SetDeviceState({0, 41});
+  };
+  OnVolumeChanged(0, nullptr);
+  EXPECT_EQ(client->ReadByte(), Byte(40));
+  EXPECT_EQ(client->ReadByte(), Byte(41));
+}
+
 TEST_F(RelayTest, ABroadcastFailingForOneClientServesTheRest) {
   auto first = Connect();
   auto leaving = Connect();

@@ -13,12 +13,12 @@
 
 #include "../../bench/system/PulseDriver.h"
 #include "ClientFleet.h"
-#include "fakes/Eventually.h"
 #include "Flood.h"
 #include "LoadSizes.h"
 #include "PrivatePulse.h"
 #include "ProcessProbe.h"
 #include "ServerUnderTest.h"
+#include "fakes/Eventually.h"
 #include "fixtures/SoundServer.h"
 #include "net/Protocol.h"
 
@@ -117,7 +117,8 @@ TEST(RealServerFaults, AFrozenSoundServerHoldsUpNeitherAPortChangeNorQuit) {
   StorePort(real.server->ConfigHome(), moved);
   const auto asked = Clock::now();
   real.server->Signal(SIGUSR1);
-  ASSERT_TRUE(Eventually([&] { return ServerUnderTest::GreetsOn(moved); }, 10s)) << real.server->Stderr();
+  ASSERT_TRUE(Eventually([&] { return ServerUnderTest::GreetsOn(moved); }, 10s))
+      << real.server->Stderr();
   const auto portMoved = Clock::now();
   EXPECT_LT(portMoved - asked, 2s);
 
@@ -125,12 +126,12 @@ TEST(RealServerFaults, AFrozenSoundServerHoldsUpNeitherAPortChangeNorQuit) {
   EXPECT_EQ(real.server->Stop(5s), 0) << real.server->Stderr();
   EXPECT_LT(Clock::now() - quit, 2s);
   real.pulse.Resume();
-  std::printf("frozen sound server: port moved in %lld ms, quit in %lld ms\n",
-              static_cast<long long>(
-                  std::chrono::duration_cast<std::chrono::milliseconds>(portMoved - asked).count()),
-              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         Clock::now() - quit)
-                                         .count()));
+  std::printf(
+      "frozen sound server: port moved in %lld ms, quit in %lld ms\n",
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(portMoved - asked).count()),
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - quit).count()));
 }
 
 TEST(RealServerFaults, StalledClientsWhileTheSoundServerKeepsChanging) {
