@@ -15,10 +15,12 @@ tests/fixtures/with-sound-server.sh so Wine's audio driver finds a playback devi
 window-driver.exe is expected beside the executable. Screenshots go to program-checks/ there.
 """
 import os
+import random
 import re
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -38,7 +40,7 @@ def check(condition, what):
     return condition
 
 
-def wait_for(predicate, timeout=15.0):
+def wait_for(predicate, timeout=60.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = predicate()
@@ -48,8 +50,19 @@ def wait_for(predicate, timeout=15.0):
     return predicate()
 
 
-def run(*args):
-    return subprocess.run(list(args), capture_output=True, text=True)
+def run(*args, timeout=120):
+    """Runs a command and gives its exit code (None when it had to be ended) and output. The
+    output goes through a file, not a pipe: a Wine command may start Wine's background processes
+    (wineserver, services, the desktop), which inherit its output and would hold a pipe open
+    for as long as any Wine program runs."""
+    with tempfile.TemporaryFile() as out:
+        try:
+            code = subprocess.run(list(args), stdout=out, stderr=subprocess.DEVNULL,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            code = None
+        out.seek(0)
+        return subprocess.CompletedProcess(args, code, out.read().decode(errors="replace"))
 
 
 def start_server():
@@ -59,7 +72,7 @@ def start_server():
     return process
 
 
-def exit_code(process, timeout=15.0):
+def exit_code(process, timeout=60.0):
     try:
         return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -111,21 +124,17 @@ MENU = "#32768"  # popup menus
 def driver(*args, timeout_ms=0):
     """Runs window-driver.exe (tests/win32/tools), which finds windows by class and title and
     posts them messages; its exit code 0 means done. Gives the output, or None on failure."""
-    try:
-        result = subprocess.run(["wine", DRIVER] + [str(a) for a in args], capture_output=True,
-                                text=True, timeout=timeout_ms / 1000 + 60)
-    except subprocess.TimeoutExpired:
-        return None
+    result = run("wine", DRIVER, *[str(a) for a in args], timeout=timeout_ms / 1000 + 60)
     return result.stdout if result.returncode == 0 else None
 
 
-def shown(window_class, title, timeout_ms=15000):
+def shown(window_class, title, timeout_ms=60000):
     """Waits for a visible window; gives its screen rectangle (x, y, w, h) or None."""
     out = driver("shown", window_class, title, timeout_ms, timeout_ms=timeout_ms)
     return tuple(int(v) for v in out.split()[1:5]) if out else None
 
 
-def vanished(window_class, title, timeout_ms=15000):
+def vanished(window_class, title, timeout_ms=60000):
     return driver("vanished", window_class, title, timeout_ms, timeout_ms=timeout_ms) is not None
 
 
@@ -281,7 +290,7 @@ def stored_port():
 
 
 class KeepAliveClient(threading.Thread):
-    """Stays connected and records every byte until the server closes or 25 s pass."""
+    """Stays connected and records every byte until the server closes or 90 s pass."""
 
     def __init__(self, port):
         super().__init__(daemon=True)
@@ -292,7 +301,7 @@ class KeepAliveClient(threading.Thread):
     def run(self):
         if self.sock is None:
             return
-        self.sock.settimeout(25)
+        self.sock.settimeout(90)
         try:
             while True:
                 chunk = self.sock.recv(64)
@@ -315,12 +324,16 @@ def port_is_free(port):
         probe.close()
 
 
-def free_port():
-    probe = socket.socket()
-    probe.bind(("0.0.0.0", 0))
-    port = probe.getsockname()[1]
-    probe.close()
-    return port
+def free_port_pair():
+    """Two free neighbouring ports below the range the kernel takes the local ports of outgoing
+    connections from: the checks' own short connections leave such ports in TIME_WAIT, where
+    the server could not bind them."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as ports:
+        low = int(ports.read().split()[0])
+    for port in random.sample(range(20000, low - 1), 500):
+        if port_is_free(port) and port_is_free(port + 1):
+            return port
+    raise SystemExit("no two free neighbouring ports below %d" % low)
 
 
 def main():
@@ -329,12 +342,12 @@ def main():
     greeting_bytes = bytes([0x19, 0xC8, 0xDE, 0x00])
     first = 17495
     # Other programs on this machine may hold the default port; then start from a stored one.
-    if not wait_for(lambda: port_is_free(first), 20):
-        first = free_port()
+    if not wait_for(lambda: port_is_free(first) and port_is_free(first + 1), 20):
+        first = free_port_pair()
         run("wine", "reg", "add", KEY, "/v", "ServerPort", "/t", "REG_DWORD", "/d", str(first),
             "/f")
         print("note - 17495 is busy on this machine; the checks start from stored port %d" % first)
-    second_port = first + 1 if port_is_free(first + 1) else free_port()
+    second_port = first + 1
 
     # A busy port: start-up reports it and ends with 0.
     blocker = socket.socket()
@@ -346,7 +359,7 @@ def main():
     blocker.close()
 
     server = start_server()
-    check(wait_for(lambda: greeting(first) == greeting_bytes, 30),
+    check(wait_for(lambda: greeting(first) == greeting_bytes),
           "listens on %d and greets with 19 C8 DE 00" % first)
     if first == 17495:
         check(stored_port() is None, "reading the port created no registry key")
@@ -359,11 +372,11 @@ def main():
     check(greeting(first) == greeting_bytes, "first instance still serving")
 
     picture = IconPicture()
-    icon = wait_for(lambda: tray_icon("tray", picture), 20)
+    icon = wait_for(lambda: tray_icon("tray", picture))
     check(icon is not None, "tray icon shown (program-checks/tray.png)")
 
-    keepalive.join(timeout=24)
-    check(keepalive.data.startswith(greeting_bytes) and keepalive.data.endswith(b"\xff"),
+    check(wait_for(lambda: keepalive.data.startswith(greeting_bytes)
+                   and keepalive.data.endswith(b"\xff")),
           "keep-alive byte FF after 20 s (got %s)" % keepalive.data.hex())
     keepalive = KeepAliveClient(first)  # to see it dropped by the port change
     keepalive.start()
@@ -381,24 +394,23 @@ def main():
         check(bool(shown(*settings, 1000)), "the dialog stays open after 'Bad Port'")
         check(enter_port(settings, str(second_port)) and vanished(*settings),
               "OK with a valid port closes the dialog")
-        check(wait_for(lambda: stored_port() == second_port, 10),
+        check(wait_for(lambda: stored_port() == second_port),
               "new port %d stored" % second_port)
-        check(wait_for(lambda: greeting(second_port) == greeting_bytes, 10),
+        check(wait_for(lambda: greeting(second_port) == greeting_bytes),
               "server moved to %d" % second_port)
         check(connect(first) is None, "%d no longer listening" % first)
-        keepalive.join(timeout=10)
-        check(keepalive.closed, "client of the old port disconnected")
+        check(wait_for(lambda: keepalive.closed), "client of the old port disconnected")
 
     check(choose_by_message("q"), "the tray menu opened by its callback message")
     check(exit_code(server) == 0, "menu Quit ends the program with exit code 0")
-    check(wait_for(lambda: tray_icon("after-quit", picture) is None, 10),
+    check(wait_for(lambda: tray_icon("after-quit", picture) is None),
           "tray icon removed on quit")
 
     # The stored port is read at start-up.
     again = start_server()
-    check(wait_for(lambda: greeting(second_port) == greeting_bytes, 30),
+    check(wait_for(lambda: greeting(second_port) == greeting_bytes),
           "restart listens on the stored %d" % second_port)
-    check(wait_for(lambda: tray_icon("restart", picture), 20) is not None,
+    check(wait_for(lambda: tray_icon("restart", picture)) is not None,
           "restart shows the tray icon")
     choose_by_message("q")
     check(exit_code(again) == 0, "restart quits with exit code 0")

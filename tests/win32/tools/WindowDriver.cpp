@@ -33,7 +33,7 @@ bool WaitFor(DWORD limitMs, Condition condition) {
   while (true) {
     if (condition()) return true;
     if (GetTickCount64() >= deadline) return false;
-    Sleep(20);
+    Sleep(100);
   }
 }
 
