@@ -134,8 +134,9 @@ def shown(window_class, title, timeout_ms=60000):
     return tuple(int(v) for v in out.split()[1:5]) if out else None
 
 
-def vanished(window_class, title, timeout_ms=60000):
-    return driver("vanished", window_class, title, timeout_ms, timeout_ms=timeout_ms) is not None
+def gone(window_class, title, timeout_ms=60000):
+    """Waits until no such window is visible."""
+    return driver("gone", window_class, title, timeout_ms, timeout_ms=timeout_ms) is not None
 
 
 def post(window, message, wparam=0, lparam=0):
@@ -146,7 +147,7 @@ def answer_box(title):
     """Waits for a message box with this title and presses its OK button by message."""
     if not shown(BOX, title):
         return False
-    return post((BOX, title), WM_COMMAND, IDOK) and vanished(BOX, title)
+    return post((BOX, title), WM_COMMAND, IDOK) and gone(BOX, title)
 
 
 def enter_port(dialog, text):
@@ -156,9 +157,9 @@ def enter_port(dialog, text):
 
 
 def screenshot(name):
+    """The screen as a picture in SHOTS; its path, or None when none could be taken."""
     path = os.path.join(SHOTS, name + ".png")
-    run("import", "-window", "root", path)
-    return path
+    return path if run("import", "-window", "root", path).returncode == 0 else None
 
 
 def rgba(path, *options):
@@ -234,14 +235,20 @@ class IconPicture:
         return cls.difference(data, width, x, y, pixel) <= limit
 
 
-def notification_area():
-    """Where tray icons are drawn: the taskbar window, else the screen's bottom strip."""
-    taskbar = shown("Shell_TrayWnd", "-", 2000)
-    return taskbar if taskbar else (0, 768 - 48, 1024, 48)
+# Tray icons are drawn on the taskbar along the bottom of Wine's desktop.
+TASKBAR = (0, 768 - 48, 1024, 48)
 
 
 def tray_icon(name, picture):
-    return picture.find(screenshot(name), notification_area())
+    """Where the icon is on the screen now, or None."""
+    path = screenshot(name)
+    return picture.find(path, TASKBAR) if path else None
+
+
+def no_tray_icon(name, picture):
+    """Whether a picture of the screen was taken and shows no icon."""
+    path = screenshot(name)
+    return path is not None and picture.find(path, TASKBAR) is None
 
 
 def click(x, y):
@@ -253,7 +260,7 @@ def open_menu_by_mouse(icon):
     up, since Wine now and then drops a synthetic click. Gives the menu's rectangle or None."""
     for _ in range(3):
         click(*icon)
-        menu = shown(MENU, "-", 8000)
+        menu = shown(MENU, "-", 15000)
         if menu:
             return menu
     return None
@@ -261,16 +268,14 @@ def open_menu_by_mouse(icon):
 
 def choose_by_mouse(menu, column, opened):
     """Clicks the menu item in this column (0 Settings, 1 Quit Quavix; the menu has its two
-    items side by side) until the window it opens shows; the click is repeated only while the
-    menu is still up, which shows the click was dropped."""
+    items side by side), then waits for what the item opens. The click is repeated only while
+    the menu stays up, which shows that it was dropped."""
     x, y, w, h = menu
     target = (x + (w // 4 if column == 0 else w * 3 // 4), y + h // 2)
     for _ in range(3):
         click(*target)
-        if opened():
-            return True
-        if not shown(MENU, "-", 500):
-            return False
+        if gone(MENU, "-", 15000):
+            return opened()
     return False
 
 
@@ -385,14 +390,14 @@ def main():
     menu = open_menu_by_mouse(icon) if icon is not None else None
     check(menu is not None, "a click on the tray icon opens its menu")
     settings = (BOX, "Quavix Server Settings")
-    dialog = menu is not None and choose_by_mouse(menu, 0, lambda: shown(*settings, 8000))
+    dialog = menu is not None and choose_by_mouse(menu, 0, lambda: shown(*settings))
     check(dialog, "menu Settings opens the settings dialog")
     if dialog:
         screenshot("dialog")
         check(enter_port(settings, "abc") and answer_box("Bad Port"),
               "'abc' refused with the 'Bad Port' box")
         check(bool(shown(*settings, 1000)), "the dialog stays open after 'Bad Port'")
-        check(enter_port(settings, str(second_port)) and vanished(*settings),
+        check(enter_port(settings, str(second_port)) and gone(*settings),
               "OK with a valid port closes the dialog")
         check(wait_for(lambda: stored_port() == second_port),
               "new port %d stored" % second_port)
@@ -403,7 +408,7 @@ def main():
 
     check(choose_by_message("q"), "the tray menu opened by its callback message")
     check(exit_code(server) == 0, "menu Quit ends the program with exit code 0")
-    check(wait_for(lambda: tray_icon("after-quit", picture) is None),
+    check(wait_for(lambda: no_tray_icon("after-quit", picture)),
           "tray icon removed on quit")
 
     # The stored port is read at start-up.

@@ -1,7 +1,7 @@
 // window-driver.exe: drives the windows of another program under test with window messages,
 // which reach their queue for certain, where synthetic keys and clicks may be dropped.
 //   window-driver shown    CLASS TITLE MS   waits for a visible match; prints "hwnd x y w h"
-//   window-driver vanished CLASS TITLE MS   waits until no match exists
+//   window-driver gone     CLASS TITLE MS   waits until no match is visible
 //   window-driver post     CLASS TITLE MESSAGE WPARAM LPARAM
 //   window-driver settext  CLASS TITLE CONTROL_ID TEXT
 // CLASS or TITLE "-" matches any. Exit codes: 0 done, 1 no such window or timed out, 2 usage.
@@ -43,7 +43,7 @@ unsigned long long Number(const wchar_t* text) {
 
 int Usage() {
   std::fputs(
-      "usage: window-driver shown|vanished CLASS TITLE MS\n"
+      "usage: window-driver shown|gone CLASS TITLE MS\n"
       "       window-driver post CLASS TITLE MESSAGE WPARAM LPARAM\n"
       "       window-driver settext CLASS TITLE CONTROL_ID TEXT\n",
       stderr);
@@ -70,9 +70,9 @@ int wmain(int argc, wchar_t** argv) {
                 rect.top, rect.right - rect.left, rect.bottom - rect.top);
     return 0;
   }
-  if (command == L"vanished") {
+  if (command == L"gone") {
     return WaitFor(static_cast<DWORD>(Number(argv[4])),
-                   [&] { return Find(windowClass, title, false) == nullptr; })
+                   [&] { return Find(windowClass, title, true) == nullptr; })
                ? 0
                : 1;
   }
