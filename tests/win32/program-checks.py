@@ -4,21 +4,30 @@ start-up refused on a busy port, greeting and keep-alive to a TCP client from Li
 instance refused, the registry value read and written, the tray icon, its menu, the settings
 dialog moving the server to a new port, and quitting with exit code 0.
 
+Windows are driven by window messages through window-driver.exe (tests/win32/tools), which
+cannot be dropped as synthetic keys can; one real click on the tray icon and its menu proves
+that the icon is shown and works. Every step waits for a condition (a window shown or gone, a
+byte received, the icon's picture on the screen), never for a fixed time.
+
 Run inside tests/win32/fixtures/with-wine.sh (DISPLAY and WINEPREFIX set), preferably under
 tests/fixtures/with-sound-server.sh so Wine's audio driver finds a playback device:
     program-checks.py build-windows/QuavixServer.exe
-Screenshots go to program-checks/ beside the executable.
+window-driver.exe is expected beside the executable. Screenshots go to program-checks/ there.
 """
 import os
+import random
 import re
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 EXE = sys.argv[1]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(EXE)), "program-checks")
+DRIVER = os.path.join(os.path.dirname(os.path.abspath(EXE)), "window-driver.exe")
+ICONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "res", "icons")
 KEY = r"HKCU\Software\Marrowick\Quavix"
 failures = []
 started = []
@@ -31,7 +40,7 @@ def check(condition, what):
     return condition
 
 
-def wait_for(predicate, timeout=15.0):
+def wait_for(predicate, timeout=60.0):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         value = predicate()
@@ -41,8 +50,19 @@ def wait_for(predicate, timeout=15.0):
     return predicate()
 
 
-def run(*args):
-    return subprocess.run(list(args), capture_output=True, text=True)
+def run(*args, timeout=120):
+    """Runs a command and gives its exit code (None when it had to be ended) and output. The
+    output goes through a file, not a pipe: a Wine command may start Wine's background processes
+    (wineserver, services, the desktop), which inherit its output and would hold a pipe open
+    for as long as any Wine program runs."""
+    with tempfile.TemporaryFile() as out:
+        try:
+            code = subprocess.run(list(args), stdout=out, stderr=subprocess.DEVNULL,
+                                  timeout=timeout).returncode
+        except subprocess.TimeoutExpired:
+            code = None
+        out.seek(0)
+        return subprocess.CompletedProcess(args, code, out.read().decode(errors="replace"))
 
 
 def start_server():
@@ -52,7 +72,7 @@ def start_server():
     return process
 
 
-def exit_code(process, timeout=15.0):
+def exit_code(process, timeout=60.0):
     try:
         return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
@@ -88,79 +108,184 @@ def greeting(port):
         return read_bytes(sock, 4)
 
 
-def windows_named(title):
-    result = run("xdotool", "search", "--name", "^" + re.escape(title) + "$")
-    return [w for w in result.stdout.split() if w]
+# Window messages and ids the driver posts; the program's own values (src/app/ShellIds.h).
+WM_CHAR = 0x0102
+WM_COMMAND = 0x0111
+WM_RBUTTONDOWN = 0x0204
+IDOK = 1
+WM_TRAY_NOTIFY = 1025
+TRAY_ICON_ID = 1000
+PORT_EDIT_ID = 1001
+HIDDEN_WINDOW = ("QUAVIXSERVER", "Quavix Server")
+BOX = "#32770"  # message boxes and dialogs
+MENU = "#32768"  # popup menus
 
 
-def press(keys, window=None):
-    if window is not None:
-        run("xdotool", "windowfocus", window)
-    for key in keys:
-        run("xdotool", "key", key)
-        time.sleep(0.1)
+def driver(*args, timeout_ms=0):
+    """Runs window-driver.exe (tests/win32/tools), which finds windows by class and title and
+    posts them messages; its exit code 0 means done. Gives the output, or None on failure."""
+    result = run("wine", DRIVER, *[str(a) for a in args], timeout=timeout_ms / 1000 + 60)
+    return result.stdout if result.returncode == 0 else None
 
 
-def type_text(text):
-    run("xdotool", "type", "--delay", "50", text)
+def shown(window_class, title, timeout_ms=60000):
+    """Waits for a visible window; gives its screen rectangle (x, y, w, h) or None."""
+    out = driver("shown", window_class, title, timeout_ms, timeout_ms=timeout_ms)
+    return tuple(int(v) for v in out.split()[1:5]) if out else None
+
+
+def gone(window_class, title, timeout_ms=60000):
+    """Waits until no such window is visible."""
+    return driver("gone", window_class, title, timeout_ms, timeout_ms=timeout_ms) is not None
+
+
+def post(window, message, wparam=0, lparam=0):
+    return driver("post", window[0], window[1], message, wparam, lparam) is not None
 
 
 def answer_box(title):
-    """Waits for a message box with this title and presses its OK button (Enter)."""
-    boxes = wait_for(lambda: windows_named(title), 10)
-    if boxes:
-        press(["Return"], boxes[0])
-        wait_for(lambda: not windows_named(title), 5)
-    return bool(boxes)
+    """Waits for a message box with this title and presses its OK button by message."""
+    if not shown(BOX, title):
+        return False
+    return post((BOX, title), WM_COMMAND, IDOK) and gone(BOX, title)
+
+
+def enter_port(dialog, text):
+    """Puts text into the settings dialog's port box and presses OK, both by message."""
+    return (driver("settext", dialog[0], dialog[1], PORT_EDIT_ID, text) is not None
+            and post(dialog, WM_COMMAND, IDOK))
 
 
 def screenshot(name):
+    """The screen as a picture in SHOTS; its path, or None when none could be taken."""
     path = os.path.join(SHOTS, name + ".png")
-    run("import", "-window", "root", path)
-    return path
+    return path if run("import", "-window", "root", path).returncode == 0 else None
 
 
-def tray_icon_centre(path):
-    """Centre of the icon's blue tile in the bottom strip (the notification area), or None.
-    The tile is a saturated blue; Wine's desktop blue is greener, the taskbar grey."""
+def rgba(path, *options):
+    """Width, height and 8-bit RGBA bytes of a picture."""
     size = run("identify", "-format", "%w %h", path).stdout.split()
-    width, height = int(size[0]), int(size[1])
-    strip = 24
-    pixels = subprocess.run(["convert", path, "-gravity", "south", "-crop", "x%d+0+0" % strip,
-                             "+repage", "-depth", "8", "RGB:-"], capture_output=True).stdout
-    xs, ys = [], []
-    for i in range(0, len(pixels) - 2, 3):
-        r, g, b = pixels[i], pixels[i + 1], pixels[i + 2]
-        if b >= 140 and b - g >= 55 and b - r >= 100:
-            xs.append((i // 3) % width)
-            ys.append((i // 3) // width)
-    if len(xs) < 20 or max(xs) - min(xs) > 64:
-        return None
-    return (min(xs) + max(xs)) // 2, height - strip + (min(ys) + max(ys)) // 2
+    data = subprocess.run(["convert", path] + list(options) + ["-depth", "8", "RGBA:-"],
+                          capture_output=True).stdout
+    if options:  # resized: the size follows from the data
+        side = int((len(data) // 4) ** 0.5)
+        return side, side, data
+    return int(size[0]), int(size[1]), data
 
 
-def choose_from_menu(icon, name, column):
-    """Opens the tray menu with a left click and clicks an item of its first row, chosen by
-    column (0 Settings, 1 Quit). The menu is found as what changed on the screen: keyboard
-    input cannot be relied on, since Wine may refuse our window the foreground after another
-    process's message box had it."""
-    before = screenshot(name + "-before")
-    run("xdotool", "mousemove", str(icon[0]), str(icon[1]), "click", "1")
-    time.sleep(1.0)
-    after = screenshot(name)
-    result = run("convert", before, after, "-compose", "difference", "-composite",
-                 "-threshold", "5%", "-format", "%@", "info:")
-    match = re.match(r"(\d+)x(\d+)\+(\d+)\+(\d+)", result.stdout.strip())
-    if not match:
+class IconPicture:
+    """The tray icon's picture, to be found on the screen by its shape: the opaque pixels of
+    the 16-pixel image (and of the 32-pixel one scaled down, in case the tray scales the
+    default-size icon), compared with a tolerance. A blue area of another kind, such as a
+    highlighted taskbar button, lacks the white loudspeaker and does not match."""
+
+    TOLERANCE = 24  # mean absolute difference per channel; the tray's drawing differs by 12
+    PROBE_TOLERANCE = 60  # per channel, for a pixel inside an area of one colour
+
+    def __init__(self):
+        self.templates = []
+        for name, options in (("quavix-16.png", ()), ("quavix-32.png", ("-resize", "16x16"))):
+            w, h, data = rgba(os.path.join(ICONS, name), *options)
+            pixels = [(i % w, i // w, data[4 * i], data[4 * i + 1], data[4 * i + 2])
+                      for i in range(w * h) if data[4 * i + 3] >= 240]
+            # Pixels inside areas of one colour (not the smoothed edges, which the tray draws a
+            # little differently) must each match: some of the loudspeaker's white and some of
+            # the tile's blue. They reject most places at once.
+            colour = {(x, y): (r, g, b) for x, y, r, g, b in pixels}
+
+            def around(p, reach):
+                return [colour.get((p[0] + dx, p[1] + dy)) for dx in reach for dy in reach
+                        if abs(dx) + abs(dy) <= max(reach)]
+
+            light = [p for p in pixels
+                     if all(c is not None and min(c) >= 200 for c in around(p, (-1, 0, 1)))]
+            dark = [p for p in pixels if min(p[2:]) < 200 and all(
+                c is not None and sum(abs(a - b) for a, b in zip(c, p[2:])) <= 30
+                for c in around(p, (-1, 0, 1)))]
+            if len(light) < 2 or len(dark) < 4:
+                raise SystemExit("%s: the icon has no clear white-on-blue areas" % name)
+            probes = light[::max(1, len(light) // 4)] + dark[::max(1, len(dark) // 6)]
+            self.templates.append((w, h, pixels, probes))
+
+    def find(self, path, region):
+        """Centre of the icon inside region (x, y, w, h) of the picture at path, or None."""
+        width, height, data = rgba(path)
+        rx, ry, rw, rh = region
+        rx, ry = max(rx, 0), max(ry, 0)
+        rw, rh = min(rw, width - rx), min(rh, height - ry)
+        best = None
+        for tw, th, pixels, probes in self.templates:
+            for y in range(ry, ry + rh - th + 1):
+                for x in range(rx, rx + rw - tw + 1):
+                    if not all(self.near(data, width, x, y, p, 3 * self.PROBE_TOLERANCE) for p in probes):
+                        continue
+                    score = sum(self.difference(data, width, x, y, p) for p in pixels)
+                    score /= 3.0 * len(pixels)
+                    if score <= self.TOLERANCE and (best is None or score < best[0]):
+                        best = (score, x + tw // 2, y + th // 2)
+        return best[1:] if best else None
+
+    @staticmethod
+    def difference(data, width, x, y, pixel):
+        i = 4 * ((y + pixel[1]) * width + x + pixel[0])
+        return abs(data[i] - pixel[2]) + abs(data[i + 1] - pixel[3]) + abs(data[i + 2] - pixel[4])
+
+    @classmethod
+    def near(cls, data, width, x, y, pixel, limit):
+        return cls.difference(data, width, x, y, pixel) <= limit
+
+
+# Tray icons are drawn on the taskbar along the bottom of Wine's desktop.
+TASKBAR = (0, 768 - 48, 1024, 48)
+
+
+def tray_icon(name, picture):
+    """Where the icon is on the screen now, or None."""
+    path = screenshot(name)
+    return picture.find(path, TASKBAR) if path else None
+
+
+def no_tray_icon(name, picture):
+    """Whether a picture of the screen was taken and shows no icon."""
+    path = screenshot(name)
+    return path is not None and picture.find(path, TASKBAR) is None
+
+
+def click(x, y):
+    run("xdotool", "mousemove", str(x), str(y), "click", "1")
+
+
+def open_menu_by_mouse(icon):
+    """Clicks the tray icon until its menu shows; a click is repeated only when no menu came
+    up, since Wine now and then drops a synthetic click. Gives the menu's rectangle or None."""
+    for _ in range(3):
+        click(*icon)
+        menu = shown(MENU, "-", 15000)
+        if menu:
+            return menu
+    return None
+
+
+def choose_by_mouse(menu, column, opened):
+    """Clicks the menu item in this column (0 Settings, 1 Quit Quavix; the menu has its two
+    items side by side), then waits for what the item opens. The click is repeated only while
+    the menu stays up, which shows that it was dropped."""
+    x, y, w, h = menu
+    target = (x + (w // 4 if column == 0 else w * 3 // 4), y + h // 2)
+    for _ in range(3):
+        click(*target)
+        if gone(MENU, "-", 15000):
+            return opened()
+    return False
+
+
+def choose_by_message(key):
+    """Opens the tray menu as a click on the icon does, by posting the icon's callback message
+    to the hidden window, and chooses an item by its mnemonic key, posted to the same thread
+    where the menu's loop reads it."""
+    if not post(HIDDEN_WINDOW, WM_TRAY_NOTIFY, TRAY_ICON_ID, WM_RBUTTONDOWN):
         return False
-    w, h, x, y = map(int, match.groups())
-    if w < 40 or h < 10:
-        return False
-    # Two columns side by side, Settings then Quit Quavix.
-    target_x = x + (w * 20 // 100 if column == 0 else w * 75 // 100)
-    target_y = y + h // 2
-    run("xdotool", "mousemove", str(target_x), str(target_y), "click", "1")
-    return True
+    return bool(shown(MENU, "-")) and post(HIDDEN_WINDOW, WM_CHAR, ord(key))
 
 
 def stored_port():
@@ -170,7 +295,7 @@ def stored_port():
 
 
 class KeepAliveClient(threading.Thread):
-    """Stays connected and records every byte until the server closes or 25 s pass."""
+    """Stays connected and records every byte until the server closes or 90 s pass."""
 
     def __init__(self, port):
         super().__init__(daemon=True)
@@ -181,7 +306,7 @@ class KeepAliveClient(threading.Thread):
     def run(self):
         if self.sock is None:
             return
-        self.sock.settimeout(25)
+        self.sock.settimeout(90)
         try:
             while True:
                 chunk = self.sock.recv(64)
@@ -204,12 +329,16 @@ def port_is_free(port):
         probe.close()
 
 
-def free_port():
-    probe = socket.socket()
-    probe.bind(("0.0.0.0", 0))
-    port = probe.getsockname()[1]
-    probe.close()
-    return port
+def free_port_pair():
+    """Two free neighbouring ports below the range the kernel takes the local ports of outgoing
+    connections from: the checks' own short connections leave such ports in TIME_WAIT, where
+    the server could not bind them."""
+    with open("/proc/sys/net/ipv4/ip_local_port_range") as ports:
+        low = int(ports.read().split()[0])
+    for port in random.sample(range(20000, low - 1), 500):
+        if port_is_free(port) and port_is_free(port + 1):
+            return port
+    raise SystemExit("no two free neighbouring ports below %d" % low)
 
 
 def main():
@@ -218,12 +347,12 @@ def main():
     greeting_bytes = bytes([0x19, 0xC8, 0xDE, 0x00])
     first = 17495
     # Other programs on this machine may hold the default port; then start from a stored one.
-    if not wait_for(lambda: port_is_free(first), 20):
-        first = free_port()
+    if not wait_for(lambda: port_is_free(first) and port_is_free(first + 1), 20):
+        first = free_port_pair()
         run("wine", "reg", "add", KEY, "/v", "ServerPort", "/t", "REG_DWORD", "/d", str(first),
             "/f")
         print("note - 17495 is busy on this machine; the checks start from stored port %d" % first)
-    second_port = first + 1 if port_is_free(first + 1) else free_port()
+    second_port = first + 1
 
     # A busy port: start-up reports it and ends with 0.
     blocker = socket.socket()
@@ -235,7 +364,7 @@ def main():
     blocker.close()
 
     server = start_server()
-    check(wait_for(lambda: greeting(first) == greeting_bytes, 30),
+    check(wait_for(lambda: greeting(first) == greeting_bytes),
           "listens on %d and greets with 19 C8 DE 00" % first)
     if first == 17495:
         check(stored_port() is None, "reading the port created no registry key")
@@ -247,51 +376,48 @@ def main():
     check(exit_code(second) == 0, "second instance: exit code 0")
     check(greeting(first) == greeting_bytes, "first instance still serving")
 
-    time.sleep(1.0)
-    icon = tray_icon_centre(screenshot("tray"))
+    picture = IconPicture()
+    icon = wait_for(lambda: tray_icon("tray", picture))
     check(icon is not None, "tray icon shown (program-checks/tray.png)")
 
-    keepalive.join(timeout=24)
-    check(keepalive.data.startswith(greeting_bytes) and keepalive.data.endswith(b"\xff"),
+    check(wait_for(lambda: keepalive.data.startswith(greeting_bytes)
+                   and keepalive.data.endswith(b"\xff")),
           "keep-alive byte FF after 20 s (got %s)" % keepalive.data.hex())
     keepalive = KeepAliveClient(first)  # to see it dropped by the port change
     keepalive.start()
 
-    if icon is not None:
-        choose_from_menu(icon, "menu", 0)
-        dialogs = wait_for(lambda: windows_named("Quavix Server Settings"), 10)
-        check(bool(dialogs), "menu Settings opens the settings dialog")
-        if dialogs:
-            screenshot("dialog")
-            press(["End"] + ["BackSpace"] * 9, dialogs[0])
-            type_text("abc")
-            press(["Return"])
-            check(answer_box("Bad Port"), "'abc' refused with the 'Bad Port' box")
-            press(["End"] + ["BackSpace"] * 9, dialogs[0])
-            type_text(str(second_port))
-            press(["Return"])
-            check(wait_for(lambda: stored_port() == second_port, 10),
-                  "new port %d stored" % second_port)
-            check(wait_for(lambda: greeting(second_port) == greeting_bytes, 10),
-                  "server moved to %d" % second_port)
-            check(connect(first) is None, "%d no longer listening" % first)
-            keepalive.join(timeout=10)
-            check(keepalive.closed, "client of the old port disconnected")
+    # The user's way once: a real click on the icon and on the menu item.
+    menu = open_menu_by_mouse(icon) if icon is not None else None
+    check(menu is not None, "a click on the tray icon opens its menu")
+    settings = (BOX, "Quavix Server Settings")
+    dialog = menu is not None and choose_by_mouse(menu, 0, lambda: shown(*settings))
+    check(dialog, "menu Settings opens the settings dialog")
+    if dialog:
+        screenshot("dialog")
+        check(enter_port(settings, "abc") and answer_box("Bad Port"),
+              "'abc' refused with the 'Bad Port' box")
+        check(bool(shown(*settings, 1000)), "the dialog stays open after 'Bad Port'")
+        check(enter_port(settings, str(second_port)) and gone(*settings),
+              "OK with a valid port closes the dialog")
+        check(wait_for(lambda: stored_port() == second_port),
+              "new port %d stored" % second_port)
+        check(wait_for(lambda: greeting(second_port) == greeting_bytes),
+              "server moved to %d" % second_port)
+        check(connect(first) is None, "%d no longer listening" % first)
+        check(wait_for(lambda: keepalive.closed), "client of the old port disconnected")
 
-        choose_from_menu(icon, "menu-quit", 1)
-        check(exit_code(server) == 0, "menu Quit ends the program with exit code 0")
-        time.sleep(1.0)
-        check(tray_icon_centre(screenshot("after-quit")) is None, "tray icon removed on quit")
-    else:
-        server.kill()
+    check(choose_by_message("q"), "the tray menu opened by its callback message")
+    check(exit_code(server) == 0, "menu Quit ends the program with exit code 0")
+    check(wait_for(lambda: no_tray_icon("after-quit", picture)),
+          "tray icon removed on quit")
 
     # The stored port is read at start-up.
     again = start_server()
-    check(wait_for(lambda: greeting(second_port) == greeting_bytes, 30),
+    check(wait_for(lambda: greeting(second_port) == greeting_bytes),
           "restart listens on the stored %d" % second_port)
-    icon = wait_for(lambda: tray_icon_centre(screenshot("restart")), 10)
-    if icon is not None:
-        choose_from_menu(icon, "menu-restart", 1)
+    check(wait_for(lambda: tray_icon("restart", picture)) is not None,
+          "restart shows the tray icon")
+    choose_by_message("q")
     check(exit_code(again) == 0, "restart quits with exit code 0")
     run("wine", "reg", "delete", KEY, "/f")
 
