@@ -354,13 +354,13 @@ def main():
         print("note - 17495 is busy on this machine; the checks start from stored port %d" % first)
     second_port = first + 1
 
-    # A busy port: start-up reports it and ends with 0.
+    # A busy port: start-up reports it and ends with 1 (a failure, for scripts and services).
     blocker = socket.socket()
     blocker.bind(("0.0.0.0", first))
     blocker.listen()
     busy = start_server()
     check(answer_box("Quavix Server Error"), "busy port: 'Quavix Server Error' box shown")
-    check(exit_code(busy) == 0, "busy port: exit code 0")
+    check(exit_code(busy) == 1, "busy port: exit code 1")
     blocker.close()
 
     server = start_server()
