@@ -65,7 +65,7 @@ TEST(ServerCommandLine, AnswersBeforeAnyDisplayIsTouchedAndStoresThePort) {
   EXPECT_EQ(FileText(file), std::string("\x28\x23\x00\x00", 4)) << "left as it was";
 }
 
-TEST(ServerCommandLine, TheRunningServerRecordsItsProcessIdInItsGuard) {
+TEST(ServerCommandLine, SetPortMovesTheRunningServer) {
   if (std::getenv("QUAVIX_SOUND_SERVER") == nullptr) {
     if (std::getenv("QUAVIX_REQUIRE_SOUND_SERVER") != nullptr) FAIL() << "no sound server";
     GTEST_SKIP() << "no sound server";
@@ -82,4 +82,14 @@ TEST(ServerCommandLine, TheRunningServerRecordsItsProcessIdInItsGuard) {
   ASSERT_TRUE(client.Connect(port)) << server.Stderr();  // start-up is done
   EXPECT_EQ(FileText(runtime + "/QuavixServer_INSTANCE_LIMITER"),
             std::to_string(server.Pid()) + "\n");
+
+  const uint16_t next = FreeLoopbackPort();
+  const Outcome set = RunServer(config, runtime, {"--set-port", std::to_string(next)});
+  EXPECT_EQ(set.code, 0) << set.err;
+  EXPECT_NE(set.out.find("Told the running server to move to port " + std::to_string(next)),
+            std::string::npos)
+      << set.out;
+  TestClient moved;
+  ASSERT_TRUE(moved.Connect(next)) << server.Stderr();
+  EXPECT_EQ(moved.Read(4), (std::vector<uint8_t>{0x19, 0xC8, 0xDE, 0x00}));
 }
