@@ -172,16 +172,22 @@ TEST_F(PulseVolume, EveryPercentWrittenReadsBackUnchanged) {
 TEST_F(PulseVolume, ARampIsReportedInOrderAndEndsWhereTheSinkDoes) {
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 0%"));
   Start();
-  // The server's readings of earlier steps arrive while later ones are reported; none of them
-  // may move the reports back.
-  for (int32_t percent = 1; percent <= 100; ++percent) ASSERT_TRUE(Set(*control_, 0, percent));
-  EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "65536 65536"; }));
+  // Up and down, paced as a dragged slider sends: the server's reading of one step arrives
+  // after the next was reported, and must not move the reports back.
+  std::vector<VolumeState> requests;
+  for (int32_t percent = 1; percent <= 100; ++percent) requests.push_back({0, percent});
+  for (int32_t percent = 99; percent >= 0; --percent) requests.push_back({0, percent});
+  for (size_t i = 0; i < requests.size(); ++i) {
+    ASSERT_TRUE(control_->SetState(&requests[i]));
+    std::this_thread::sleep_for(std::chrono::microseconds(100 * (i % 8)));
+  }
+  EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "0 0"; }));
   // The reading after the last write agrees with the cache, so nothing more is reported.
   ASSERT_TRUE(Shell("pactl set-sink-mute " + TestSink() + " 1"));
-  EXPECT_TRUE(AwaitState({1, 100}));
+  EXPECT_TRUE(AwaitState({1, 0}));
+  requests.push_back({1, 0});
   std::lock_guard lock(g_seen.mutex);
-  ASSERT_EQ(g_seen.states.size(), 101u);
-  for (int32_t i = 0; i < 100; ++i) EXPECT_EQ(g_seen.states[i], (VolumeState{0, i + 1}));
+  EXPECT_EQ(g_seen.states, requests);
 }
 
 TEST_F(PulseVolume, ASwitchOfDefaultSinkIsFollowed) {
