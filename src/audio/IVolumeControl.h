@@ -38,8 +38,10 @@ class IVolumeControl {
   // Any thread. Copies the cached state under the state mutex; never touches the device.
   virtual bool GetState(VolumeState* state) = 0;
 
-  // Any thread, several at once. Writes to the device; takes no lock of ours, leaves the cache
-  // alone and does not call the callback (the change comes back through change detection).
+  // Any thread, several at once, holding no lock of ours. Writes to the device. The sound-server
+  // backend on Linux caches an accepted request and reports it at once, on the calling thread;
+  // the server's own reading follows and corrects it if it differs. Other backends leave the
+  // cache alone; the change comes back through change detection.
   virtual bool SetState(const VolumeState* state) = 0;
 
   // Main thread. Waits for a callback running on another thread; once a null callback was set,

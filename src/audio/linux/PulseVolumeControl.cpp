@@ -204,12 +204,7 @@ void PulseVolumeControl::OnSinkInfo(pa_context*, const pa_sink_info* info, int e
   }
   if (!reading || control->phase_ == Phase::Closing) return;
 
-  // Sink events also come for changes of state, latency or ports; only a new default sink or a
-  // new volume or mute is news.
   const bool mute = info->mute != 0;
-  const bool same = control->haveSink_ && info->index == control->sinkIndex_ &&
-                    control->sinkMuted_ == mute &&
-                    pa_cvolume_equal(&control->sinkVolume_, &info->volume);
   control->haveSink_ = true;
   control->sinkIndex_ = info->index;
   control->sinkMuted_ = mute;
@@ -226,15 +221,20 @@ void PulseVolumeControl::OnSinkInfo(pa_context*, const pa_sink_info* info, int e
     control->Signal();
     return;
   }
-  if (same && !control->reportNext_) return;
+  // With our writes outstanding the reading lags behind the requests already reported and
+  // would move the other clients' sliders back; the reading after the last write tells.
+  if (control->WritesOutstanding()) return;
+  control->Publish(state, control->reportNext_);
   control->reportNext_ = false;
-  control->Publish(state);
 }
 
-void PulseVolumeControl::Publish(const VolumeState& reading) {
+void PulseVolumeControl::Publish(const VolumeState& reading, bool always) {
   {
     std::lock_guard lock(stateMutex_);
+    // Sink events also come for changes of state, latency, ports or balance: not news.
+    if (!always && state_ == reading) return;
     state_ = reading;
+    ++cacheVersion_;
     reportPending_ = true;
   }
   reportWanted_.notify_one();
@@ -272,17 +272,28 @@ bool PulseVolumeControl::GetState(VolumeState* state) {
 }
 
 bool PulseVolumeControl::SetState(const VolumeState* state) {
-  PulseLock lock(mainloop_);
-  if (phase_ != Phase::Running || !haveSink_ || context_ == nullptr ||
-      pa_context_get_state(context_) != PA_CONTEXT_READY) {
-    return false;
+  const VolumeState request = *state;
+  {
+    PulseLock lock(mainloop_);
+    if (phase_ != Phase::Running || !haveSink_ || context_ == nullptr ||
+        pa_context_get_state(context_) != PA_CONTEXT_READY) {
+      return false;
+    }
+    if (writesInFlight_ > 0) {
+      nextWrite_ = request;
+      haveNextWrite_ = true;
+    } else if (!Write(request)) {
+      return false;
+    }
+    // Cached in the same hold of the lock that queued it: racing callers leave the cache at
+    // the request the server gets last.
+    std::lock_guard stateLock(stateMutex_);
+    if (state_ == request) return true;
+    state_ = request;
+    ++cacheVersion_;
   }
-  if (writesInFlight_ > 0) {
-    nextWrite_ = *state;
-    haveNextWrite_ = true;
-    return true;
-  }
-  return Write(*state);
+  ReportNewest();
+  return true;
 }
 
 bool PulseVolumeControl::Write(const VolumeState& state) {
@@ -304,9 +315,15 @@ bool PulseVolumeControl::Write(const VolumeState& state) {
 
 void PulseVolumeControl::OnWritten(pa_context*, int, void* self) {
   auto* control = static_cast<PulseVolumeControl*>(self);
-  if (--control->writesInFlight_ > 0 || !control->haveNextWrite_) return;
-  control->haveNextWrite_ = false;
-  if (control->haveSink_) control->Write(control->nextWrite_);
+  if (--control->writesInFlight_ > 0 || !control->haveSink_) return;
+  if (control->haveNextWrite_) {
+    control->haveNextWrite_ = false;
+    control->Write(control->nextWrite_);
+    if (control->writesInFlight_ > 0) return;
+  }
+  // The last write is done (or failed): the readings held back meanwhile lagged, this one is
+  // the truth, including a change another program made meanwhile.
+  control->QueryDefaultSink();
 }
 
 void PulseVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
@@ -319,11 +336,24 @@ void PulseVolumeControl::ReportLoop() {
     reportWanted_.wait(lock, [this] { return stopReporting_ || reportPending_; });
     if (stopReporting_) return;
     reportPending_ = false;
-    const VolumeState reading = state_;
     lock.unlock();
-    callback_.Report(reading);
+    ReportNewest();
     lock.lock();
   }
+}
+
+void PulseVolumeControl::ReportNewest() {
+  // Copied and reported under the report mutex: a report never overtakes a newer one with an
+  // older state.
+  std::lock_guard order(reportMutex_);
+  VolumeState newest;
+  {
+    std::lock_guard lock(stateMutex_);
+    if (reportedVersion_ == cacheVersion_) return;
+    reportedVersion_ = cacheVersion_;
+    newest = state_;
+  }
+  callback_.Report(newest);
 }
 
 void PulseVolumeControl::StopReporting() {

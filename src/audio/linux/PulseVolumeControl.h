@@ -7,20 +7,29 @@
 // - libpulse's mainloop thread runs our libpulse callbacks, with the mainloop lock held. They
 //   ask for the default sink when an event concerns it, store what comes back in the cache and
 //   wake the report thread; they never wait and never run the change callback.
-// - The report thread, our own, runs the change callback with the newest cached state, holding
-//   only the callback mutex. While the callback is busy (a broadcast over many clients) new
-//   readings replace each other, so the next call gets the newest one, not a backlog.
+// - The report thread, our own, runs the change callback with the newest cached state. While
+//   the callback is busy (a broadcast over many clients) new readings replace each other, so
+//   the next call gets the newest one, not a backlog.
 // - SetState, from any thread: takes the mainloop lock, sends the volume and the mute write
-//   and returns without waiting for the server; the result comes back as an event. One pair of
-//   writes is in flight at a time; a request made meanwhile waits as the one next pair, a newer
-//   one replacing it, so a client that floods us never grows a queue and its last word lands.
+//   and does not wait for the server. One pair of writes is in flight at a time; a request
+//   made meanwhile waits as the one next pair, a newer one replacing it, so a client that
+//   floods us never grows a queue and its last word lands. The request becomes the cached
+//   state as it is queued, so racing callers leave the cache at the request that lands last,
+//   and is reported on the calling thread once the mainloop lock is released: the other
+//   clients need not wait for the server's round trip.
+//
+// While any of our writes is in flight or waiting, the server's readings lag behind the cache
+// (the reading of request 40 arrives after 41 was reported) and are not reported. Once the
+// last write is done the sink is read once more; that reading is the truth (a failed write, a
+// change made by another program meanwhile) and is reported if it differs from the cache.
 //
 // A lost connection (the sound server restarted) is made again on the mainloop thread by a
 // timer, with a growing pause; once the server is back, the default sink's state is reported as
 // a change. Meanwhile SetState fails at once.
 //
-// Locks: the callback mutex, then the state mutex (a leaf, also taken under the mainloop lock).
-// The mainloop lock is never taken with the callback mutex or the state mutex held.
+// Locks: the report mutex (held only around a report, so reports leave in the order the cache
+// took their states), then the callback mutex, then the state mutex (a leaf, also taken under
+// the mainloop lock). The mainloop lock is never taken with any of the three held.
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
@@ -29,6 +38,7 @@
 #include <pulse/timeval.h>
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -47,8 +57,9 @@ class PulseVolumeControl final : public IVolumeControl {
   InitResult Initialize() override;
   bool Shutdown() override;
   bool GetState(VolumeState* state) override;
-  // True when the writes were sent or will follow the pair in flight; false without a
-  // connection or a known sink.
+  // True when the writes were sent or will follow the pair in flight; the request is then
+  // reported before this returns, unless it equals the cached state. False without a
+  // connection or a known sink, and nothing is reported.
   bool SetState(const VolumeState* state) override;
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
 
@@ -79,8 +90,13 @@ class PulseVolumeControl final : public IVolumeControl {
   void ScheduleReconnect();
   bool Write(const VolumeState& state);
   void Signal() { pa_threaded_mainloop_signal(mainloop_, 0); }
-  void Publish(const VolumeState& reading);
+  // A reading taken with none of our writes outstanding: the truth, cached and reported when
+  // it differs from the cache (or when `always`).
+  void Publish(const VolumeState& reading, bool always);
+  bool WritesOutstanding() const { return writesInFlight_ > 0 || haveNextWrite_; }
 
+  // Any thread holding no lock of ours: reports the cached state unless it was reported.
+  void ReportNewest();
   void ReportLoop();
   void StopReporting();
   // Owning thread, without the lock: ends the connection and the mainloop thread.
@@ -104,11 +120,14 @@ class PulseVolumeControl final : public IVolumeControl {
   bool haveNextWrite_ = false;
   VolumeState nextWrite_;
 
+  std::mutex reportMutex_;
   ChangeCallback callback_;
   std::mutex stateMutex_;
   std::condition_variable reportWanted_;
-  VolumeState state_;           // guarded by stateMutex_
-  bool reportPending_ = false;  // guarded by stateMutex_
-  bool stopReporting_ = false;  // guarded by stateMutex_
+  VolumeState state_;             // guarded by stateMutex_
+  uint64_t cacheVersion_ = 0;     // guarded by stateMutex_: counts the cache's changes
+  uint64_t reportedVersion_ = 0;  // guarded by stateMutex_, written under the report mutex
+  bool reportPending_ = false;    // guarded by stateMutex_
+  bool stopReporting_ = false;    // guarded by stateMutex_
   std::thread reporter_;
 };

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct Seen {
   std::mutex mutex;
   std::condition_variable changed;
   std::vector<VolumeState> states;
+  std::thread::id lastThread;
   std::atomic<IVolumeControl*> control{nullptr};  // when set, the callback also calls GetState
 };
 Seen g_seen;
@@ -33,6 +35,7 @@ void OnChange(int32_t, const VolumeState* state) {
   {
     std::lock_guard lock(g_seen.mutex);
     g_seen.states.push_back(*state);
+    g_seen.lastThread = std::this_thread::get_id();
   }
   g_seen.changed.notify_all();
 }
@@ -42,6 +45,16 @@ bool AwaitState(VolumeState wanted) {
   return g_seen.changed.wait_for(lock, std::chrono::seconds(10), [&] {
     return !g_seen.states.empty() && g_seen.states.back() == wanted;
   });
+}
+
+VolumeState LastSeen() {
+  std::lock_guard lock(g_seen.mutex);
+  return g_seen.states.empty() ? VolumeState{} : g_seen.states.back();
+}
+
+size_t SeenCount() {
+  std::lock_guard lock(g_seen.mutex);
+  return g_seen.states.size();
 }
 
 void ClearSeen() {
@@ -124,20 +137,57 @@ TEST_F(PulseVolume, SetStateReachesTheSinkAndKeepsItsBalance) {
   Start();
   EXPECT_EQ(StateOf(*control_), (VolumeState{0, 80}));  // the loudest channel is the level
   ASSERT_TRUE(Set(*control_, 1, 50));
-  EXPECT_TRUE(AwaitState({1, 50}));
-  EXPECT_EQ(RawChannelVolumes(TestSink()), "32768 16384");
+  EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "32768 16384"; }));
   EXPECT_TRUE(IsMuted(TestSink()));
+}
+
+TEST_F(PulseVolume, ARequestIsReportedBeforeSetStateReturnsAndOtherChangesStillAre) {
+  Start();
+  ASSERT_TRUE(Set(*control_, 1, 30));
+  EXPECT_EQ(LastSeen(), (VolumeState{1, 30}));
+  EXPECT_EQ(g_seen.lastThread, std::this_thread::get_id());
+  EXPECT_EQ(StateOf(*control_), (VolumeState{1, 30}));
+  // Repeating the cached state is no news.
+  ASSERT_TRUE(Set(*control_, 1, 30));
+  EXPECT_EQ(SeenCount(), 1u);
+  EXPECT_TRUE(Eventually([] { return IsMuted(TestSink()); }));
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 45%"));
+  EXPECT_TRUE(AwaitState({1, 45}));
 }
 
 TEST_F(PulseVolume, EveryPercentWrittenReadsBackUnchanged) {
   Start();
-  for (int32_t percent = 0; percent < 100; ++percent) {
+  for (int32_t percent = 0; percent <= 100; ++percent) {
     ASSERT_TRUE(Set(*control_, 0, percent));
-    ASSERT_TRUE(AwaitState({0, percent})) << percent;
+    const std::string landed =
+        "pactl get-sink-volume " + TestSink() + " | grep -q ' " + std::to_string(percent) + "%'";
+    ASSERT_TRUE(Eventually([&] { return Shell(landed); })) << percent;
+    // A change made elsewhere has the backend read the sink: the level must read back as sent.
+    ASSERT_TRUE(Shell("pactl set-sink-mute " + TestSink() + " 1"));
+    ASSERT_TRUE(AwaitState({1, percent})) << percent;
   }
-  ASSERT_TRUE(Set(*control_, 0, 100));
-  ASSERT_TRUE(AwaitState({0, 100}));
   EXPECT_EQ(RawChannelVolumes(TestSink()), "65536 65536");
+}
+
+TEST_F(PulseVolume, ARampIsReportedInOrderAndEndsWhereTheSinkDoes) {
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 0%"));
+  Start();
+  // Up and down, paced as a dragged slider sends: the server's reading of one step arrives
+  // after the next was reported, and must not move the reports back.
+  std::vector<VolumeState> requests;
+  for (int32_t percent = 1; percent <= 100; ++percent) requests.push_back({0, percent});
+  for (int32_t percent = 99; percent >= 0; --percent) requests.push_back({0, percent});
+  for (size_t i = 0; i < requests.size(); ++i) {
+    ASSERT_TRUE(control_->SetState(&requests[i]));
+    std::this_thread::sleep_for(std::chrono::microseconds(100 * (i % 8)));
+  }
+  EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "0 0"; }));
+  // The reading after the last write agrees with the cache, so nothing more is reported.
+  ASSERT_TRUE(Shell("pactl set-sink-mute " + TestSink() + " 1"));
+  EXPECT_TRUE(AwaitState({1, 0}));
+  requests.push_back({1, 0});
+  std::lock_guard lock(g_seen.mutex);
+  EXPECT_EQ(g_seen.states, requests);
 }
 
 TEST_F(PulseVolume, ASwitchOfDefaultSinkIsFollowed) {
@@ -146,8 +196,7 @@ TEST_F(PulseVolume, ASwitchOfDefaultSinkIsFollowed) {
   ASSERT_TRUE(Shell("pactl set-default-sink " + OtherSink()));
   EXPECT_TRUE(AwaitState({0, 20}));
   ASSERT_TRUE(Set(*control_, 1, 60));
-  EXPECT_TRUE(AwaitState({1, 60}));
-  EXPECT_TRUE(IsMuted(OtherSink()));
+  EXPECT_TRUE(Eventually([] { return IsMuted(OtherSink()); }));
   EXPECT_FALSE(IsMuted(TestSink()));
   // Events of the sink that is no longer the default are not ours.
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 10%"));
@@ -219,28 +268,44 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackAfterTheServerRestarts) {
 
 TEST(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
   QUAVIX_NEED_SOUND_SERVER();
+  ClearSeen();
   OwnDaemon daemon;
   ASSERT_TRUE(daemon.pulse.Start());
   PulseVolumeControl control;
   ASSERT_EQ(control.Initialize(), InitResult::Ok);
+  control.SetChangeCallback(&OnChange, 0);
 
   daemon.pulse.Pause();
-  // A reader thread writing to the stopped server: every call comes back (a hang fails the
-  // bounded wait, however long the server stays stopped).
+  // Two reader threads writing to the stopped server: every call comes back (a hang fails the
+  // bounded wait, however long the server stays stopped), and each request is reported.
   std::atomic<int> returned{0};
-  std::thread reader([&] {
-    for (int i = 0; i < 50; ++i) {
-      Set(control, static_cast<uint8_t>(i & 1), i);
-      ++returned;
-    }
-  });
-  const bool allReturned = Eventually([&] { return returned == 50; });
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 2; ++t) {
+    readers.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        Set(control, static_cast<uint8_t>(t), i * 2 + t);
+        ++returned;
+      }
+    });
+  }
+  const bool allReturned = Eventually([&] { return returned == 100; });
+  // Without the server nothing can correct the cache: it and the last report must already be
+  // the request queued last, the one the server applies once it runs again.
+  const VolumeState cached = StateOf(control);
+  const VolumeState reported = LastSeen();
   daemon.pulse.Resume();
-  reader.join();
+  for (std::thread& reader : readers) reader.join();
   ASSERT_TRUE(allReturned);
-  // The writes were only queued; the server applies them once it runs again.
-  EXPECT_TRUE(Eventually(
-      [&] { return daemon.pulse.Pactl("get-sink-volume @DEFAULT_SINK@ | grep -q ' 49%'"); }));
+  EXPECT_EQ(reported, cached);
+  EXPECT_GE(SeenCount(), 2u);
+  EXPECT_TRUE(Eventually([&] {
+    return daemon.pulse.Pactl("get-sink-volume @DEFAULT_SINK@ | grep -q ' " +
+                              std::to_string(cached.volume) + "%'") &&
+           daemon.pulse.Pactl(std::string("get-sink-mute @DEFAULT_SINK@ | grep -q ") +
+                              (cached.muted != 0 ? "yes" : "no"));
+  }));
+  EXPECT_EQ(StateOf(control), cached);
+  control.SetChangeCallback(nullptr, 0);
 
   daemon.pulse.Pause();
   std::atomic<bool> shutDown{false};
