@@ -82,7 +82,7 @@ int RunShell(ShellServices& services) {
   acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
   if (!services.server.BindAndListen(port)) {
     acquired.Release();
-    boxes.Report(kTextBindFailed, kTextErrorTitle, " " + std::to_string(port));
+    boxes.Report(kTextBindFailed, kTextErrorTitle, port);
     return 1;
   }
 

@@ -5,8 +5,12 @@
 #include "app/ShellIds.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
-                         const std::string& detail) {
-  std::fprintf(platform_.err, "%s: %s%s\n", title.c_str(), text.c_str(), detail.c_str());
+                         std::optional<uint16_t> port) {
+  if (port) {
+    std::fprintf(platform_.err, "%s: %s %u\n", title.c_str(), text.c_str(), unsigned{*port});
+  } else {
+    std::fprintf(platform_.err, "%s: %s\n", title.c_str(), text.c_str());
+  }
   std::fflush(platform_.err);
   platform_.messageBox.ShowError(text, title);
 }
@@ -63,7 +67,7 @@ void Tray::OnSettingsRequested() {
     return;  // the refused port is not stored: the next start would fail on it
   }
   if (!WriteServerPort(platform.store, port)) {
-    boxes_.Report(kTextStoreFailed, kTextErrorTitle, " " + std::to_string(port));
+    boxes_.Report(kTextStoreFailed, kTextErrorTitle, port);
   }
 }
 
@@ -74,9 +78,8 @@ void Tray::OnPortChangeAnnounced() {
 
 bool Tray::MoveTo(uint16_t port) {
   IServerControl& server = services_.server;
-  const std::string portText = " " + std::to_string(port);
   if (!server.CanBind(port)) {
-    boxes_.Report(kTextBindFailed, kTextErrorTitle, portText);
+    boxes_.Report(kTextBindFailed, kTextErrorTitle, port);
     return false;
   }
   const std::optional<uint16_t> previous = running_;
@@ -88,14 +91,13 @@ bool Tray::MoveTo(uint16_t port) {
     Announce();
     return true;
   }
-  boxes_.Report(bound ? kTextThreadFailed : kTextBindFailed, kTextErrorTitle, portText);
+  boxes_.Report(bound ? kTextThreadFailed : kTextBindFailed, kTextErrorTitle, port);
   server.Stop();
   if (previous && server.BindAndListen(*previous) && server.Start()) {
     running_ = previous;
   } else {
     server.Stop();
-    boxes_.Report(kTextNotServing, kTextErrorTitle,
-                  previous ? " " + std::to_string(*previous) : std::string());
+    boxes_.Report(kTextNotServing, kTextErrorTitle, previous);
   }
   Announce();
   return false;

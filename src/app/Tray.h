@@ -15,10 +15,10 @@ class LoggedBoxes final : public IErrorReporter {
  public:
   explicit LoggedBoxes(ShellPlatform& platform) : platform_(platform) {}
   void ShowError(const std::string& text, const std::string& title) override {
-    Report(text, title, "");
+    Report(text, title, std::nullopt);
   }
-  // The stderr line carries `detail` after the text; the box does not.
-  void Report(const std::string& text, const std::string& title, const std::string& detail);
+  // The stderr line carries the port after the text; the box does not.
+  void Report(const std::string& text, const std::string& title, std::optional<uint16_t> port);
 
  private:
   ShellPlatform& platform_;
