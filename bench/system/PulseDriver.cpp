@@ -1,6 +1,9 @@
 #include "PulseDriver.h"
 
+#include <string>
+
 #include "fakes/Eventually.h"
+#include "fixtures/SoundServer.h"
 
 PulseDriver::~PulseDriver() {
   if (connected_) connection_.Shutdown();
@@ -18,12 +21,14 @@ bool PulseDriver::SetDefaultSink(int percent, bool muted) {
 
 bool PulseDriver::SetDefaultSinkAndWait(int percent, bool muted) {
   if (!SetDefaultSink(percent, muted)) return false;
-  // The connection's own cache follows the server's events: once it shows the change, the
-  // server has applied it.
-  const VolumeState wanted{static_cast<uint8_t>(muted ? 1 : 0), percent};
+  // The connection takes a request as its state at once; only the sound server itself can
+  // tell that it applied it.
+  std::string volume = " ";  // "/  40% /": not a part of " 140%"
+  volume += std::to_string(percent);
+  volume += "%";
   return Eventually([&] {
-    VolumeState state;
-    connection_.GetState(&state);
-    return state == wanted;
+    const std::string shown = soundserver::Output("pactl get-sink-volume @DEFAULT_SINK@");
+    return shown.find(volume) != std::string::npos &&
+           soundserver::IsMuted("@DEFAULT_SINK@") == muted;
   });
 }

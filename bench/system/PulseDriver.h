@@ -15,7 +15,7 @@ class PulseDriver {
   // Sends the change and returns at once (nothing waits for the server's answer), so the
   // caller can start timing the change's way to the clients right before it.
   bool SetDefaultSink(int percent, bool muted);
-  // Sends the change and waits (bounded) until the sound server reports it applied.
+  // Sends the change and waits (bounded) until the sound server shows it applied (pactl).
   bool SetDefaultSinkAndWait(int percent, bool muted);
 
  private:

@@ -368,8 +368,27 @@ void PulseVolumeControl::StopReporting() {
 
 bool PulseVolumeControl::Shutdown() {
   StopReporting();
+  FlushWrites();
   Release();
   return true;
+}
+
+void PulseVolumeControl::FlushWrites() {
+  // A client's last request, accepted and already reported to the others, should still land
+  // when the program ends right after it; a frozen sound server must not hold up the end.
+  const auto deadline = std::chrono::steady_clock::now() + kFlushLimit;
+  for (;;) {
+    {
+      PulseLock lock(mainloop_);
+      if (!WritesOutstanding() || context_ == nullptr ||
+          pa_context_get_state(context_) != PA_CONTEXT_READY) {
+        return;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return;
+    // libpulse offers no timed wait on its mainloop; the flush is short and happens once.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 void PulseVolumeControl::Release() {

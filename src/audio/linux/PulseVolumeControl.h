@@ -37,6 +37,7 @@
 #include <pulse/thread-mainloop.h>
 #include <pulse/timeval.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -66,6 +67,8 @@ class PulseVolumeControl final : public IVolumeControl {
   // Pauses between reconnection attempts: the first, doubling up to the longest.
   static constexpr pa_usec_t kFirstReconnectPauseUsec = 100 * PA_USEC_PER_MSEC;
   static constexpr pa_usec_t kLongestReconnectPauseUsec = 2 * PA_USEC_PER_SEC;
+  // How long Shutdown waits for writes still in flight.
+  static constexpr std::chrono::milliseconds kFlushLimit{300};
 
  private:
   enum class Phase { Starting, Running, Closing };
@@ -99,6 +102,8 @@ class PulseVolumeControl final : public IVolumeControl {
   void ReportNewest();
   void ReportLoop();
   void StopReporting();
+  // Owning thread, without the lock: waits (at most kFlushLimit) for our writes to be answered.
+  void FlushWrites();
   // Owning thread, without the lock: ends the connection and the mainloop thread.
   void Release();
 
