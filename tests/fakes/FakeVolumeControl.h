@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <utility>
 #include <mutex>
 #include <vector>
 
@@ -18,15 +19,20 @@ class FakeVolumeControl final : public IVolumeControl {
   InitResult Initialize() override { return InitResult::Ok; }
   bool Shutdown() override { return true; }
   bool GetState(VolumeState* state) override {
+    std::function<void()> afterRead;
     {
       std::lock_guard lock(stateMutex_);
       *state = state_;
+      afterRead = afterRead_;
     }
     if (afterRead) afterRead();
     return true;
   }
   // Runs after every GetState, on the reading thread (a change landing right after a read).
-  std::function<void()> afterRead;
+  void SetAfterRead(std::function<void()> afterRead) {
+    std::lock_guard lock(stateMutex_);
+    afterRead_ = std::move(afterRead);
+  }
   bool SetState(const VolumeState* state) override {
     {
       std::lock_guard lock(stateMutex_);
@@ -69,6 +75,7 @@ class FakeVolumeControl final : public IVolumeControl {
   std::mutex callbackMutex_;
   std::condition_variable requestsChanged_;
   VolumeState state_;
+  std::function<void()> afterRead_;
   std::vector<VolumeState> requests_;
   VolumeChangeCallback callback_ = nullptr;
   int32_t userData_ = 0;

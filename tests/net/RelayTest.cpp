@@ -151,10 +151,14 @@ TEST_F(RelayTest, TheChangeCallbackBroadcastsWhatTheControlHoldsNow) {
 TEST_F(RelayTest, ABroadcastOvertakenByAChangeEndsWithTheNewerState) {
   auto client = Connect();
   volume.SetDeviceState({0, 40});
-  volume.afterRead = [&] {
-    volume.afterRead = nullptr;
+  // Only the broadcast's own read counts: the accept thread may still be reading for the
+  // newcomer.
+  const std::thread::id broadcaster = std::this_thread::get_id();
+  volume.SetAfterRead([&] {
+    if (std::this_thread::get_id() != broadcaster) return;
+    volume.SetAfterRead(nullptr);
     volume.SetDeviceState({0, 41});
-  };
+  });
   OnVolumeChanged(0, nullptr);
   EXPECT_EQ(client->ReadByte(), Byte(40));
   EXPECT_EQ(client->ReadByte(), Byte(41));
