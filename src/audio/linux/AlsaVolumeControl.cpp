@@ -1,6 +1,5 @@
 #include "audio/linux/AlsaVolumeControl.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <utility>
 
@@ -43,19 +42,19 @@ InitResult AlsaVolumeControl::Initialize() {
     return InitResult::NoDevice;
   }
   InitResult result = InitResult::Ok;
+  VolumeState first;
   if (!ChooseElements()) {
     result = volume_.name.empty() && mute_.name.empty() ? InitResult::NoDevice : InitResult::Failed;
     std::fprintf(stderr, "quavix-server: ALSA mixer \"%s\" has no playback %s\n", card_.c_str(),
                  mute_.name.empty() ? "switch" : "volume");
-  } else if (!Read(&state_)) {  // no other thread sees the object yet
+  } else if (!Read(&first)) {
     result = InitResult::Failed;
   }
   if (result != InitResult::Ok) {
     Close();
     return result;
   }
-  pollIntervalMs_ = kFirstPollIntervalMs;
-  timer_.Set(pollIntervalMs_, &AlsaVolumeControl::PollTimerProc);
+  timer_.Set(polled_.Start(first), &AlsaVolumeControl::PollTimerProc);
   return InitResult::Ok;
 }
 
@@ -151,8 +150,7 @@ bool AlsaVolumeControl::Shutdown() {
 }
 
 bool AlsaVolumeControl::GetState(VolumeState* state) {
-  std::lock_guard lock(stateMutex_);
-  *state = state_;
+  polled_.Get(state);
   return true;
 }
 
@@ -169,7 +167,7 @@ bool AlsaVolumeControl::SetState(const VolumeState* state) {
 }
 
 void AlsaVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  callback_.Set(callback, userData);
+  polled_.SetCallback(callback, userData);
 }
 
 void AlsaVolumeControl::Poll() {
@@ -180,17 +178,5 @@ void AlsaVolumeControl::Poll() {
     std::lock_guard lock(mixerMutex_);
     read = Read(&reading);
   }
-  // Only this thread writes the cache, so it is read here without the lock.
-  if (!read || reading == state_) {
-    const uint32_t doubled = pollIntervalMs_ * 2;
-    pollIntervalMs_ = doubled >= kLongestPollIntervalMs ? kLongestPollIntervalMs : doubled;
-  } else {
-    {
-      std::lock_guard lock(stateMutex_);
-      state_ = reading;
-    }
-    callback_.Report(reading);
-    pollIntervalMs_ = kFirstPollIntervalMs;
-  }
-  timer_.Set(pollIntervalMs_, &AlsaVolumeControl::PollTimerProc);
+  timer_.Set(polled_.Tick(read ? &reading : nullptr), &AlsaVolumeControl::PollTimerProc);
 }

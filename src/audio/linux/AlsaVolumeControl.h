@@ -16,15 +16,12 @@
 #include <mutex>
 #include <string>
 
-#include "audio/ChangeCallback.h"
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
+#include "audio/PolledState.h"
 
 class AlsaVolumeControl final : public IVolumeControl {
  public:
-  static constexpr uint32_t kFirstPollIntervalMs = 20;
-  static constexpr uint32_t kLongestPollIntervalMs = 250;
-
   // `card`: the control device to open ("default", or another for tests). Installs the new
   // object as the poll target. `timer` must outlive the object.
   explicit AlsaVolumeControl(IPollTimer& timer, std::string card = "default");
@@ -72,11 +69,8 @@ class AlsaVolumeControl final : public IVolumeControl {
   long minimum_ = 0;  // guarded by mixerMutex_
   long maximum_ = 0;  // guarded by mixerMutex_
 
-  std::mutex stateMutex_;
-  VolumeState state_;  // written on the main thread only, under stateMutex_ once polling
-  ChangeCallback callback_;
-  bool stopped_ = false;                            // main thread only
-  uint32_t pollIntervalMs_ = kFirstPollIntervalMs;  // main thread only
+  PolledState polled_;
+  bool stopped_ = false;  // main thread only
 
   static std::atomic<AlsaVolumeControl*> pollTarget_;
 };

@@ -47,10 +47,9 @@ InitResult WaveOutVolumeControl::Initialize() {
   }
   if (!haveMute || !haveVolume) return InitResult::Failed;
 
-  // No other thread can see the object yet, so the first reading goes in without the lock.
-  if (!ReadDeviceState(&state_)) return InitResult::Failed;
-  pollIntervalMs_ = kFirstPollIntervalMs;
-  timer_.Set(pollIntervalMs_, &WaveOutVolumeControl::PollTimerProc);
+  VolumeState first;
+  if (!ReadDeviceState(&first)) return InitResult::Failed;
+  timer_.Set(polled_.Start(first), &WaveOutVolumeControl::PollTimerProc);
   return InitResult::Ok;
 }
 
@@ -61,8 +60,7 @@ bool WaveOutVolumeControl::Shutdown() {
 }
 
 bool WaveOutVolumeControl::GetState(VolumeState* state) {
-  std::lock_guard lock(stateMutex_);
-  *state = state_;
+  polled_.Get(state);
   return true;
 }
 
@@ -76,32 +74,14 @@ bool WaveOutVolumeControl::SetState(const VolumeState* state) {
 }
 
 void WaveOutVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  changeCallback_.Set(callback, userData);
+  polled_.SetCallback(callback, userData);
 }
 
 void WaveOutVolumeControl::Poll() {
   if (stopped_) return;
   VolumeState reading;
-  // A failed read is no news: the cache and the clients keep the last good state, and the
-  // timer backs off as after a quiet tick. Treating the untouched default (unmuted, 100) as a
-  // reading would broadcast a volume nobody set.
-  if (!ReadDeviceState(&reading) || reading == state_) {
-    BackOff();
-  } else {
-    {
-      std::lock_guard lock(stateMutex_);
-      state_ = reading;
-    }
-    // Only this thread writes the cache, so handing the callback the cache is race-free.
-    changeCallback_.Report(state_);
-    pollIntervalMs_ = kFirstPollIntervalMs;
-  }
-  timer_.Set(pollIntervalMs_, &WaveOutVolumeControl::PollTimerProc);
-}
-
-void WaveOutVolumeControl::BackOff() {
-  const uint32_t doubled = pollIntervalMs_ * 2;
-  pollIntervalMs_ = doubled >= kLongestPollIntervalMs ? kLongestPollIntervalMs : doubled;
+  const bool read = ReadDeviceState(&reading);
+  timer_.Set(polled_.Tick(read ? &reading : nullptr), &WaveOutVolumeControl::PollTimerProc);
 }
 
 bool WaveOutVolumeControl::ReadDeviceState(VolumeState* state) {

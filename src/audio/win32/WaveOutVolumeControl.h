@@ -4,18 +4,14 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 
-#include "audio/ChangeCallback.h"
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
+#include "audio/PolledState.h"
 #include "audio/win32/IMixerDevice.h"
 
 class WaveOutVolumeControl final : public IVolumeControl {
  public:
-  static constexpr uint32_t kFirstPollIntervalMs = 20;
-  static constexpr uint32_t kLongestPollIntervalMs = 250;
-
   // Installs the new object as the poll target. `timer` must outlive the object.
   WaveOutVolumeControl(std::unique_ptr<IMixerDevice> device, IPollTimer& timer);
   // Clears the poll target if it is this object.
@@ -34,11 +30,9 @@ class WaveOutVolumeControl final : public IVolumeControl {
 
   // One tick of change detection. Main thread.
   void Poll();
-  uint32_t PollIntervalMs() const { return pollIntervalMs_; }
 
  private:
   bool ReadDeviceState(VolumeState* state);
-  void BackOff();
 
   std::unique_ptr<IMixerDevice> device_;
   IPollTimer& timer_;
@@ -48,11 +42,7 @@ class WaveOutVolumeControl final : public IVolumeControl {
   int32_t volumeMinimum_ = 0;
   int32_t volumeMaximum_ = 0;
   uint32_t muteControlId_ = 0xFFFFFFFF;
-  // Never held while changeCallback_ reports.
-  std::mutex stateMutex_;
-  VolumeState state_;  // written on the main thread only (under stateMutex_ once polling)
-  ChangeCallback changeCallback_;
-  uint32_t pollIntervalMs_ = kFirstPollIntervalMs;  // main thread only
+  PolledState polled_;
 
   static std::atomic<WaveOutVolumeControl*> pollTarget_;
 };
