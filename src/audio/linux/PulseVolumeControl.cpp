@@ -1,7 +1,6 @@
 #include "audio/linux/PulseVolumeControl.h"
 
 #include <pulse/error.h>
-#include <pulse/timeval.h>
 #include <pulse/volume.h>
 
 #include <algorithm>
@@ -194,7 +193,7 @@ void PulseVolumeControl::OnSinkInfo(pa_context*, const pa_sink_info* info, int e
   const bool reading = eol == 0 && info != nullptr && pa_cvolume_valid(&info->volume);
   if (control->phase_ == Phase::Starting) {
     if (!reading) {
-      if (!control->haveSink_ && control->startError_ == InitResult::Ok) {
+      if (control->startError_ == InitResult::Ok) {
         control->startError_ = InitResult::NoDevice;
       }
       control->Signal();
@@ -207,7 +206,6 @@ void PulseVolumeControl::OnSinkInfo(pa_context*, const pa_sink_info* info, int e
   const bool mute = info->mute != 0;
   control->haveSink_ = true;
   control->sinkIndex_ = info->index;
-  control->sinkMuted_ = mute;
   control->sinkVolume_ = info->volume;
   const VolumeState state{static_cast<uint8_t>(mute ? 1 : 0), PercentOf(info->volume)};
   if (control->phase_ == Phase::Starting) {

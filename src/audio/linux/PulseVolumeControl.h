@@ -119,7 +119,6 @@ class PulseVolumeControl final : public IVolumeControl {
   bool reportNext_ = false;  // after a reconnection the first reading is news
   bool haveSink_ = false;
   uint32_t sinkIndex_ = PA_INVALID_INDEX;
-  bool sinkMuted_ = false;
   pa_cvolume sinkVolume_{};
   int writesInFlight_ = 0;
   bool haveNextWrite_ = false;
