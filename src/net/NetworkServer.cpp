@@ -142,7 +142,7 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
     SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(connection));
   }
-  for (VolumeState now = ReadState(); !(now == offered); now = ReadState()) {
+  for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
     offered = now;
     std::lock_guard lock(serverMutex_);
     SendStateIfDue(raw, &offered);
@@ -153,11 +153,18 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   std::unique_ptr<ClientConnection> failed;
   {
     std::lock_guard lock(serverMutex_);
-    auto it = std::find_if(clients_.begin(), clients_.end(),
-                           [raw](const auto& listed) { return listed.get() == raw; });
-    failed = std::move(*it);
-    clients_.erase(it);
+    failed = TakeFrom(clients_, raw);
   }
+}
+
+std::unique_ptr<ClientConnection> NetworkServer::TakeFrom(
+    std::vector<std::unique_ptr<ClientConnection>>& list, ClientConnection* connection) {
+  auto it = std::find_if(list.begin(), list.end(),
+                         [connection](const auto& held) { return held.get() == connection; });
+  if (it == list.end()) return nullptr;
+  std::unique_ptr<ClientConnection> taken = std::move(*it);
+  list.erase(it);
+  return taken;
 }
 
 VolumeState NetworkServer::ReadState() const {
@@ -192,15 +199,9 @@ void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
 
 void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
-  auto retire = [&](std::vector<std::unique_ptr<ClientConnection>>& list) {
-    auto it = std::find_if(list.begin(), list.end(),
-                           [connection](const auto& held) { return held.get() == connection; });
-    if (it == list.end()) return false;
-    retired_.push_back(std::move(*it));
-    list.erase(it);
-    return true;
-  };
-  if (!retire(clients_)) retire(lingering_);
+  std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
+  if (ended == nullptr) ended = TakeFrom(lingering_, connection);
+  if (ended != nullptr) retired_.push_back(std::move(ended));
   // The drain waits for an empty list, the destructor for the last lingering reader.
   if (clients_.empty()) drained_.notify_all();
 }

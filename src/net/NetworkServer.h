@@ -96,6 +96,10 @@ class NetworkServer : public IClientListener {
   // up to the stop bound, until each has reported its end; the rest are moved to `lingering_`.
   void DrainClients();
   void ReapRetired();
+  // Under the server mutex: removes `connection` from `list` and hands it over; null when it
+  // is not there.
+  static std::unique_ptr<ClientConnection> TakeFrom(
+      std::vector<std::unique_ptr<ClientConnection>>& list, ClientConnection* connection);
 
   IClock& clock_;
   IVolumeControl* stateSource_ = nullptr;
@@ -116,9 +120,9 @@ class NetworkServer : public IClientListener {
   // and unlisted, still owned here. Its reader moves it to `retired_` when it ends.
   std::vector<std::unique_ptr<ClientConnection>> lingering_;
   // Signalled when a disconnection leaves no client listed (the end of a drain, or a lingering
-  // reader's end once the server has stopped). Not a
-  // std::counting_semaphore: libstdc++'s (GCC 12) waits without a futex on Windows check the
-  // count outside the lock that the wake-up needs, so a release can be lost and Stop hang.
+  // reader's end once the server has stopped). Not a std::counting_semaphore: libstdc++'s
+  // (GCC 12) waits without a futex on Windows check the count outside the lock that the
+  // wake-up needs, so a release can be lost and Stop hang.
   std::condition_variable drained_;
   // Used only under the server mutex, so its helpers never touch an unlisted connection.
   SendPool sendPool_{SendPool::DefaultHelpers()};

@@ -92,16 +92,12 @@ VolumeState Requested(const RemoteArgs& args, VolumeState current) {
   return current;
 }
 
-bool SameState(const VolumeState& a, const VolumeState& b) {
-  return (a.muted != 0) == (b.muted != 0) && a.volume == b.volume;
-}
-
 // The server never echoes a request to its sender, so the request goes out on a second
 // connection and `watcher`, a plain client, waits for the server to report the new state.
 int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeState current,
                      int stopFd, std::ostream& out, std::ostream& err) {
   const VolumeState wanted = Requested(args, current);
-  if (SameState(wanted, current)) {  // nothing would change, so nothing would be reported
+  if (wanted == current) {  // nothing would change, so nothing would be reported
     out << FormatState(current) << "\n";
     return kExitOk;
   }
@@ -114,7 +110,7 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
-  while (!SameState(current, wanted)) {
+  while (current != wanted) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     status = watcher.ReadState(std::max<int>(0, static_cast<int>(left.count())), &current, &error);
