@@ -7,6 +7,7 @@
 
 #include "app/ShellIds.h"
 #include "app/win32/RegistrySettingStore.h"
+#include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
 
 namespace {
@@ -65,7 +66,7 @@ void ShowCommandLineAnswer(const std::string& text, bool error) {
 TellResult PostRunningServer::TellPortChanged(std::string* reason) {
   const HWND window = FindWindowW(L"QUAVIXSERVER", nullptr);
   if (window == nullptr) return TellResult::NoneRunning;
-  const UINT message = RegisterWindowMessageW(L"QuavixServer_PortChanged");
+  const UINT message = RegisterWindowMessageW(kPortChangedMessage);
   if (message == 0 || !PostMessageW(window, message, 0, 0)) {
     *reason = "error " + std::to_string(GetLastError());
     return TellResult::Failed;

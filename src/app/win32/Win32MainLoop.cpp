@@ -43,28 +43,26 @@ bool Win32MainLoop::Open(IShellEvents& events) {
   instance_ = this;
   taskbarCreated_ = RegisterWindowMessageW(kTaskbarCreatedMessage);
   portChanged_ = RegisterWindowMessageW(kPortChangedMessage);
-  RegisterWindowClass();  // a failure shows up as a failed creation
-  return CreateHiddenWindow();
+  ResourceText className(module_, IDS_WINDOW_CLASS);
+  RegisterWindowClass(className.text);  // a failure shows up as a failed creation
+  return CreateHiddenWindow(className.text);
 }
 
-void Win32MainLoop::RegisterWindowClass() {
-  ResourceText className(module_, IDS_WINDOW_CLASS);
+void Win32MainLoop::RegisterWindowClass(const wchar_t* className) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
-  windowClass.style = 0;
   windowClass.lpfnWndProc = &WindowProc;
   windowClass.hInstance = module_;
   windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
-  windowClass.lpszClassName = className.text;
+  windowClass.lpszClassName = className;
   RegisterClassExW(&windowClass);
 }
 
-bool Win32MainLoop::CreateHiddenWindow() {
+bool Win32MainLoop::CreateHiddenWindow(const wchar_t* className) {
   ResourceText title(module_, IDS_APP_TITLE);
-  ResourceText className(module_, IDS_WINDOW_CLASS);
-  HWND window = CreateWindowExW(0, className.text, title.text, WS_MINIMIZE, 0, 0, 0, 0, nullptr,
-                                nullptr, module_, nullptr);
+  HWND window = CreateWindowExW(0, className, title.text, WS_MINIMIZE, 0, 0, 0, 0, nullptr, nullptr,
+                                module_, nullptr);
   if (window == nullptr) return false;
   window_.store(window);
   // The first ShowWindow of a process takes the starter's show command; spend it here so that

@@ -44,8 +44,8 @@ class Win32MainLoop final : public IMainLoop {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void RunTasks();
-  void RegisterWindowClass();
-  bool CreateHiddenWindow();
+  void RegisterWindowClass(const wchar_t* className);
+  bool CreateHiddenWindow(const wchar_t* className);
 
   HINSTANCE module_;
   int showCommand_;
