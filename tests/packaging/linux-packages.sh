@@ -179,6 +179,9 @@ sys.exit(0 if data == bytes([0x19, 0xC8, 0xDE, 0x00]) else "greeting was %r" % d
 PY
 greeted=$?
 kill -TERM "$pid" 2>/dev/null
+# Bounded: a server that ignores SIGTERM fails the check instead of hanging it.
+for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+kill -KILL "$pid" 2>/dev/null
 wait "$pid"
 status=$?
 [ "$greeted" = 0 ] && echo "PASS: installed server greets on port $port" || echo "FAIL: installed server greets on port $port"

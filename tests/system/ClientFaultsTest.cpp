@@ -164,6 +164,8 @@ TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
   const double seconds = std::chrono::duration<double>(Clock::now() - cut).count();
   EXPECT_TRUE(dropped) << "the vanished client is still listed after 30 s";
   uint8_t byte = 0;
+  const timeval wait{5, 0};  // a regression fails here rather than hanging
+  setsockopt(staying, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
   EXPECT_EQ(recv(staying, &byte, 1, 0), 1) << "the idle client that answers is kept";
   EXPECT_EQ(byte, kKeepAliveByte);
   std::printf("a client whose path was cut was dropped %.1f s later (timeout 2 s)\n", seconds);
