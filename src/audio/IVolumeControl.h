@@ -3,17 +3,10 @@
 
 #include <cstdint>
 
-// The state the whole system exchanges. Every backend reports muted as 0 or 1 and volume
-// within 0..100; before the first reading a backend holds the default, unmuted at 100.
-struct VolumeState {
-  uint8_t muted = 0;
-  int32_t volume = 100;
-};
+#include "base/VolumeState.h"
 
-inline bool operator==(const VolumeState& a, const VolumeState& b) {
-  return a.muted == b.muted && a.volume == b.volume;
-}
-inline bool operator!=(const VolumeState& a, const VolumeState& b) { return !(a == b); }
+// Every backend reports muted as 0 or 1 and volume within 0..100; before the first reading a
+// backend holds the default, unmuted at 100.
 
 // Result of IVolumeControl::Initialize. Values other than these four are treated as Failed.
 enum class InitResult : int32_t { Ok = 0, NoInterface = 1, NoDevice = 2, Failed = 3 };

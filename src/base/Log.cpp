@@ -1,0 +1,44 @@
+#include "base/Log.h"
+
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+std::mutex logMutex;
+std::string programName = "quavix-server";
+std::FILE* logStream = nullptr;  // null: stderr
+std::atomic<bool> verbose{false};
+
+void WriteLine(const std::string& text) {
+  std::lock_guard lock(logMutex);
+  std::FILE* out = logStream ? logStream : stderr;
+  std::fprintf(out, "%s: %s\n", programName.c_str(), text.c_str());
+  std::fflush(out);
+}
+
+}  // namespace
+
+void SetLogProgramName(const std::string& name) {
+  std::lock_guard lock(logMutex);
+  programName = name;
+}
+
+void SetLogStream(std::FILE* stream) {
+  std::lock_guard lock(logMutex);
+  logStream = stream;
+}
+
+void SetLogVerbose(bool on) { verbose = on; }
+bool LogVerbose() { return verbose; }
+
+void LogError(const std::string& text) { WriteLine(text); }
+
+void LogNote(const std::string& text) {
+  if (verbose) WriteLine(text);
+}
+
+void LogSystemError(const std::string& what, int error) {
+  WriteLine(what + ": " + std::strerror(error));
+}
