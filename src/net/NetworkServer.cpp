@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "net/PageTransport.h"
 #include "net/Protocol.h"
 
 namespace {
@@ -49,15 +50,36 @@ bool NetworkServer::BindAndListen(uint16_t port) {
   return true;
 }
 
+bool NetworkServer::BindAndListenPage(uint16_t port, const PageSite& site) {
+  site_ = site;
+  pageSocket_.Reset(CreateTcpSocket());
+  if (pageSocket_.Valid() && BindAnyAddress(pageSocket_.Get(), port) &&
+      ListenOn(pageSocket_.Get())) {
+    return true;
+  }
+  pageSocket_.Reset();
+  return false;
+}
+
 bool NetworkServer::Start() {
   if (acceptThread_.Joinable()) return false;
   ReapRetired();  // readers of an earlier stop that have ended since
-  return acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize);
+  if (!acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize)) return false;
+  if (pageSocket_.Valid() &&
+      !pageThread_.Start(&NetworkServer::PageAcceptLoop, this, kAcceptStackSize)) {
+    pageSocket_.Reset();  // the byte protocol still runs
+  }
+  return true;
 }
 
 bool NetworkServer::Stop() {
   stopping_.store(true);
   // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
+  // The page's listener ends first, so nothing is accepted while the byte listener's thread
+  // drains every connection.
+  if (pageSocket_.Valid()) ShutdownBoth(pageSocket_.Get());
+  pageThread_.Join();
+  pageSocket_.Reset();
   if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
   acceptThread_.Join();
   listenSocket_.Reset();
@@ -86,6 +108,10 @@ uint16_t NetworkServer::ListeningPort() const {
   return LocalPort(listenSocket_.Get());
 }
 
+uint16_t NetworkServer::PagePort() const {
+  return LocalPort(pageSocket_.Get());
+}
+
 size_t NetworkServer::ClientCount() const {
   std::lock_guard lock(serverMutex_);
   return clients_.size();
@@ -98,55 +124,80 @@ size_t NetworkServer::RetiredCount() const {
 
 void NetworkServer::AcceptLoop(void* parameter) {
   auto* server = static_cast<NetworkServer*>(parameter);
-  const SocketHandle listener = server->listenSocket_.Get();
-  for (;;) {
-    SocketHandle accepted = kInvalidSocket;
-    const AcceptResult result = AcceptClient(listener, &accepted);
-    if (result == AcceptResult::Accepted) {
-      server->ServeAccepted(accepted);
-      server->ReapRetired();
-      continue;
-    }
-    // Only the end of the listener stops the service; one client's failure does not.
-    if (result == AcceptResult::Closed || server->stopping_.load()) break;
-    if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
-    server->ReapRetired();  // after every attempt, as after a success
-  }
+  server->Accept(server->listenSocket_.Get(), false);
   server->DrainClients();
   server->ReapRetired();
 }
 
-void NetworkServer::ServeAccepted(SocketHandle accepted) {
+void NetworkServer::PageAcceptLoop(void* parameter) {
+  auto* server = static_cast<NetworkServer*>(parameter);
+  server->Accept(server->pageSocket_.Get(), true);
+}
+
+void NetworkServer::Accept(SocketHandle listener, bool page) {
+  for (;;) {
+    SocketHandle accepted = kInvalidSocket;
+    const AcceptResult result = AcceptClient(listener, &accepted);
+    if (result == AcceptResult::Accepted) {
+      PrepareAccepted(accepted);
+      if (page) {
+        ServePageAccepted(accepted);
+      } else {
+        ServeAccepted(accepted);
+      }
+      ReapRetired();
+      continue;
+    }
+    // Only the end of the listener stops the service; one client's failure does not.
+    if (result == AcceptResult::Closed || stopping_.load()) return;
+    if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
+    ReapRetired();  // after every attempt, as after a success
+  }
+}
+
+void NetworkServer::PrepareAccepted(SocketHandle accepted) {
   SetListenerOptions(listenSocket_.Get());
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
   // A client that vanishes without a FIN would otherwise keep its record and reader for as long
   // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
   ::SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
+}
 
-  auto connection = std::make_unique<ClientConnection>(accepted, clock_);
+std::unique_ptr<ClientConnection> NetworkServer::NewConnection(SocketHandle socket) {
+  auto connection = std::make_unique<ClientConnection>(socket, clock_);
   connection->listeners.push_back(this);
   if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
+  return connection;
+}
 
-  // The state is read before the server mutex is taken (a backend's locks come first in the lock
-  // order), then the client is greeted, given that state and listed in one step under the mutex.
-  // A change stored after that reading may have been broadcast before the client was listed, so
-  // the state is read again and offered until a reading after the offer matches it; any later
-  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
-  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
+void NetworkServer::ServePageAccepted(SocketHandle accepted) {
+  // The transport owns the socket; the connection's own stays empty. Listed as opening before
+  // its reader starts, so a drain reaches it and its end always finds it.
+  std::unique_ptr<ClientConnection> connection = NewConnection(kInvalidSocket);
   ClientConnection* raw = connection.get();
-  VolumeState offered = ReadState();
+  connection->transport = MakePageTransport(
+      accepted, site_, [this](ClientConnection* opened) { OnPageOpened(opened); });
   {
     std::lock_guard lock(serverMutex_);
-    SendNow(accepted, kGreeting.data(), kGreeting.size());
-    SendStateIfDue(raw, &offered);
-    clients_.push_back(std::move(connection));
+    opening_.push_back(std::move(connection));
   }
-  for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
-    offered = now;
+  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+  std::unique_ptr<ClientConnection> failed;
+  {
     std::lock_guard lock(serverMutex_);
-    SendStateIfDue(raw, &offered);
+    failed = TakeFrom(opening_, raw);
   }
+}
+
+void NetworkServer::OnPageOpened(ClientConnection* connection) {
+  GreetAndList(connection, nullptr);
+}
+
+void NetworkServer::ServeAccepted(SocketHandle accepted) {
+  std::unique_ptr<ClientConnection> connection = NewConnection(accepted);
+  ClientConnection* raw = connection.get();
+  GreetAndList(raw, std::move(connection));
   if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
 
   // No reader: unlist and free it (closing its socket); the client sees its connection end.
@@ -154,6 +205,31 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   {
     std::lock_guard lock(serverMutex_);
     failed = TakeFrom(clients_, raw);
+  }
+}
+
+void NetworkServer::GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned) {
+  // The state is read before the server mutex is taken (a backend's locks come first in the lock
+  // order), then the client is greeted, given that state and listed in one step under the mutex.
+  // A change stored after that reading may have been broadcast before the client was listed, so
+  // the state is read again and offered until a reading after the offer matches it; any later
+  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
+  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
+  // A page's reader lists its own connection, which a drain may have taken off `opening_`
+  // already (it is then shut down and left as it is).
+  VolumeState offered = ReadState();
+  {
+    std::lock_guard lock(serverMutex_);
+    if (owned == nullptr) owned = TakeFrom(opening_, raw);
+    if (owned == nullptr) return;
+    SendToClient(raw, kGreeting.data(), kGreeting.size());
+    SendStateIfDue(raw, &offered);
+    clients_.push_back(std::move(owned));
+  }
+  for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
+    offered = now;
+    std::lock_guard lock(serverMutex_);
+    SendStateIfDue(raw, &offered);
   }
 }
 
@@ -175,13 +251,20 @@ VolumeState NetworkServer::ReadState() const {
 
 void NetworkServer::DrainClients() {
   std::unique_lock lock(serverMutex_);
-  for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
-  // Nothing is accepted any more, so the list only shrinks, each reader unlisting its own.
-  if (drained_.wait_for(lock, stopBound_, [this] { return clients_.empty(); })) return;
+  for (const auto& connection : clients_) ShutdownClient(connection.get());
+  for (const auto& connection : opening_) ShutdownClient(connection.get());
+  // Nothing is accepted any more, so the lists only shrink, each reader unlisting its own (a
+  // page moving from opening to listed is shut down already and ends soon after).
+  if (drained_.wait_for(lock, stopBound_,
+                        [this] { return clients_.empty() && opening_.empty(); })) {
+    return;
+  }
   // The rest are inside a listener. Their sockets are shut down, so each reader ends as soon as
   // it returns; unlisted now, so no broadcast reaches them.
   for (auto& connection : clients_) lingering_.push_back(std::move(connection));
+  for (auto& connection : opening_) lingering_.push_back(std::move(connection));
   clients_.clear();
+  opening_.clear();
 }
 
 void NetworkServer::ReapRetired() {
@@ -200,8 +283,9 @@ void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
 void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
   std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
+  if (ended == nullptr) ended = TakeFrom(opening_, connection);
   if (ended == nullptr) ended = TakeFrom(lingering_, connection);
   if (ended != nullptr) retired_.push_back(std::move(ended));
-  // The drain waits for an empty list, the destructor for the last lingering reader.
-  if (clients_.empty()) drained_.notify_all();
+  // The drain waits for empty lists, the destructor for the last lingering reader.
+  if (clients_.empty() && opening_.empty()) drained_.notify_all();
 }

@@ -7,7 +7,8 @@
 // state while it holds the server mutex, so a backend may report changes with any of its own
 // locks held.
 //
-// Threads: one accept thread while the server runs, one reader per client. Every thread is
+// Threads: one accept thread while the server runs (two while it serves the control page), one
+// reader per client; a page's reader also answers its HTTP requests. Every thread is
 // joined, never detached; a client never frees itself. Readers that a bounded Stop left running
 // are joined later (see Stop), at the latest by the destructor.
 
@@ -23,6 +24,7 @@
 #include "net/ClientConnection.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
+#include "net/PageSite.h"
 #include "net/SendPool.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
@@ -44,7 +46,12 @@ class NetworkServer : public IClientListener {
 
   // Main thread. Only on a server that never ran or was stopped.
   bool BindAndListen(uint16_t port);
-  // Main thread. Starts the accept thread.
+  // Main thread, after BindAndListen, only on a server that never ran or was stopped. Serves
+  // the control page and its WebSocket on `port` too (0 asks the system) until the next Stop.
+  // A page that opens its WebSocket becomes a client like any other. False on failure; the
+  // byte-protocol port is not affected.
+  bool BindAndListenPage(uint16_t port, const PageSite& site);
+  // Main thread. Starts the accept thread(s).
   bool Start();
   // Main thread. Ends the accept thread and every connection, closes the listening socket.
   // BindAndListen + Start may follow. Bounded: every client is shut down, and its reader is given
@@ -66,6 +73,8 @@ class NetworkServer : public IClientListener {
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
+  // The control page's port, 0 when it is not served.
+  uint16_t PagePort() const;
 
   // Any thread, holding no lock of ours (the lock order puts the server mutex after a backend's
   // callback mutex only). Runs `visit(ClientConnection*)` once on every listed connection,
@@ -89,7 +98,19 @@ class NetworkServer : public IClientListener {
 
  private:
   static void AcceptLoop(void* server);
+  static void PageAcceptLoop(void* server);
+  // Accepts on `listener` until it ends; true when it ended because of Stop or a closed socket.
+  void Accept(SocketHandle listener, bool page);
   void ServeAccepted(SocketHandle accepted);
+  void ServePageAccepted(SocketHandle accepted);
+  // Sets the options every accepted socket gets.
+  void PrepareAccepted(SocketHandle accepted);
+  std::unique_ptr<ClientConnection> NewConnection(SocketHandle socket);
+  // Greets `raw`, offers it the state and lists it. `owned` holds it, or is null for a page,
+  // which is taken off `opening_` (and left alone when a drain has taken it already).
+  void GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned);
+  // A page's reader thread, once its WebSocket is open.
+  void OnPageOpened(ClientConnection* connection);
   // The state source's current state (the default without one). Takes none of our locks.
   VolumeState ReadState() const;
   // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits,
@@ -106,6 +127,9 @@ class NetworkServer : public IClientListener {
   IClientListener* externalListener_ = nullptr;
   Socket listenSocket_;
   Thread acceptThread_;
+  Socket pageSocket_;
+  Thread pageThread_;
+  PageSite site_;  // written before Start only
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
   std::chrono::milliseconds stopBound_{1500};
@@ -116,11 +140,14 @@ class NetworkServer : public IClientListener {
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
   std::vector<std::unique_ptr<ClientConnection>> retired_;
+  // Page connections before their WebSocket is open (answering HTTP): drained like clients,
+  // never broadcast to.
+  std::vector<std::unique_ptr<ClientConnection>> opening_;
   // Connections whose reader was still inside a listener when a drain gave up on it: shut down
   // and unlisted, still owned here. Its reader moves it to `retired_` when it ends.
   std::vector<std::unique_ptr<ClientConnection>> lingering_;
-  // Signalled when a disconnection leaves no client listed (the end of a drain, or a lingering
-  // reader's end once the server has stopped). Not a std::counting_semaphore: libstdc++'s
+  // Signalled when a disconnection leaves no client listed or opening (the end of a drain, or a
+  // lingering reader's end once the server has stopped). Not a std::counting_semaphore: libstdc++'s
   // (GCC 12) waits without a futex on Windows check the count outside the lock that the
   // wake-up needs, so a release can be lost and Stop hang.
   std::condition_variable drained_;

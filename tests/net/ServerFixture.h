@@ -23,6 +23,11 @@ class ServerFixture : public ::testing::Test {
     volume.SetChangeCallback(&OnVolumeChanged, 0);
     SetVolumeChangedRelay(&relay);
     ASSERT_TRUE(server.BindAndListen(0));
+    if (servePage) {
+      ASSERT_TRUE(server.BindAndListenPage(0, site));
+      pagePort = server.PagePort();
+      ASSERT_NE(pagePort, 0);
+    }
     ASSERT_TRUE(server.Start());
     port = server.ListeningPort();
     ASSERT_NE(port, 0);
@@ -64,4 +69,8 @@ class ServerFixture : public ::testing::Test {
   NetworkServer server{clock};
   MyClientListener relay{server, retry};
   uint16_t port = 0;
+  // Set by fixtures of the control page before SetUp.
+  bool servePage = false;
+  PageSite site{"test-box", {"test-box", "test-box.local", "localhost"}, std::chrono::seconds(5)};
+  uint16_t pagePort = 0;
 };
