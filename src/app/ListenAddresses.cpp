@@ -15,14 +15,26 @@ std::string Endpoints(uint16_t port, const std::vector<std::string>& addresses) 
 
 }  // namespace
 
-std::string ListeningLine(uint16_t port, const std::vector<std::string>& addresses) {
-  const std::string head =
-      std::string(kTextAppTitle) + " listening on port " + std::to_string(port);
-  if (addresses.empty()) return head + " (no network address other than loopback)";
-  return head + ": " + Endpoints(port, addresses);
+std::string PageAddress(uint16_t pagePort, const std::vector<std::string>& addresses) {
+  return "http://" + (addresses.empty() ? std::string("localhost") : addresses.front()) + ":" +
+         std::to_string(pagePort) + "/";
 }
 
-std::string ListeningToolTip(uint16_t port, const std::vector<std::string>& addresses) {
-  if (addresses.empty()) return std::string(kTextAppTitle) + " - port " + std::to_string(port);
-  return std::string(kTextAppTitle) + " - " + Endpoints(port, addresses);
+std::string ListeningLine(uint16_t port, const std::vector<std::string>& addresses,
+                          uint16_t pagePort) {
+  const std::string head =
+      std::string(kTextAppTitle) + " listening on port " + std::to_string(port);
+  const std::string page =
+      pagePort == 0 ? "" : ", control page " + PageAddress(pagePort, addresses);
+  if (addresses.empty()) return head + " (no network address other than loopback)" + page;
+  return head + ": " + Endpoints(port, addresses) + page;
+}
+
+std::string ListeningToolTip(uint16_t port, const std::vector<std::string>& addresses,
+                             uint16_t pagePort) {
+  const std::string page = pagePort == 0 ? "" : " - " + PageAddress(pagePort, addresses);
+  if (addresses.empty()) {
+    return std::string(kTextAppTitle) + " - port " + std::to_string(port) + page;
+  }
+  return std::string(kTextAppTitle) + " - " + Endpoints(port, addresses) + page;
 }

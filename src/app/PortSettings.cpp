@@ -13,6 +13,15 @@ uint32_t ReadServerPort(ISettingStore& store) {
   return static_cast<uint32_t>(buffer[0]) | (static_cast<uint32_t>(buffer[1]) << 8);
 }
 
+uint16_t ReadWebPort(ISettingStore& store) {
+  uint8_t buffer[4] = {};
+  size_t size = sizeof buffer;
+  if (!store.Read(kSettingKey, kWebPortValueName, buffer, &size) || size == 0) {
+    return kDefaultWebPort;
+  }
+  return static_cast<uint16_t>(buffer[0] | (size > 1 ? buffer[1] << 8 : 0));
+}
+
 bool WriteServerPort(ISettingStore& store, uint16_t port) {
   return store.WriteUint32(kSettingKey, kSettingValueName, port);
 }

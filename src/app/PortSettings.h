@@ -11,6 +11,9 @@
 // Up to 4 stored bytes overlay 17495 (little-endian); the low 16 bits are the port. Anything
 // missing, unreadable or longer than 4 bytes gives 17495. No range test. Creates nothing.
 uint32_t ReadServerPort(ISettingStore& store);
+// The control page's port, stored as the server port is; kDefaultWebPort when none is stored.
+// 0 turns the page off.
+uint16_t ReadWebPort(ISettingStore& store);
 // Stores the port zero-extended to 32 bits. False when the store refused it.
 bool WriteServerPort(ISettingStore& store, uint16_t port);
 

@@ -5,9 +5,11 @@
 #include <memory>
 
 #include "app/Shell.h"
+#include "app/ShellIds.h"
 #include "app/ShellServices.h"
 #include "app/ShellTimers.h"
 #include "audio/VolumeControlFactory.h"
+#include "base/Log.h"
 #include "net/IClock.h"
 #include "net/NetworkServer.h"
 #include "net/Networking.h"
@@ -38,7 +40,15 @@ class RelayedServer final : public IServerControl {
     server_.SetStateSource(stateSource);
     server_.SetExternalListener(&relay_);
   }
-  bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  void SetPagePort(uint16_t port) override { pagePort_ = port; }
+  bool BindAndListen(uint16_t port) override {
+    if (!server_.BindAndListen(port)) return false;
+    if (pagePort_ != 0 && !server_.BindAndListenPage(pagePort_, site_)) {
+      LogError(std::string(kTextPageBindFailed) + " " + std::to_string(pagePort_));
+    }
+    return true;
+  }
+  uint16_t PagePort() override { return server_.PagePort(); }
   bool CanBind(uint16_t port) override {
     Socket probe(CreateTcpSocket());
     return probe.Valid() && BindAnyAddress(probe.Get(), port);
@@ -57,6 +67,8 @@ class RelayedServer final : public IServerControl {
  private:
   NetworkServer& server_;
   MyClientListener& relay_;
+  uint16_t pagePort_ = 0;
+  const PageSite site_ = LocalPageSite();
 };
 
 }  // namespace

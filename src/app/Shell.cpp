@@ -79,6 +79,7 @@ int RunShell(ShellServices& services) {
   services.server.Connect(control);
 
   const uint16_t port = static_cast<uint16_t>(ReadServerPort(platform.store));
+  services.server.SetPagePort(ReadWebPort(platform.store));
   acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
   if (!services.server.BindAndListen(port)) {
     acquired.Release();

@@ -8,11 +8,14 @@ constexpr uint32_t kRetryPeriodMs = 500;
 constexpr uint32_t kKeepAlivePeriodMs = 20000;
 
 constexpr uint16_t kDefaultServerPort = 17495;
+// The control page's port: clashes with nothing the protocol or the tests use.
+constexpr uint16_t kDefaultWebPort = 17496;
 
 // Names the platform services are keyed by.
 constexpr const char* kInstanceGuardName = "QuavixServer_INSTANCE_LIMITER";
 constexpr const char* kSettingKey = "Software\\Marrowick\\Quavix";
 constexpr const char* kSettingValueName = "ServerPort";
+constexpr const char* kWebPortValueName = "WebPort";
 
 // Texts.
 constexpr const char* kTextAppTitle = "Quavix Server";
@@ -26,7 +29,9 @@ constexpr const char* kTextThreadFailed = "Couldn't create server thread";
 constexpr const char* kTextStoreFailed = "Couldn't store the network port";
 constexpr const char* kTextNotServing = "Couldn't listen again on the previous network port";
 constexpr const char* kTextMenuSettings = "&Settings";
+constexpr const char* kTextMenuOpenPage = "&Open control page";
 constexpr const char* kTextMenuQuit = "&Quit Quavix";
+constexpr const char* kTextPageBindFailed = "Couldn't listen for the control page on port";
 constexpr const char* kTextDialogCaption = "Quavix Server Settings";
 constexpr const char* kTextDialogLabel = "Server Port:";
 constexpr const char* kTextDialogOk = "&OK";

@@ -33,6 +33,8 @@ struct ShellPlatform {
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
   std::FILE* err = stderr;  // one line for every error box
+  // Opens `url` in the user's browser; null where there is none (tests).
+  std::function<void(const std::string& url)> openUrl;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.
@@ -63,7 +65,13 @@ class IServerControl {
  public:
   virtual ~IServerControl() = default;
   virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
+  // Before BindAndListen: the control page's port for every later bind (0: no page).
+  virtual void SetPagePort(uint16_t port) = 0;
+  // Binds the byte-protocol port, then the page's; a page that cannot be served is reported
+  // and left out, and the result is the byte port's.
   virtual bool BindAndListen(uint16_t port) = 0;
+  // The control page's port while it is served, else 0.
+  virtual uint16_t PagePort() = 0;
   // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
   virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;

@@ -280,6 +280,8 @@ class FakeServerControl final : public IServerControl {
     if (ok) listeningPort = port;
     return ok;
   }
+  void SetPagePort(uint16_t port) override { pagePort = port; }
+  uint16_t PagePort() override { return running ? pagePort : 0; }
   bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
     if (startResult && listeningPort) running = true;
@@ -311,6 +313,7 @@ class FakeServerControl final : public IServerControl {
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;
+  uint16_t pagePort = 0;
   int binds = 0;
   int broadcasts = 0;
   int keepAlives = 0;
@@ -355,6 +358,8 @@ struct FakeShell {
   std::FILE* err = std::tmpfile();
   ShellPlatform platform{guard, loop,   messageBox, tray,
                          menu,  dialog, store,      [this] { return localAddresses; },
-                         out,   err};
+                         out,   err,
+                         [this](const std::string& url) { openedUrls.push_back(url); }};
+  std::vector<std::string> openedUrls;
   ShellServices services{platform, networking, backend, server};
 };

@@ -2,16 +2,19 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
 
 #include "app/IMainLoop.h"
 #include "app/ShellIds.h"
+#include "base/Log.h"
 
 QIcon ProgramIcon() {
   QIcon icon;
@@ -151,4 +154,10 @@ int QtSettingsDialog::Run(SettingsDialogLogic& logic) {
   dialog.show();
   dialog.activateWindow();
   return dialog.exec();
+}
+
+void OpenInBrowser(const std::string& url) {
+  if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url)))) {
+    LogError("couldn't open " + url + " in a browser");
+  }
 }

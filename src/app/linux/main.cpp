@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
   QtPopupMenu menu;
   QtSettingsDialog dialog;
   FileSettingStore store;
-  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
+  ShellPlatform platform{guard,  loop,   messageBox,    tray,
+                         menu,   dialog, store,         &LocalIPv4Addresses,
+                         stdout, stderr, &OpenInBrowser};
   return RunQuavixServer(platform);
 }
