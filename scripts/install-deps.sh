@@ -12,7 +12,7 @@ set -euo pipefail
 set_name="${1:-test}"
 run_set=(
   build-essential cmake pkg-config
-  libpulse-dev libasound2-dev qt6-base-dev
+  libpulse-dev libasound2-dev qt6-base-dev libboost-dev
   pulseaudio-utils python3
 )
 test_set=(
@@ -23,6 +23,7 @@ test_set=(
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
   lintian iproute2
+  libboost-dev chromium chromium-driver python3-selenium
 )
 windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
