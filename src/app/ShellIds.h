@@ -7,7 +7,6 @@
 constexpr uint32_t kRetryPeriodMs = 500;
 constexpr uint32_t kKeepAlivePeriodMs = 20000;
 
-constexpr uint16_t kDefaultServerPort = 17495;
 // The control page's port: clashes with nothing the protocol or the tests use.
 constexpr uint16_t kDefaultWebPort = 17496;
 

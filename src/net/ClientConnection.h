@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 #include "net/IClientListener.h"
 #include "net/IClientTransport.h"
 #include "net/IClock.h"

@@ -10,7 +10,6 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "app/IMainLoop.h"
 #include "app/ShellIds.h"
@@ -45,7 +44,7 @@ bool QtTrayIcon::Add(IShellEvents& events) {
   events_ = &events;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     if (!toldNoTray_) {
-      std::fprintf(stderr, "quavix-server: no notification area here; running without an icon\n");
+      LogError("no notification area here; running without an icon");
       toldNoTray_ = true;
     }
     // Qt tells of no tray host that comes later, so look again now and then.
