@@ -13,7 +13,9 @@
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
 #include "app/ISettingStore.h"
+#include "app/IServiceAnnouncer.h"
 #include "app/ISettingsDialog.h"
+#include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
 #include "audio/IErrorReporter.h"
 #include "audio/IPollTimer.h"
@@ -33,6 +35,10 @@ struct ShellPlatform {
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
   std::FILE* err = stderr;  // one line for every error box
+  // Null when the server is not to be announced on the network.
+  IServiceAnnouncer* announcer = nullptr;
+  // Null where starting at login cannot be set up: the dialog's box then shows it off.
+  IStartAtLogin* startAtLogin = nullptr;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.

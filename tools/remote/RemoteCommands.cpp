@@ -8,10 +8,12 @@
 #include <string>
 
 #include "remote/RemoteConnection.h"
+#include "remote/ServerBrowser.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
+constexpr int kBrowseMs = 2000;
 constexpr int kGreetingTimeoutMs = 3000;
 constexpr int kConfirmTimeoutMs = 2000;
 
@@ -138,6 +140,24 @@ int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostr
   }
 }
 
+
+// Browses, then prints one line for each server found.
+int List(std::ostream& out, std::ostream& err, int stopFd) {
+  std::vector<FoundServer> found;
+  std::string error;
+  switch (BrowseServers(kBrowseMs, stopFd, &found, &error)) {
+    case BrowseResult::Stopped:
+      return kExitInterrupted;
+    case BrowseResult::Failed:
+      err << "quavix-remote: " << error << "\n";
+      return kExitNoneFound;
+    case BrowseResult::Done:
+      break;
+  }
+  for (const FoundServer& server : found) out << FoundServerLine(server) << "\n";
+  return found.empty() ? kExitNoneFound : kExitOk;
+}
+
 }  // namespace
 
 int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd) {
@@ -145,6 +165,7 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int 
     out << RemoteUsage();
     return kExitOk;
   }
+  if (args.command == RemoteCommand::List) return List(out, err, stopFd);
   RemoteConnection connection(stopFd);
   std::string error;
   RemoteStatus status = connection.Connect(args.host, args.port, kConnectTimeoutMs, &error);
