@@ -11,8 +11,11 @@ skip() {
   echo "SKIP: $*"
   exit 77
 }
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: network namespaces need root"
+  exit 77
+fi
 [ -n "${QUAVIX_SOUND_SERVER:-}" ] || skip "no sound server"
-[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
 for tool in avahi-daemon avahi-browse avahi-publish dbus-daemon ip unshare; do
   command -v "$tool" >/dev/null || skip "$tool is missing"
 done
