@@ -1,5 +1,4 @@
 #include "app/IServiceAnnouncer.h"
-
 #include "app/ShellIds.h"
 
 std::string ServiceInstanceName(const std::string& hostName) {

@@ -34,7 +34,9 @@ AvahiServiceAnnouncer::AvahiServiceAnnouncer(const std::string& hostName)
     LogError("cannot announce the server on the network: Avahi's event loop failed to start");
     return;
   }
-  Connect();  // before the thread starts, so no lock is needed yet
+  // Connecting talks to the daemon and waits for its answers: that is done on the library's
+  // thread, so the main thread never waits for a slow daemon. Likewise every change below.
+  RetryLater(0);  // before the thread starts, so no lock is needed yet
   if (avahi_threaded_poll_start(poll_) < 0) {
     LogError("cannot announce the server on the network: Avahi's thread failed to start");
   }
@@ -44,6 +46,7 @@ AvahiServiceAnnouncer::~AvahiServiceAnnouncer() {
   if (poll_ == nullptr) return;
   avahi_threaded_poll_stop(poll_);  // joins the thread; nothing runs on it afterwards
   if (retry_ != nullptr) avahi_threaded_poll_get(poll_)->timeout_free(retry_);
+  if (publishSoon_ != nullptr) avahi_threaded_poll_get(poll_)->timeout_free(publishSoon_);
   if (client_ != nullptr) avahi_client_free(client_);  // frees the group: the daemon drops it
   avahi_threaded_poll_free(poll_);
 }
@@ -53,14 +56,29 @@ void AvahiServiceAnnouncer::Announce(uint16_t port) {
   Lock lock(poll_);
   if (port_ == port) return;
   port_ = port;
-  Publish();
+  PublishSoon();
 }
 
 void AvahiServiceAnnouncer::Withdraw() {
   if (poll_ == nullptr) return;
   Lock lock(poll_);
+  if (!port_) return;
   port_.reset();
-  if (group_ != nullptr) avahi_entry_group_reset(group_);
+  PublishSoon();
+}
+
+void AvahiServiceAnnouncer::PublishSoon() {
+  struct timeval now;
+  avahi_elapse_time(&now, 0, 0);
+  const AvahiPoll* api = avahi_threaded_poll_get(poll_);
+  if (publishSoon_ == nullptr) {
+    publishSoon_ = api->timeout_new(
+        api, &now,
+        [](AvahiTimeout*, void* self) { static_cast<AvahiServiceAnnouncer*>(self)->Publish(); },
+        this);
+  } else {
+    api->timeout_update(publishSoon_, &now);
+  }
 }
 
 void AvahiServiceAnnouncer::Connect() {
@@ -98,8 +116,7 @@ void AvahiServiceAnnouncer::OnRetry(AvahiTimeout*, void* self) {
   announcer->Connect();
 }
 
-void AvahiServiceAnnouncer::OnClientState(AvahiClient* client, AvahiClientState state,
-                                          void* self) {
+void AvahiServiceAnnouncer::OnClientState(AvahiClient* client, AvahiClientState state, void* self) {
   auto* announcer = static_cast<AvahiServiceAnnouncer*>(self);
   // Also called from inside avahi_client_new, before Connect has stored the client.
   announcer->client_ = client;
@@ -143,7 +160,7 @@ void AvahiServiceAnnouncer::Publish() {
       return;
     }
   } else {
-    avahi_entry_group_reset(group_);
+    avahi_entry_group_reset(group_);  // also what withdrawing is
   }
   if (!port_) return;
   int error = 0;
@@ -173,9 +190,8 @@ void AvahiServiceAnnouncer::OnGroupState(AvahiEntryGroup* group, AvahiEntryGroup
       announcer->Publish();
       break;
     case AVAHI_ENTRY_GROUP_FAILURE:
-      announcer->TellOnce(
-          std::string("cannot announce the server on the network: ") +
-          avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(group))));
+      announcer->TellOnce(std::string("cannot announce the server on the network: ") +
+                          avahi_strerror(avahi_client_errno(avahi_entry_group_get_client(group))));
       break;
     case AVAHI_ENTRY_GROUP_UNCOMMITED:
     case AVAHI_ENTRY_GROUP_REGISTERING:

@@ -35,6 +35,8 @@ class AvahiServiceAnnouncer final : public IServiceAnnouncer {
   static void OnRetry(AvahiTimeout* timeout, void* self);
   void Connect();
   void RetryLater(int delayMs);
+  // Publish on the library's thread, at once.
+  void PublishSoon();
   void Publish();
   void TakeAlternativeName();
   void TellOnce(const std::string& line);
@@ -43,7 +45,8 @@ class AvahiServiceAnnouncer final : public IServiceAnnouncer {
   AvahiClient* client_ = nullptr;
   AvahiEntryGroup* group_ = nullptr;  // belongs to client_
   AvahiTimeout* retry_ = nullptr;
-  std::string name_;                  // an alternative one after a collision
-  std::optional<uint16_t> port_;      // what is to be announced
+  AvahiTimeout* publishSoon_ = nullptr;
+  std::string name_;              // an alternative one after a collision
+  std::optional<uint16_t> port_;  // what is to be announced
   std::set<std::string> told_;
 };

@@ -21,7 +21,8 @@ QByteArray EntryText(const std::string& program) {
   QString text;
   if (source.open(QIODevice::ReadOnly)) text = QString::fromUtf8(source.readAll());
   QStringList lines = text.split(QLatin1Char('\n'));
-  const QString exec = QStringLiteral("Exec=") + QString::fromStdString(DesktopExecArgument(program));
+  const QString exec =
+      QStringLiteral("Exec=") + QString::fromStdString(DesktopExecArgument(program));
   bool hasExec = false;
   for (QString& line : lines) {
     if (line.startsWith(QLatin1String("Exec="))) {

@@ -28,15 +28,14 @@ std::optional<DnsSdCalls> LoadDnsSdCalls() {
   // Stays loaded for the life of the process, as the registrations need it to.
   HMODULE dnsapi = LoadLibraryExW(L"dnsapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (dnsapi == nullptr) return std::nullopt;
-  DnsSdCalls calls{
-      reinterpret_cast<decltype(&DnsServiceConstructInstance)>(
-          reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceConstructInstance"))),
-      reinterpret_cast<decltype(&DnsServiceFreeInstance)>(
-          reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceFreeInstance"))),
-      reinterpret_cast<decltype(&DnsServiceRegister)>(
-          reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceRegister"))),
-      reinterpret_cast<decltype(&DnsServiceDeRegister)>(
-          reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceDeRegister")))};
+  DnsSdCalls calls{reinterpret_cast<decltype(&DnsServiceConstructInstance)>(reinterpret_cast<void*>(
+                       GetProcAddress(dnsapi, "DnsServiceConstructInstance"))),
+                   reinterpret_cast<decltype(&DnsServiceFreeInstance)>(
+                       reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceFreeInstance"))),
+                   reinterpret_cast<decltype(&DnsServiceRegister)>(
+                       reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceRegister"))),
+                   reinterpret_cast<decltype(&DnsServiceDeRegister)>(
+                       reinterpret_cast<void*>(GetProcAddress(dnsapi, "DnsServiceDeRegister")))};
   if (calls.constructInstance == nullptr || calls.freeInstance == nullptr ||
       calls.registerService == nullptr || calls.deregisterService == nullptr) {
     return std::nullopt;
@@ -50,8 +49,9 @@ DnsSdServiceAnnouncer::DnsSdServiceAnnouncer(std::optional<DnsSdCalls> calls,
       instanceName_(Widen(ServiceInstanceName(hostName) + "." + kServiceType + ".local")),
       hostName_(Widen(hostName.substr(0, hostName.find('.')) + ".local")) {
   if (!calls_) {
-    LogError("this Windows cannot announce the server on the network (DNS-SD needs Windows 10 "
-             "1809 or later); clients must be given its address");
+    LogError(
+        "this Windows cannot announce the server on the network (DNS-SD needs Windows 10 "
+        "1809 or later); clients must be given its address");
     return;
   }
   gCallbackCalls = *calls_;
@@ -70,8 +70,7 @@ void DnsSdServiceAnnouncer::Announce(uint16_t port) {
   PCWSTR keys[] = {key.c_str()};
   PCWSTR values[] = {value.c_str()};
   registration->instance = calls_->constructInstance(instanceName_.c_str(), hostName_.c_str(),
-                                                     nullptr, nullptr, port, 0, 0, 1, keys,
-                                                     values);
+                                                     nullptr, nullptr, port, 0, 0, 1, keys, values);
   if (registration->instance == nullptr) {
     if (!toldFailure_) LogError("cannot announce the server on the network: out of memory");
     toldFailure_ = true;
@@ -85,8 +84,8 @@ void DnsSdServiceAnnouncer::Announce(uint16_t port) {
   const DWORD status = calls_->registerService(&registration->request, nullptr);
   if (status != kDnsRequestPending) {
     if (!toldFailure_) {
-      LogError("cannot announce the server on the network (DNS-SD error " +
-               std::to_string(status) + ")");
+      LogError("cannot announce the server on the network (DNS-SD error " + std::to_string(status) +
+               ")");
     }
     toldFailure_ = true;
     calls_->freeInstance(registration->instance);

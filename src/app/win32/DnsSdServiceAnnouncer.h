@@ -3,8 +3,8 @@
 // DnsServiceDeRegister of dnsapi.dll (Windows 10 1809 and later). They are looked up at run
 // time, so that older Windows still runs the program, unannounced, after saying so once.
 
-#include <windows.h>
 #include <windns.h>
+#include <windows.h>
 
 #include <memory>
 #include <optional>

@@ -8,8 +8,8 @@
 #include "base/Log.h"
 
 bool RunValueStartAtLogin::Enabled() {
-  return RegGetValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, RRF_RT_ANY, nullptr,
-                      nullptr, nullptr) == ERROR_SUCCESS;
+  return RegGetValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, RRF_RT_ANY, nullptr, nullptr,
+                      nullptr) == ERROR_SUCCESS;
 }
 
 bool RunValueStartAtLogin::SetEnabled(bool enabled) {
@@ -17,9 +17,9 @@ bool RunValueStartAtLogin::SetEnabled(bool enabled) {
   if (enabled) {
     // Quoted as the installer writes it: Program Files has a space in it.
     const std::wstring command = L"\"" + program_ + L"\"";
-    status = RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, REG_SZ,
-                             command.c_str(),
-                             static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    status =
+        RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, REG_SZ, command.c_str(),
+                        static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
   } else {
     status = RegDeleteKeyValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName);
     if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;  // nothing to take away

@@ -40,8 +40,7 @@ TEST_F(XdgStartAtLoginTest, OnWritesTheDesktopEntryStartingThisProgramAndOffRemo
   EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u) << entry;
   EXPECT_NE(entry.find("\nType=Application\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("\nName=Quavix Server\n"), std::string::npos) << entry;
-  EXPECT_NE(entry.find("\nExec=\"/opt/Quavix 1/bin/quavix-server\"\n"), std::string::npos)
-      << entry;
+  EXPECT_NE(entry.find("\nExec=\"/opt/Quavix 1/bin/quavix-server\"\n"), std::string::npos) << entry;
   EXPECT_EQ(entry.find("Exec=quavix-server"), std::string::npos) << entry;
 
   ASSERT_TRUE(login.SetEnabled(false));

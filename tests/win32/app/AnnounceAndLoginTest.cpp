@@ -22,8 +22,8 @@ struct DnsSdRecord {
 } gRecord;
 
 std::string Describe(const DNS_SERVICE_INSTANCE* instance) {
-  std::string text = Narrow(instance->pszInstanceName) + " " + Narrow(instance->pszHostName) +
-                     " " + std::to_string(instance->wPort);
+  std::string text = Narrow(instance->pszInstanceName) + " " + Narrow(instance->pszHostName) + " " +
+                     std::to_string(instance->wPort);
   for (DWORD i = 0; i < instance->dwPropertyCount; ++i) {
     text += " " + Narrow(instance->keys[i]) + "=" + Narrow(instance->values[i]);
   }

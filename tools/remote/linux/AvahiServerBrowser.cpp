@@ -39,8 +39,8 @@ std::string Endpoint(const AvahiAddress& address, AvahiIfIndex interface, uint16
 
 void OnResolved(AvahiServiceResolver* resolver, AvahiIfIndex interface, AvahiProtocol,
                 AvahiResolverEvent event, const char* name, const char*, const char*,
-                const char* hostName, const AvahiAddress* address, uint16_t port,
-                AvahiStringList*, AvahiLookupResultFlags, void* context) {
+                const char* hostName, const AvahiAddress* address, uint16_t port, AvahiStringList*,
+                AvahiLookupResultFlags, void* context) {
   auto* browse = static_cast<Browse*>(context);
   if (event == AVAHI_RESOLVER_FOUND && address != nullptr && name != nullptr) {
     FoundServer& server = browse->servers[name];
@@ -84,8 +84,8 @@ void OnStop(AvahiWatch*, int, AvahiWatchEvent, void* context) {
 BrowseResult BrowseServers(int browseMs, int stopFd, std::vector<FoundServer>* found,
                            std::string* error) {
   Browse browse;
-  std::unique_ptr<AvahiSimplePoll, decltype(&avahi_simple_poll_free)> poll(
-      avahi_simple_poll_new(), &avahi_simple_poll_free);
+  std::unique_ptr<AvahiSimplePoll, decltype(&avahi_simple_poll_free)> poll(avahi_simple_poll_new(),
+                                                                           &avahi_simple_poll_free);
   if (!poll) {
     *error = "cannot start Avahi's event loop";
     return BrowseResult::Failed;
