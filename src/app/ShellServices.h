@@ -35,9 +35,11 @@ struct ShellPlatform {
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
   std::FILE* err = stderr;  // one line for every error box
-  // Null when the server is not to be announced on the network.
+  // The announce setting: whether RunQuavixServer announces the server on the network.
+  bool announce = true;
+  // Set by RunQuavixServer from the platform's factories (tests give fakes). Null announcer:
+  // not announced. Null startAtLogin: it cannot be set up, and the dialog's box shows it off.
   IServiceAnnouncer* announcer = nullptr;
-  // Null where starting at login cannot be set up: the dialog's box then shows it off.
   IStartAtLogin* startAtLogin = nullptr;
 };
 

@@ -383,6 +383,6 @@ struct FakeShell {
   std::FILE* err = std::tmpfile();
   ShellPlatform platform{guard, loop,   messageBox, tray,
                          menu,  dialog, store,      [this] { return localAddresses; },
-                         out,   err,    &announcer, &startAtLogin};
+                         out,   err,    true,       &announcer, &startAtLogin};
   ShellServices services{platform, networking, backend, server};
 };

@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 
 #include "app/ListenAddresses.h"
@@ -63,12 +62,5 @@ int main(int argc, char** argv) {
   QtSettingsDialog dialog;
   FileSettingStore store;
   ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
-  // The announce setting decides this once the settings file holds it.
-  const bool announce = true;
-  const std::unique_ptr<IServiceAnnouncer> announcer =
-      announce ? CreateServiceAnnouncer() : nullptr;
-  platform.announcer = announcer.get();
-  const std::unique_ptr<IStartAtLogin> startAtLogin = CreateStartAtLogin();
-  platform.startAtLogin = startAtLogin.get();
   return RunQuavixServer(platform);
 }

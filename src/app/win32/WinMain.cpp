@@ -1,7 +1,6 @@
 // QuavixServer.exe: the Windows adapters around the portable shell.
 #include <windows.h>
 
-#include <memory>
 
 #include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
@@ -22,12 +21,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   Win32SettingsDialog dialog(instance, &HiddenWindowHandle);
   RegistrySettingStore store;
   ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
-  // The announce setting decides this once the settings hold it.
-  const bool announce = true;
-  const std::unique_ptr<IServiceAnnouncer> announcer =
-      announce ? CreateServiceAnnouncer() : nullptr;
-  platform.announcer = announcer.get();
-  const std::unique_ptr<IStartAtLogin> startAtLogin = CreateStartAtLogin();
-  platform.startAtLogin = startAtLogin.get();
   return RunQuavixServer(platform);
 }
