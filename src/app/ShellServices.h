@@ -26,7 +26,7 @@
 struct ShellPlatform {
   IInstanceGuard& guard;
   IMainLoop& loop;
-  IErrorReporter& messageBox;  // no owner window; says nothing on stderr itself
+  IErrorReporter& messageBox;  // no owner window; logs nothing itself
   ITrayIcon& tray;
   IPopupMenu& menu;
   ISettingsDialog& dialog;
@@ -34,7 +34,6 @@ struct ShellPlatform {
   // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
-  std::FILE* err = stderr;  // one line for every error box
   // The announce setting: whether RunQuavixServer announces the server on the network.
   bool announce = true;
   // Set by RunQuavixServer from the platform's factories (tests give fakes). Null announcer:
