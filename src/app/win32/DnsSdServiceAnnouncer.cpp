@@ -4,6 +4,7 @@
 
 #include "app/win32/WideText.h"
 #include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ VOID WINAPI OnRegisterComplete(DWORD status, PVOID, PDNS_SERVICE_INSTANCE instan
     gCallbackCalls.freeInstance(instance);
   }
   if (status != ERROR_SUCCESS && !gToldRefusal.exchange(true)) {
-    LogError("the network did not take the server's announcement (DNS-SD error " +
-             std::to_string(status) + ")");
+    LogError("the network did not take the server's announcement: " + WindowsErrorText(status));
   }
 }
 
@@ -84,8 +84,7 @@ void DnsSdServiceAnnouncer::Announce(uint16_t port) {
   const DWORD status = calls_->registerService(&registration->request, nullptr);
   if (status != kDnsRequestPending) {
     if (!toldFailure_) {
-      LogError("cannot announce the server on the network (DNS-SD error " + std::to_string(status) +
-               ")");
+      LogError("cannot announce the server on the network: " + WindowsErrorText(status));
     }
     toldFailure_ = true;
     calls_->freeInstance(registration->instance);

@@ -3,8 +3,9 @@
 // DnsServiceDeRegister of dnsapi.dll (Windows 10 1809 and later). They are looked up at run
 // time, so that older Windows still runs the program, unannounced, after saying so once.
 
-#include <windns.h>
 #include <windows.h>
+// windns.h needs windows.h first.
+#include <windns.h>
 
 #include <memory>
 #include <optional>

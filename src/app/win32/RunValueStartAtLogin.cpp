@@ -6,6 +6,7 @@
 
 #include "app/win32/WideText.h"
 #include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 bool RunValueStartAtLogin::Enabled() {
   return RegGetValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, RRF_RT_ANY, nullptr, nullptr,
@@ -26,7 +27,7 @@ bool RunValueStartAtLogin::SetEnabled(bool enabled) {
   }
   if (status != ERROR_SUCCESS) {
     LogError("cannot " + std::string(enabled ? "write" : "remove") + " HKCU\\" + Narrow(key_) +
-             "\\" + Narrow(kRunValueName) + " (error " + std::to_string(status) + ")");
+             "\\" + Narrow(kRunValueName) + ": " + WindowsErrorText(status));
     return false;
   }
   return true;
