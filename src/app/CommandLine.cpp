@@ -31,11 +31,13 @@ void PrintHelp(const std::string& program, std::ostream& out) {
          "\n"
          "  (no arguments)  start the server in the notification area\n"
          "  --set-port N    store N (1 to 65535) as the server's port; a running server\n"
-         "                  moves there at once, otherwise the next start uses it\n"
+         "                  moves there at once (when it cannot, it stays and its port stays\n"
+         "                  stored), otherwise the next start uses it\n"
          "  --help          print this text\n"
          "  --version       print the version\n"
          "\n"
-         "exit codes: 0 done, 1 the port was not stored or the running server was not told,\n"
+         "exit codes: 0 done, 1 the port was not stored, or the running server was not told or\n"
+         "            did not move,\n"
          "            2 bad arguments\n";
 }
 
@@ -48,6 +50,7 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
     return kCommandLineUsage;
   }
   const std::string number = std::to_string(*port);
+  const uint16_t previous = static_cast<uint16_t>(ReadServerPort(services.store));
   if (!WriteServerPort(services.store, *port)) {
     err << program << ": could not store port " << number << " in " << services.portLocation
         << "\n";
@@ -57,16 +60,26 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
   std::string reason;
   switch (services.runningServer.TellPortChanged(&reason)) {
     case TellResult::Told:
-      out << "Told the running server to move to port " << number << ".\n";
-      return kCommandLineOk;
+      break;
     case TellResult::NoneRunning:
       out << "No server is running; the next start uses port " << number << ".\n";
       return kCommandLineOk;
     case TellResult::Failed:
-      break;
+      err << program << ": could not tell the running server to move (" << reason
+          << "); it keeps its port until it starts again\n";
+      return kCommandLineFailed;
+    case TellResult::CannotTell:
+      err << program << ": cannot tell whether a server is running (" << reason
+          << "); a running one keeps its port until it starts again\n";
+      return kCommandLineFailed;
   }
-  err << program << ": could not tell the running server to move (" << reason
-      << "); it keeps its port until it starts again\n";
+  out << "Told the running server to move to port " << number << ".\n";
+  if (services.runningServer.AwaitGreeting(*port, kMoveWaitMs, &reason)) return kCommandLineOk;
+  // The server refused the move and stored its port again; so does this, in case it could not.
+  const std::string kept = std::to_string(previous);
+  const bool restored = WriteServerPort(services.store, previous);
+  err << program << ": the server stays on port " << kept << " (" << reason << "); port "
+      << (restored ? kept : number) << " stays stored\n";
   return kCommandLineFailed;
 }
 

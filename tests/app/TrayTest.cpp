@@ -3,8 +3,10 @@
 #include <thread>
 
 #include "app/ListenAddresses.h"
+#include "app/PortSettings.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {
@@ -159,6 +161,14 @@ TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
 }
 
+TEST_F(TrayTest, AnAnnouncedPortThatIsRefusedLeavesTheRunningPortStored) {
+  shell.store.SetPort(8081);  // --set-port stored it and told us
+  shell.server.busyPorts[8081] = true;
+  tray.OnPortChangeAnnounced();
+  EXPECT_EQ(shell.server.Serving(), 17495);
+  EXPECT_EQ(ReadServerPort(shell.store), 17495u) << "the next start must not fail on 8081";
+}
+
 TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   for (bool quitFirst : {false, true}) {
     FakeShell shell;
@@ -174,23 +184,33 @@ TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   }
 }
 
-TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
+TEST(RetryTimer, TicksOnceAtTheEarliestDueTimeAndOnlyWhileAClientIsHeldOff) {
   FakeShell shell;
-  LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
+  FakeClock clock;
+  LoopRetryTimer* self = nullptr;
+  int ticks = 0;
+  bool defersAgain = true;
+  LoopRetryTimer retry(shell.loop, clock, [&] {
+    ++ticks;
+    if (defersAgain) self->Arm(120);  // the broadcast deferred a client once more
+  });
+  self = &retry;
   EXPECT_FALSE(shell.loop.Tick(ShellTimer::BroadcastRetry));  // not before the first deferral
-  std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
-  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 500u);
+  std::thread([&] { retry.Arm(501); }).join();  // the relay arms it from its own threads
+  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 501u);
+  retry.Arm(700);  // due later than the tick already armed: that tick stays
+  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 1);
+  clock.Advance(200);
+  retry.Arm(250);  // due before it: the sooner one wins
+  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 250u);
 
-  shell.server.broadcastDefers = true;
   ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 1);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-
-  shell.server.broadcastDefers = false;
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 120u) << "armed again by the tick";
+  defersAgain = false;
   ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 2);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-  EXPECT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry)) << "periodic, never stopped";
+  EXPECT_EQ(ticks, 2);
+  EXPECT_FALSE(shell.loop.Tick(ShellTimer::BroadcastRetry)) << "nobody held off: no more ticks";
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

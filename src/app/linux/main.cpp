@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
 
   FlockInstanceGuard guard;
   QtMainLoop loop;
+  loop.EndOnStopSignalUntilRun();
   QtMessageBox messageBox;
   QtTrayIcon tray;
   QtPopupMenu menu;
