@@ -126,17 +126,21 @@ def verdict(ok):
 
 
 def kept_sections(markdown):
-    """Sections other benchmarks write into the same document (bench/peers/report.py)."""
+    """Sections other benchmarks write into the same document (bench/peers/report.py,
+    bench/idle/wakeups.py)."""
     try:
         with open(markdown) as f:
             text = f.read()
     except FileNotFoundError:
         return ""
-    start = text.find("\n## Against MPD\n")
-    if start < 0:
-        return ""
-    end = text.find("\n## ", start + 1)
-    return "\n" + text[start + 1:end + 1 if end >= 0 else len(text)]
+    kept = ""
+    for heading in ("## Against MPD", "## Idle wake-ups"):
+        start = text.find("\n%s\n" % heading)
+        if start < 0:
+            continue
+        end = text.find("\n## ", start + 1)
+        kept += "\n" + text[start + 1:end + 1 if end >= 0 else len(text)]
+    return kept
 
 
 def main():

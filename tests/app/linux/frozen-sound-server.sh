@@ -2,7 +2,7 @@
 # The real server starting against a sound server that is stopped (SIGSTOP), with ALSA's
 # default devices routed to that same server, as on a desktop: SIGTERM and SIGINT end start-up
 # within 2 s, and left alone it fails with a line of its own instead of sliding onto ALSA's
-# plugin for the frozen server.
+# plugin for the frozen server; with no sound server at all, that plugin is not used either.
 #   frozen-sound-server.sh PATH-TO-quavix-server
 set -uo pipefail
 server=$1
@@ -88,6 +88,18 @@ fi
 grep -q "sound server took the connection but did not answer" "$root/err" ||
   fail "left alone: no line about the sound server: $(cat "$root/err")"
 if grep -q "listening" "$root/out"; then fail "left alone: it serves: $(cat "$root/out")"; fi
+
+# No sound server at all: ALSA's default device is its plugin still, and is not used either.
+kill -CONT "$pa_pid"
+kill "$pa_pid"
+wait "$pa_pid" 2>/dev/null
+pa_pid=""
+"$server" >"$root/out" 2>"$root/err" &
+pid=$!
+wait_end "$pid" 9000
+[ "$status" = 1 ] || fail "no sound server: status $status, not 1"
+grep -q "ALSA's \"default\" device goes through the sound server" "$root/err" ||
+  fail "no sound server: the plugin is not named: $(cat "$root/err")"
 
 [ "$failures" = 0 ] && echo "frozen sound server: all cases passed"
 exit $((failures > 0))
