@@ -207,8 +207,8 @@ def main():
         out.append("## Idle\n")
         out.append("With {:,} clients connected and nothing changing, over {} s: {:.3f} % of one "
                    "core, {:.1f} wake-ups per second (context switches of all its threads; the "
-                   "keep-alive every 20 s, and the 500 ms retry timer once a deferral has armed "
-                   "it).\n".format(idle["clients"], idle["seconds"], idle["cpu_percent"],
+                   "keep-alive every 20 s; the retry runs only while a client is held off, see "
+                   "Idle wake-ups).\n".format(idle["clients"], idle["seconds"], idle["cpu_percent"],
                                    idle["wakeups_per_s"]))
     out.append("## Against the bars\n")
     by_n = {s["n"]: s for s in sizes}
