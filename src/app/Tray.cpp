@@ -77,7 +77,8 @@ void Tray::OnPortChangeAnnounced() {
   if (stored == running_ || MoveTo(stored) || !running_) return;
   // Refused as the dialog refuses it: the port we stay on is the stored one again, so the next
   // start does not fail on the refused port.
-  if (!WriteServerPort(store, *running_)) boxes_.Report(kTextStoreFailed, kTextErrorTitle, running_);
+  if (!WriteServerPort(store, *running_))
+    boxes_.Report(kTextStoreFailed, kTextErrorTitle, running_);
 }
 
 bool Tray::MoveTo(uint16_t port) {

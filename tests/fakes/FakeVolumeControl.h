@@ -6,8 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <utility>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "audio/IVolumeControl.h"

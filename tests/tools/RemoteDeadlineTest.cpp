@@ -50,8 +50,7 @@ std::string ErrorsOf(ChildProcess& remote, int code) {
 }
 
 ChildProcess Remote(uint16_t port, std::vector<std::string> command) {
-  std::vector<std::string> args = {QUAVIX_REMOTE_PATH, "--port", std::to_string(port),
-                                   "127.0.0.1"};
+  std::vector<std::string> args = {QUAVIX_REMOTE_PATH, "--port", std::to_string(port), "127.0.0.1"};
   args.insert(args.end(), command.begin(), command.end());
   return ChildProcess(std::move(args));
 }

@@ -22,8 +22,7 @@ using Clock = std::chrono::steady_clock;
 // the first state and the confirmation together.
 class CommandDeadline {
  public:
-  explicit CommandDeadline(int limitMs)
-      : end_(Clock::now() + std::chrono::milliseconds(limitMs)) {}
+  explicit CommandDeadline(int limitMs) : end_(Clock::now() + std::chrono::milliseconds(limitMs)) {}
   // `stepMs`, cut to what is left.
   int Cap(int stepMs) const { return std::min(stepMs, LeftMs()); }
   int LeftMs() const {

@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <thread>
@@ -151,8 +151,8 @@ bool SignalRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string*
       return true;
     }
     if (Clock::now() >= deadline) break;
-    std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(50),
-                                                          deadline - Clock::now()));
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
   }
   const std::string number = std::to_string(port);
   *reason = PortTaken(port) ? "port " + number + " is in use by another program"

@@ -1,9 +1,8 @@
 #include "app/win32/RunningServer.h"
 
+#include <shellapi.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include <shellapi.h>
 
 #include <algorithm>
 #include <cstring>

@@ -112,10 +112,10 @@ InitResult PulseVolumeControl::Start() {
       LogError("the sound server took the connection but did not answer within " +
                std::to_string(kStartTimeoutUsec / PA_USEC_PER_SEC) + " s (is it stopped?)");
     } else {
-      LogError(std::string("sound server: ") +
-               (startExpired_         ? "no answer"
-                : context_ != nullptr ? pa_strerror(pa_context_errno(context_))
-                                      : "cannot connect"));
+      LogError(std::string("sound server: ") + (startExpired_ ? "no answer"
+                                                : context_ != nullptr
+                                                    ? pa_strerror(pa_context_errno(context_))
+                                                    : "cannot connect"));
     }
     phase_ = Phase::Closing;
   }

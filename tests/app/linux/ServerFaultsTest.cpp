@@ -87,9 +87,8 @@ class ServerFaultsTest : public ::testing::Test {
     server.Signal(SIGTERM);
     const std::optional<int> status = server.WaitForExit();
     ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0)
-        << "status " << *status << "\n"
-        << server.Stderr();
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status << "\n"
+                                                                 << server.Stderr();
   }
 
   TempTree tree_;
@@ -149,8 +148,10 @@ TEST_F(ServerFaultsTest, AnUnusableGuardFolderIsSaidOnceAndSetPortCannotTell) {
     }
     ASSERT_TRUE(StorePort(config_, port_));
     auto server = StartServing({{"XDG_RUNTIME_DIR", ""}, {"TMPDIR", temporary}});
-    const std::string said = folder + " (XDG_RUNTIME_DIR is not set) cannot hold the instance "
-                                      "guard: " + c.reason;
+    const std::string said = folder +
+                             " (XDG_RUNTIME_DIR is not set) cannot hold the instance "
+                             "guard: " +
+                             c.reason;
     EXPECT_TRUE(Eventually([&] { return server->Stderr().find(said) != std::string::npos; }))
         << server->Stderr();
     EXPECT_EQ(Count(server->Stderr(), "instance guard"), 1u) << server->Stderr();

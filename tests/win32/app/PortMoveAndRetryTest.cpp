@@ -1,10 +1,9 @@
 // Under Wine: the relay's retry as a one-shot timer of the hidden window's loop, and
 // --set-port's wait for the server's greeting on its new port.
 #include <gtest/gtest.h>
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include <windows.h>
 
 #include <atomic>
 #include <thread>
