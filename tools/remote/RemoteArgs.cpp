@@ -215,6 +215,7 @@ const char* RemoteUsage() {
          "  watch         print every state the server sends, with a timestamp, until\n"
          "                interrupted (--count N: stop after N states)\n"
          "set, mute, unmute and toggle print the state once the server reports it.\n"
+         "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
          "HOST is a name or an address, an IPv6 address in brackets ([::1]:17495); without\n"
          "one, $QUAVIX_HOST, else 127.0.0.1. The port is 17495 unless given.\n"
          "options:\n"
@@ -223,5 +224,5 @@ const char* RemoteUsage() {
          "                before taking \"unmuted, 100\" (default 300)\n"
          "exit codes: 0 done, 1 the server did not confirm the change within 2 s,\n"
          "            2 bad argument, 3 no server, 4 not a volume server,\n"
-         "            5 connection closed or failed\n";
+         "            5 connection closed, failed or timed out, 130 interrupted\n";
 }
