@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "audio/VolumeConversions.h"
 #include "base/Log.h"
@@ -318,6 +317,9 @@ bool PulseVolumeControl::Write(const VolumeState& state) {
       context_, sinkIndex_, state.muted != 0 ? 1 : 0, &PulseVolumeControl::OnWritten, this);
   writesInFlight_ += (setVolume != nullptr ? 1 : 0) + (setMute != nullptr ? 1 : 0);
   const bool sent = setVolume != nullptr && setMute != nullptr;
+  if (!sent)
+    LogError(std::string("sound server: cannot set the volume: ") +
+             pa_strerror(pa_context_errno(context_)));
   Drop(setVolume);
   Drop(setMute);
   return sent;
