@@ -2,6 +2,9 @@
 // with-sound-server.sh, and for restarts and stops a daemon of the test's own.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -191,12 +194,116 @@ class AttemptListener {
   std::thread thread_;
 };
 
+// A loopback TCP relay between our backend and a daemon's TCP port that can hold back what the
+// backend sends, so the test decides when the daemon reads it. One connection.
+class HoldingRelay {
+ public:
+  explicit HoldingRelay(uint16_t daemonPort) : daemonPort_(daemonPort) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::pipe(stop_) == 0 &&
+        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(listenFd_, 1) == 0 &&
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+      thread_ = std::thread([this] { Loop(); });
+    }
+  }
+  ~HoldingRelay() {
+    if (thread_.joinable()) {
+      [[maybe_unused]] const ssize_t woken = ::write(stop_[1], "x", 1);
+      thread_.join();
+    }
+    for (int fd : {listenFd_, stop_[0], stop_[1], client_.load(), daemon_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  HoldingRelay(const HoldingRelay&) = delete;
+  HoldingRelay& operator=(const HoldingRelay&) = delete;
+
+  uint16_t Port() const { return port_; }
+  void Hold(bool hold) {
+    held_ = hold;
+    [[maybe_unused]] const ssize_t woken = ::write(stop_[1], "w", 1);
+  }
+  // Bytes the backend sent that are held back.
+  int Held() const {
+    int pending = 0;
+    return client_ >= 0 && ::ioctl(client_, FIONREAD, &pending) == 0 ? pending : 0;
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}};
+      if (client_ < 0) fds.push_back({listenFd_, POLLIN, 0});
+      if (client_ >= 0 && !held_) fds.push_back({client_, POLLIN, 0});
+      if (daemon_ >= 0) fds.push_back({daemon_, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), -1) < 0) return;
+      for (const pollfd& ready : fds) {
+        if (ready.revents == 0) continue;
+        if (ready.fd == stop_[0]) {
+          char byte = 0;
+          if (::read(stop_[0], &byte, 1) != 1 || byte == 'x') return;
+        } else if (ready.fd == listenFd_) {
+          Connect();
+        } else if (!Pass(ready.fd, ready.fd == daemon_ ? client_.load() : daemon_)) {
+          return;
+        }
+      }
+    }
+  }
+  void Connect() {
+    client_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    daemon_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(daemonPort_);
+    ::connect(daemon_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  static bool Pass(int from, int to) {
+    char buffer[65536];
+    const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+    return got > 0 && ::send(to, buffer, static_cast<size_t>(got), MSG_NOSIGNAL) == got;
+  }
+
+  const uint16_t daemonPort_;
+  uint16_t port_ = 0;
+  int listenFd_ = -1;
+  int stop_[2] = {-1, -1};
+  std::atomic<int> client_{-1};
+  int daemon_ = -1;
+  std::atomic<bool> held_{false};
+  std::thread thread_;
+};
+
+uint16_t FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
 // Points libpulse at a daemon of the test's own for the test's lifetime.
 class OwnDaemon {
  public:
   OwnDaemon() : old_(std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "") {
     ::setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   }
+  // From now on libpulse reaches it at `server` instead.
+  void Through(const std::string& server) { ::setenv("PULSE_SERVER", server.c_str(), 1); }
   ~OwnDaemon() {
     if (old_.empty()) {
       ::unsetenv("PULSE_SERVER");
@@ -402,6 +509,43 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
   EXPECT_TRUE(AwaitState({0, 33}));
   EXPECT_TRUE(Set(control, 1, 60));
   EXPECT_TRUE(AwaitState({1, 60}));
+
+  control.SetChangeCallback(nullptr, 0);
+  EXPECT_TRUE(control.Shutdown());
+}
+
+// Another program switches the default sink while our writes are under way: its reading comes
+// in while a write is still unanswered and is held back, and our own write lands on the sink
+// that was the default. The reading after our last write must still report the new sink.
+TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
+  QUAVIX_NEED_SOUND_SERVER();
+  ClearSeen();
+  OwnDaemon daemon;
+  ASSERT_TRUE(daemon.pulse.Start());
+  const uint16_t tcpPort = FreeLoopbackPort();
+  ASSERT_TRUE(daemon.pulse.Pactl("load-module module-native-protocol-tcp listen=127.0.0.1 port=" +
+                                 std::to_string(tcpPort) + " auth-anonymous=1 >/dev/null"));
+  ASSERT_TRUE(daemon.pulse.Pactl("load-module module-null-sink sink_name=quavix_b >/dev/null"));
+  ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume quavix_b 30%"));
+  HoldingRelay relay(tcpPort);
+  ASSERT_NE(relay.Port(), 0);
+  daemon.Through("tcp:127.0.0.1:" + std::to_string(relay.Port()));
+  PulseVolumeControl control;
+  ASSERT_EQ(control.Initialize(), InitResult::Ok);
+  control.SetChangeCallback(&OnChange, 0);
+
+  relay.Hold(true);
+  ASSERT_TRUE(Set(control, 0, 60));  // sent, held back: unanswered
+  ASSERT_TRUE(Eventually([&] { return relay.Held() > 0; }));
+  const int firstWrite = relay.Held();
+  ASSERT_TRUE(daemon.pulse.Pactl("set-default-sink quavix_b"));
+  // Our backend heard of the switch and asked for the default sink behind the held write.
+  ASSERT_TRUE(Eventually([&] { return relay.Held() > firstWrite; })) << "no reading asked for";
+  ASSERT_TRUE(Set(control, 0, 70));  // waits behind the first write
+  relay.Hold(false);
+  EXPECT_TRUE(AwaitState({0, 30})) << "the new default sink was never reported; last seen "
+                                   << LastSeen();
+  EXPECT_EQ(StateOf(control), (VolumeState{0, 30}));
 
   control.SetChangeCallback(nullptr, 0);
   EXPECT_TRUE(control.Shutdown());
