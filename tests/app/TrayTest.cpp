@@ -176,7 +176,7 @@ TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
   FakeShell shell;
   LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
   shell.loop.AdvanceMs(2000);
-  EXPECT_EQ(shell.server.broadcasts, 0);  // not before the first deferral
+  EXPECT_EQ(shell.server.broadcasts, 0);     // not before the first deferral
   std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
 
   shell.server.broadcastDefers = true;

@@ -32,8 +32,9 @@ using ServerTest = ServerFixture;
 struct TimedStop {
   bool inTime = false;
   bool result = false;
-  TimedStop(NetworkServer& server, std::chrono::milliseconds limit,
-            const std::function<void()>& unblock = [] {}) {
+  TimedStop(
+      NetworkServer& server, std::chrono::milliseconds limit,
+      const std::function<void()>& unblock = [] {}) {
     std::atomic<bool> done{false};
     std::thread stopper([&] {
       result = server.Stop();
@@ -49,7 +50,6 @@ struct TimedStop {
     stopper.join();
   }
 };
-
 
 TEST_F(ServerTest, GreetsWithoutAStateWhenTheSystemIsAtTheDefault) {
   auto client = Connect();
@@ -204,8 +204,8 @@ TEST_F(ServerTest, KeepsAcceptingAfterRunningOutOfDescriptors) {
   for (int fd : fillers) close(fd);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
   std::printf("%.1f ms of CPU in %.0f ms while out of descriptors\n", cpu * 1000, wall * 1000);
-  EXPECT_LT(cpu, wall / 10) << "accept spins while no descriptor is left: " << cpu << " s of CPU in "
-                           << wall << " s";
+  EXPECT_LT(cpu, wall / 10) << "accept spins while no descriptor is left: " << cpu
+                            << " s of CPU in " << wall << " s";
   EXPECT_EQ(first.Read(4), kGreetingBytes);
   EXPECT_EQ(starved.Read(4), kGreetingBytes);
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 3; }));

@@ -1,9 +1,9 @@
 // The sound-server backend on a real server: the shared private daemon of
 // with-sound-server.sh, and for restarts and stops a daemon of the test's own.
-#include <gtest/gtest.h>
-#include <poll.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -12,8 +12,8 @@
 #include <atomic>
 #include <barrier>
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -350,13 +350,15 @@ TEST_F(PulseVolume, SetStateKeepsTheBalanceAndTheLayoutTheSinkHasNow) {
                      "channels=6 channel_map=front-left,front-right,rear-left,rear-right,"
                      "front-center,lfe");
   ASSERT_TRUE(mono.Loaded() && surround.Loaded());
-  ASSERT_TRUE(Shell("pactl set-sink-volume quavix_mono 26214 && pactl set-default-sink quavix_mono"));
+  ASSERT_TRUE(
+      Shell("pactl set-sink-volume quavix_mono 26214 && pactl set-default-sink quavix_mono"));
   ASSERT_TRUE(AwaitState({0, 40}));
   ASSERT_TRUE(Set(*control_, 0, 75));
   EXPECT_TRUE(Eventually([] { return RawChannelVolumes("quavix_mono") == "49152"; }))
       << RawChannelVolumes("quavix_mono");
-  ASSERT_TRUE(Shell("pactl set-sink-volume quavix_surround 65536 32768 65536 32768 16384 0 && "
-                    "pactl set-default-sink quavix_surround"));
+  ASSERT_TRUE(
+      Shell("pactl set-sink-volume quavix_surround 65536 32768 65536 32768 16384 0 && "
+            "pactl set-default-sink quavix_surround"));
   ASSERT_TRUE(AwaitState({0, 100}));
   ASSERT_TRUE(Set(*control_, 0, 50));
   EXPECT_TRUE(Eventually([] {
@@ -487,8 +489,8 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
       AttemptListener attempts(socketPath);
       ASSERT_TRUE(attempts.Listening());
       ASSERT_TRUE(attempts.AwaitCount(4, std::chrono::seconds(10))) << "outage " << outage;
-      const auto first = std::chrono::duration_cast<std::chrono::milliseconds>(
-          attempts.Times().front() - lost);
+      const auto first =
+          std::chrono::duration_cast<std::chrono::milliseconds>(attempts.Times().front() - lost);
       std::printf("outage %d: first attempt after %lld ms\n", outage,
                   static_cast<long long>(first.count()));
       EXPECT_LT(first, std::chrono::seconds(1))
@@ -499,8 +501,8 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
     // The new server starts at 100 %: that is reported once the backend is back, at the latest
     // one longest pause after the server is.
     ASSERT_TRUE(AwaitState({0, 100})) << "outage " << outage;
-    const auto reconnect =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back);
+    const auto reconnect = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - back);
     std::printf("outage %d: back %lld ms after the server\n", outage,
                 static_cast<long long>(reconnect.count()));
     EXPECT_LT(reconnect, std::chrono::seconds(4)) << "outage " << outage;
@@ -543,8 +545,8 @@ TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
   ASSERT_TRUE(Eventually([&] { return relay.Held() > firstWrite; })) << "no reading asked for";
   ASSERT_TRUE(Set(control, 0, 70));  // waits behind the first write
   relay.Hold(false);
-  EXPECT_TRUE(AwaitState({0, 30})) << "the new default sink was never reported; last seen "
-                                   << LastSeen();
+  EXPECT_TRUE(AwaitState({0, 30}))
+      << "the new default sink was never reported; last seen " << LastSeen();
   EXPECT_EQ(StateOf(control), (VolumeState{0, 30}));
 
   control.SetChangeCallback(nullptr, 0);
@@ -599,7 +601,8 @@ TEST(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
                                 std::to_string(cached.volume) + "%'") &&
              daemon.pulse.Pactl(std::string("get-sink-mute @DEFAULT_SINK@ | grep -q ") +
                                 (cached.muted != 0 ? "yes" : "no"));
-    })) << "round " << round << ": the sink never reached the cached " << cached;
+    })) << "round "
+        << round << ": the sink never reached the cached " << cached;
     EXPECT_EQ(StateOf(control), cached);
   }
   control.SetChangeCallback(nullptr, 0);
