@@ -2,11 +2,14 @@
 // quavix-server's command line, handled before anything of the server starts (no window, no
 // display, no sockets):
 //   quavix-server                 start the server
+//   quavix-server --verbose       start it, logging notes as well as errors (also combines
+//                                 with the others)
 //   quavix-server --help          usage text, exit 0
 //   quavix-server --version       "quavix-server 1.0", exit 0
 //   quavix-server --set-port N    store N as the port (the settings dialog's store) and tell a
 //                                 running server of this user to move there
-// Anything else: one line of usage on `err`, exit 2.
+// Anything else: one line of usage in the log, exit 2. Errors go to the log (base/Log.h), whose
+// lines this names after the program.
 
 #include <optional>
 #include <ostream>
@@ -44,8 +47,8 @@ struct CommandLineServices {
   IRunningServer& runningServer;
 };
 
-// `args` are the arguments after the program name. Empty when the server should start;
-// otherwise the process's exit code, after the answer went to `out` and any error to `err`.
-std::optional<int> RunCommandLine(const std::vector<std::string>& args,
-                                  CommandLineServices& services, std::ostream& out,
-                                  std::ostream& err);
+// Main thread, before any other thread exists. `args` are the arguments after the program name.
+// Empty when the server should start; otherwise the process's exit code, after the answer went
+// to `out` and any error to the log.
+std::optional<int> RunCommandLine(std::vector<std::string> args, CommandLineServices& services,
+                                  std::ostream& out);

@@ -3,15 +3,11 @@
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
 #include "app/ShellIds.h"
+#include "base/Log.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
                          std::optional<uint16_t> port) {
-  if (port) {
-    std::fprintf(platform_.err, "%s: %s %u\n", title.c_str(), text.c_str(), unsigned{*port});
-  } else {
-    std::fprintf(platform_.err, "%s: %s\n", title.c_str(), text.c_str());
-  }
-  std::fflush(platform_.err);
+  LogError(port ? text + " " + std::to_string(*port) : text);
   platform_.messageBox.ShowError(text, title);
 }
 

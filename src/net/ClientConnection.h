@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
 #include "net/Socket.h"

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/PortSettings.h"
+#include "base/Log.h"
 
 namespace {
 
@@ -51,7 +52,8 @@ class CommandLineTest : public ::testing::Test {
  protected:
   Answer Call(std::vector<std::string> args) {
     std::ostringstream out, err;
-    const std::optional<int> code = RunCommandLine(args, services_, out, err);
+    const ScopedLogStream log(err);
+    const std::optional<int> code = RunCommandLine(args, services_, out);
     return {code, out.str(), err.str()};
   }
 
@@ -68,10 +70,18 @@ size_t Lines(const std::string& text) {
 
 TEST_F(CommandLineTest, OnlyNoArgumentsStartsTheServer_HelpAndVersionTouchNothing) {
   EXPECT_EQ(Call({}).code, std::nullopt);
+  EXPECT_FALSE(LogVerbose());
+  // --verbose starts the server too, with notes shown, and goes with any other request.
+  EXPECT_EQ(Call({"--verbose"}).code, std::nullopt);
+  EXPECT_TRUE(LogVerbose());
+  EXPECT_EQ(Call({"--help", "--verbose"}).code, 0);
+  SetLogVerbose(false);
 
   const Answer help = Call({"--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(help.out.rfind("usage: quavix-server [--set-port N | --help | --version]\n", 0), 0u)
+  EXPECT_EQ(
+      help.out.rfind("usage: quavix-server [--verbose] [--set-port N | --help | --version]\n", 0),
+      0u)
       << help.out;
   EXPECT_EQ(help.err, "");
 
@@ -154,8 +164,8 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
     EXPECT_EQ(run.err.rfind("quavix-server: ", 0), 0u) << joined << run.err;
   }
   EXPECT_EQ(Call({"--frobnicate"}).err,
-            "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--set-port N | "
-            "--help | --version]; see --help\n");
+            "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--verbose] "
+            "[--set-port N | --help | --version]; see --help\n");
   EXPECT_EQ(Call({"--set-port", "0x50"}).err,
             "quavix-server: bad port '0x50' (a whole number from 1 to 65535)\n");
   EXPECT_EQ(store_.writes, 0);

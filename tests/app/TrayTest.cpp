@@ -99,7 +99,7 @@ TEST_F(TrayTest, AnUnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   EXPECT_EQ(shell.server.Serving(), 17495);
   EXPECT_EQ(shell.store.writes, 0);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't bind and listen to network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't bind and listen to network port 8080\n");
 }
 
 TEST_F(TrayTest, APortTakenAfterTheProbeFallsBackToTheRunningPort) {
@@ -136,7 +136,7 @@ TEST_F(TrayTest, AStoreThatRefusesTheNewPortIsTold) {
   ChooseSettings({"8080"});
   EXPECT_EQ(shell.server.Serving(), 8080);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't store the network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't store the network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't store the network port 8080\n");
 }
 
 TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "app/PortSettings.h"
 #include "app/ShellIds.h"
 #include "app/ShellServices.h"
+#include "base/Log.h"
 #include "fakes/FakeVolumeControl.h"
 
 // A loop driven by hand: tasks queue until RunTasks; timers tick when the test says (Tick), or
@@ -350,15 +352,12 @@ inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
 }
 
 // Every fake wired together, as RunQuavixServer wires the real ones. What the shell writes to
-// stdout and stderr is kept for Out() and Err().
+// stdout and to the log is kept for Out() and Err().
 struct FakeShell {
   FakeShell() { localAddresses = {"192.168.1.20"}; }
-  ~FakeShell() {
-    std::fclose(out);
-    std::fclose(err);
-  }
+  ~FakeShell() { std::fclose(out); }
   std::string Out() { return Contents(out); }
-  std::string Err() { return Contents(err); }
+  std::string Err() { return err.str(); }
   static std::string Contents(std::FILE* file) {
     std::fflush(file);
     std::string text;
@@ -379,9 +378,9 @@ struct FakeShell {
   FakeVolumeBackend backend{server};
   std::vector<std::string> localAddresses;
   std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ShellPlatform platform{guard, loop,   messageBox, tray,
-                         menu,  dialog, store,      [this] { return localAddresses; },
-                         out,   err};
+  std::ostringstream err;
+  ScopedLogStream log{err};
+  ShellPlatform platform{
+      guard, loop, messageBox, tray, menu, dialog, store, [this] { return localAddresses; }, out};
   ShellServices services{platform, networking, backend, server};
 };

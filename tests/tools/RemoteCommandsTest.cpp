@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RelayingFakeServer.h"
+#include "base/Log.h"
 #include "fakes/Eventually.h"
 #include "fakes/ScriptedTcpServer.h"
 #include "remote/RemoteCommands.h"
@@ -49,7 +50,8 @@ Outcome RunRemoteWith(uint16_t port, std::vector<std::string> words, int stopFd 
   std::vector<const char*> argv;
   for (const std::string& word : storage) argv.push_back(word.c_str());
   std::ostringstream out, err;
-  const int code = RemoteMain(static_cast<int>(argv.size()), argv.data(), out, err, stopFd);
+  const ScopedLogStream log(err);
+  const int code = RemoteMain(static_cast<int>(argv.size()), argv.data(), out, stopFd);
   return {code, out.str(), err.str()};
 }
 

@@ -7,13 +7,13 @@
 #include <ctime>
 #include <string>
 
+#include "base/Log.h"
 #include "remote/RemoteConnection.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kGreetingTimeoutMs = 3000;
-constexpr int kConfirmTimeoutMs = 2000;
 
 int ExitFor(RemoteStatus status) {
   switch (status) {
@@ -34,8 +34,8 @@ int ExitFor(RemoteStatus status) {
   return kExitConnection;
 }
 
-int Fail(RemoteStatus status, const std::string& error, std::ostream& err) {
-  err << "quavix-remote: " << (status == RemoteStatus::Stopped ? "interrupted" : error) << "\n";
+int Fail(RemoteStatus status, const std::string& error) {
+  LogError(status == RemoteStatus::Stopped ? "interrupted" : error);
   return ExitFor(status);
 }
 
@@ -95,7 +95,7 @@ VolumeState Requested(const RemoteArgs& args, VolumeState current) {
 // The server never echoes a request to its sender, so the request goes out on a second
 // connection and `watcher`, a plain client, waits for the server to report the new state.
 int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeState current,
-                     int stopFd, std::ostream& out, std::ostream& err) {
+                     int stopFd, std::ostream& out) {
   const VolumeState wanted = Requested(args, current);
   if (wanted == current) {  // nothing would change, so nothing would be reported
     out << FormatState(current) << "\n";
@@ -106,7 +106,7 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
   RemoteStatus status = command.Connect(args.host, args.port, kConnectTimeoutMs, &error);
   if (status == RemoteStatus::Ok) status = command.ReadGreeting(kGreetingTimeoutMs, &error);
   if (status == RemoteStatus::Ok) status = command.SendState(wanted, kConfirmTimeoutMs, &error);
-  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  if (status != RemoteStatus::Ok) return Fail(status, error);
 
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
@@ -115,18 +115,18 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
         deadline - std::chrono::steady_clock::now());
     status = watcher.ReadState(std::max<int>(0, static_cast<int>(left.count())), &current, &error);
     if (status == RemoteStatus::TimedOut) {
-      err << "quavix-remote: the server did not confirm the change within "
-          << kConfirmTimeoutMs / 1000 << " s (the volume stays " << FormatState(current) << ")\n";
+      LogError("the server did not confirm the change within " +
+               std::to_string(kConfirmTimeoutMs / 1000) + " s (the volume stays " +
+               FormatState(current) + ")");
       return kExitNotConfirmed;
     }
-    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+    if (status != RemoteStatus::Ok) return Fail(status, error);
   }
   out << FormatState(current) << "\n";
   return kExitOk;
 }
 
-int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out,
-          std::ostream& err) {
+int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out) {
   long printed = 0;
   std::string error;
   for (;;) {
@@ -134,13 +134,13 @@ int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostr
     if (count != 0 && ++printed >= count) return kExitOk;
     const RemoteStatus status = connection.ReadState(-1, &state, &error);
     if (status == RemoteStatus::Stopped) return kExitOk;
-    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+    if (status != RemoteStatus::Ok) return Fail(status, error);
   }
 }
 
 }  // namespace
 
-int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd) {
+int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
   if (args.command == RemoteCommand::Help) {
     out << RemoteUsage();
     return kExitOk;
@@ -153,27 +153,27 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int 
   if (status == RemoteStatus::Ok)
     status = ReadInitialState(connection, args.waitMs, &current, &error);
   if (status == RemoteStatus::Stopped && args.command == RemoteCommand::Watch) return kExitOk;
-  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  if (status != RemoteStatus::Ok) return Fail(status, error);
 
   switch (args.command) {
     case RemoteCommand::Get:
       out << FormatState(current) << "\n";
       return kExitOk;
     case RemoteCommand::Watch:
-      return Watch(connection, current, args.count, out, err);
+      return Watch(connection, current, args.count, out);
     default:
       break;
   }
-  return ChangeAndConfirm(args, connection, current, stopFd, out, err);
+  return ChangeAndConfirm(args, connection, current, stopFd, out);
 }
 
-int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-               int stopFd) {
+int RemoteMain(int argc, const char* const* argv, std::ostream& out, int stopFd) {
+  SetLogProgramName("quavix-remote");
   RemoteArgs args;
   std::string error;
   if (!ParseRemoteArgs(argc, argv, std::getenv("QUAVIX_HOST"), &args, &error)) {
-    err << "quavix-remote: " << error << "; see --help\n";
+    LogError(error + "; see --help");
     return kExitBadArgument;
   }
-  return RunRemote(args, out, err, stopFd);
+  return RunRemote(args, out, stopFd);
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 
 enum class RemoteStatus {
   Ok,

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/Log.h"
 
 namespace {
 
@@ -18,8 +18,7 @@ void RecordHolder(int fd, const std::string& path) {
   const std::string pid = std::to_string(getpid()) + "\n";
   if (ftruncate(fd, 0) != 0 ||
       pwrite(fd, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-    std::fprintf(stderr, "quavix-server: cannot record the process id in %s: %s\n", path.c_str(),
-                 std::strerror(errno));
+    LogSystemError("cannot record the process id in " + path, errno);
   }
 }
 
@@ -46,7 +45,10 @@ GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
   }
   const std::string path = folder + "/" + name;
   fd_.reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
-  if (!fd_) return GuardResult::Failed;
+  if (!fd_) {
+    LogSystemError(path, errno);
+    return GuardResult::Failed;
+  }
   while (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     const bool held = errno == EWOULDBLOCK;

@@ -92,8 +92,8 @@ std::optional<int> RunLinuxCommandLine(int argc, char** argv) {
   if (location.empty())
     location = "the configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
   CommandLineServices services{"quavix-server", store, location, runningServer};
-  const std::optional<int> code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc),
-                                                 services, std::cout, std::cerr);
+  const std::optional<int> code =
+      RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), services, std::cout);
   std::cout.flush();
   return code;
 }

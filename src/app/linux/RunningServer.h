@@ -20,6 +20,6 @@ class SignalRunningServer final : public IRunningServer {
   std::string guardFile_;
 };
 
-// The command line on Linux: the user's setting file, this sender, stdout and stderr. Empty
+// The command line on Linux: the user's setting file, this sender, stdout and the log. Empty
 // when the server should start, otherwise the exit code.
 std::optional<int> RunLinuxCommandLine(int argc, char** argv);

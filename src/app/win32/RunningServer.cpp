@@ -9,6 +9,8 @@
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 namespace {
 
@@ -68,7 +70,7 @@ TellResult PostRunningServer::TellPortChanged(std::string* reason) {
   if (window == nullptr) return TellResult::NoneRunning;
   const UINT message = RegisterWindowMessageW(kPortChangedMessage);
   if (message == 0 || !PostMessageW(window, message, 0, 0)) {
-    *reason = "error " + std::to_string(GetLastError());
+    *reason = WindowsErrorText(GetLastError());
     return TellResult::Failed;
   }
   return TellResult::Told;
@@ -90,7 +92,11 @@ std::optional<int> RunWin32CommandLine() {
       std::string("HKEY_CURRENT_USER\\") + kSettingKey + " (value " + kSettingValueName + ")",
       runningServer};
   std::ostringstream out, err;
-  const std::optional<int> code = RunCommandLine(args, services, out, err);
+  std::optional<int> code;
+  {
+    const ScopedLogStream log(err);
+    code = RunCommandLine(args, services, out);
+  }
   // One answer, so a message box never comes twice.
   const bool failed = !err.str().empty();
   ShowCommandLineAnswer(out.str() + err.str(), failed);

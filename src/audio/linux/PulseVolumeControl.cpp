@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "audio/VolumeConversions.h"
+#include "base/Log.h"
 
 namespace {
 constexpr const char* kDefaultSink = "@DEFAULT_SINK@";
@@ -105,10 +105,10 @@ InitResult PulseVolumeControl::Start() {
   }
   if (deadline != nullptr) api->time_free(deadline);
   if (result != InitResult::Ok) {
-    std::fprintf(stderr, "quavix-server: sound server: %s\n",
-                 startExpired_         ? "no answer"
-                 : context_ != nullptr ? pa_strerror(pa_context_errno(context_))
-                                       : "cannot connect");
+    LogError(std::string("sound server: ") + (startExpired_ ? "no answer"
+                                              : context_ != nullptr
+                                                  ? pa_strerror(pa_context_errno(context_))
+                                                  : "cannot connect"));
     phase_ = Phase::Closing;
   }
   return result;
@@ -306,6 +306,9 @@ bool PulseVolumeControl::Write(const VolumeState& state) {
       context_, sinkIndex_, state.muted != 0 ? 1 : 0, &PulseVolumeControl::OnWritten, this);
   writesInFlight_ += (setVolume != nullptr ? 1 : 0) + (setMute != nullptr ? 1 : 0);
   const bool sent = setVolume != nullptr && setMute != nullptr;
+  if (!sent)
+    LogError(std::string("sound server: cannot set the volume: ") +
+             pa_strerror(pa_context_errno(context_)));
   Drop(setVolume);
   Drop(setMute);
   return sent;
