@@ -206,6 +206,7 @@ std::string RemoteUsage() {
              "                avahi-daemon) and print one line for each: its name, host name\n"
              "                and every address:port, separated by tabs; exit 1 when none\n"
              "set, mute, unmute and toggle print the state once the server reports it.\n"
+             "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
              "HOST is a name or an address, an IPv6 address in brackets ([::1]:") +
          port + "); without\none, $QUAVIX_HOST, else " + kDefaultRemoteHost + ". The port is " +
          port +
@@ -221,5 +222,5 @@ std::string RemoteUsage() {
          " s\n"
          "            (list: no server found),\n"
          "            2 bad argument, 3 no server, 4 not a volume server,\n"
-         "            5 connection closed or failed\n";
+         "            5 connection closed, failed or timed out, 130 interrupted\n";
 }

@@ -13,6 +13,8 @@
 // mstcpip.h needs winsock2.h first.
 #include <mstcpip.h>
 
+#include <mstcpip.h>
+
 #include <algorithm>
 #include <map>
 #include <memory>

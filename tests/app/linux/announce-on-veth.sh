@@ -184,7 +184,8 @@ start_avahi
 wait_for 15 found "$name_p" 17495 || fail "not announced again after avahi-daemon restarted"
 
 # A port change moves the announcement.
-XDG_CONFIG_HOME="$root/first/config" XDG_RUNTIME_DIR="$root/first/run" \
+# In the server's namespace: --set-port waits for the greeting on the new port.
+ip netns exec "$ns_a" env XDG_CONFIG_HOME="$root/first/config" XDG_RUNTIME_DIR="$root/first/run" \
   "$server_bin" --set-port 17496 >/dev/null || fail "--set-port failed"
 wait_for 15 found "$name_p" 17496 || fail "not announced on the new port"
 found "$name_p" 17495 && fail "still announced on the old port"
