@@ -1,7 +1,6 @@
 // QuavixServer.exe: the Windows adapters around the portable shell.
 #include <windows.h>
 
-
 #include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
 #include "app/win32/RegistrySettingStore.h"

@@ -10,8 +10,6 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-// mstcpip.h needs winsock2.h first.
-#include <mstcpip.h>
 
 #include <mstcpip.h>
 
