@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-constexpr uint32_t kRetryPeriodMs = 500;
 constexpr uint32_t kKeepAlivePeriodMs = 20000;
 
 // The control page's port: clashes with nothing the protocol or the tests use.
@@ -26,6 +25,7 @@ constexpr const char* kTextWindowFailed = "Couldn't create the hidden window";
 constexpr const char* kTextBindFailed = "Couldn't bind and listen to network port";
 constexpr const char* kTextThreadFailed = "Couldn't create server thread";
 constexpr const char* kTextStoreFailed = "Couldn't store the network port";
+constexpr const char* kTextStartAtLoginFailed = "Couldn't change whether Quavix Server starts at login";
 constexpr const char* kTextNotServing = "Couldn't listen again on the previous network port";
 constexpr const char* kTextMenuSettings = "&Settings";
 constexpr const char* kTextMenuOpenPage = "&Open control page";
@@ -33,6 +33,7 @@ constexpr const char* kTextMenuQuit = "&Quit Quavix";
 constexpr const char* kTextPageBindFailed = "Couldn't listen for the control page on port";
 constexpr const char* kTextDialogCaption = "Quavix Server Settings";
 constexpr const char* kTextDialogLabel = "Server Port:";
+constexpr const char* kTextDialogStartAtLogin = "Start Quavix Server when I log in";
 constexpr const char* kTextDialogOk = "&OK";
 constexpr const char* kTextDialogCancel = "&Cancel";
 constexpr const char* kTextBadPortTitle = "Bad Port";

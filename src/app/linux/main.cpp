@@ -55,12 +55,13 @@ int main(int argc, char** argv) {
 
   FlockInstanceGuard guard;
   QtMainLoop loop;
+  loop.EndOnStopSignalUntilRun();
   QtMessageBox messageBox;
   QtTrayIcon tray;
   QtPopupMenu menu;
   QtSettingsDialog dialog;
   FileSettingStore store;
-  ShellPlatform platform{guard,  loop,  messageBox,          tray,   menu,
-                         dialog, store, &LocalIPv4Addresses, stdout, &OpenInBrowser};
+  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
+  platform.openUrl = &OpenInBrowser;
   return RunQuavixServer(platform);
 }
