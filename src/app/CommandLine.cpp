@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
     return kCommandLineUsage;
   }
   const std::string number = std::to_string(*port);
-  if (!WriteServerPort(services.store, *port)) {
+  if (!StorePort(services.store, *port)) {
     err << program << ": could not store port " << number << " in " << services.portLocation
         << "\n";
     return kCommandLineFailed;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "app/Shell.h"
 #include "app/ShellServices.h"
@@ -38,10 +39,28 @@ class RelayedServer final : public IServerControl {
     server_.SetStateSource(stateSource);
     server_.SetExternalListener(&relay_);
   }
+  void Configure(const ServerSettings& settings) override {
+    listen_ = settings.listen;
+    server_.SetListenAddresses(settings.listen);
+    server_.SetAccessPolicy(settings.access);
+  }
   bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  std::optional<IpAddress> MissingAddress() override {
+    if (server_.LastListenResult() != ListenResult::NotLocal) return std::nullopt;
+    return server_.FailedAddress();
+  }
   bool CanBind(uint16_t port) override {
-    Socket probe(CreateTcpSocket());
-    return probe.Valid() && BindAnyAddress(probe.Get(), port);
+    std::vector<Socket> probes;  // all held at once, as the server will hold them
+    const size_t count = listen_.empty() ? 1 : listen_.size();
+    for (size_t i = 0; i < count; ++i) {
+      SocketHandle handle = kInvalidSocket;
+      if (OpenListener(listen_.empty() ? nullptr : &listen_[i], port, &handle) !=
+          ListenResult::Listening) {
+        return false;
+      }
+      probes.emplace_back(handle);
+    }
+    return true;
   }
   bool Start() override { return server_.Start(); }
   bool Stop() override { return server_.Stop(); }
@@ -57,6 +76,7 @@ class RelayedServer final : public IServerControl {
  private:
   NetworkServer& server_;
   MyClientListener& relay_;
+  std::vector<IpAddress> listen_;
 };
 
 }  // namespace

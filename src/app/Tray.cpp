@@ -2,6 +2,7 @@
 
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 #include "app/ShellIds.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
@@ -27,7 +28,9 @@ void Tray::Announce() {
     platform.tray.SetToolTip(std::string(kTextAppTitle) + " - not listening");
     return;
   }
-  const std::vector<std::string> addresses = platform.localAddresses();
+  // Where the server listens: the set addresses, else every address the machine has.
+  std::vector<IpAddress> addresses = LoadServerSettings(platform.store, true).listen;
+  if (addresses.empty()) addresses = platform.localAddresses();
   std::fprintf(platform.out, "%s\n", ListeningLine(*running_, addresses).c_str());
   std::fflush(platform.out);
   platform.tray.SetToolTip(ListeningToolTip(*running_, addresses));
@@ -55,24 +58,37 @@ void Tray::OnTrayIconPressed() {
 
 void Tray::OnSettingsRequested() {
   ShellPlatform& platform = services_.platform;
-  SettingsDialogLogic logic(running_ ? *running_ : ReadServerPort(platform.store));
+  const ServerSettings settings = LoadServerSettings(platform.store, true);
+  SettingsDialogLogic logic(running_ ? *running_ : settings.port);
+  logic.allowOutside = settings.access.anyone;
   const int result = platform.dialog.Run(logic);
   if (result == -1) return;
   const uint16_t port = static_cast<uint16_t>(result & 0xFFFF);
   if (port == 0) return;
+  if (logic.allowOutside != settings.access.anyone) ApplyAllowOutside(logic.allowOutside);
   if (port == running_) {
     // Only the store may lag behind (a move announced from outside that was refused).
-    if (ReadServerPort(platform.store) == port) return;
+    if (settings.port == port) return;
   } else if (!MoveTo(port)) {
     return;  // the refused port is not stored: the next start would fail on it
   }
-  if (!WriteServerPort(platform.store, port)) {
+  if (!StorePort(platform.store, port)) {
     boxes_.Report(kTextStoreFailed, kTextErrorTitle, port);
   }
 }
 
+void Tray::ApplyAllowOutside(bool allow) {
+  ShellPlatform& platform = services_.platform;
+  if (!StoreAllowOutside(platform.store, allow)) {
+    boxes_.ShowError(kTextStoreFailed, kTextErrorTitle);
+    return;
+  }
+  // The next client that connects is judged by the new rule; connected ones stay.
+  services_.server.Configure(LoadServerSettings(platform.store, true));
+}
+
 void Tray::OnPortChangeAnnounced() {
-  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(services_.platform.store));
+  const uint16_t stored = LoadServerSettings(services_.platform.store).port;
   if (stored != running_) MoveTo(stored);
 }
 

@@ -47,6 +47,8 @@ class Tray final : public IShellEvents {
   // ran on. Every failure is told. True when the server now listens on `port`.
   bool MoveTo(uint16_t port);
   void Announce();
+  // Stores the dialog's "Allow clients from outside the local network" and applies it.
+  void ApplyAllowOutside(bool allow);
 
   ShellServices& services_;
   LoggedBoxes& boxes_;

@@ -5,27 +5,30 @@
 #include <sstream>
 
 #include "app/CommandLine.h"
-#include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 
 namespace {
 
 class MemoryStore final : public ISettingStore {
  public:
-  bool Read(const std::string& key, const std::string& name, uint8_t* buffer,
-            size_t* size) override {
-    const auto it = values.find(key + "|" + name);
-    if (it == values.end() || *size < 4) return false;
-    for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(it->second >> (8 * i));
-    *size = 4;
-    return true;
+  std::string Location() const override { return "memory"; }
+  std::string StoredName(const std::string& key) const override { return key; }
+  std::optional<std::string> Read(const std::string& key) override {
+    const auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
   }
-  bool WriteUint32(const std::string& key, const std::string& name, uint32_t value) override {
+  bool Write(const std::string& key, const std::string& text) override {
     ++writes;
     if (refuseWrites) return false;
-    values[key + "|" + name] = value;
+    values[key] = text;
     return true;
   }
-  std::map<std::string, uint32_t> values;
+  bool Remove(const std::string& key) override {
+    values.erase(key);
+    return true;
+  }
+  std::map<std::string, std::string> values;
   bool refuseWrites = false;
   int writes = 0;
 };
@@ -101,7 +104,7 @@ TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
     server_.result = c.tell;
     const Answer run = Call({"--set-port", "8080"});
     EXPECT_EQ(run.code, c.code) << c.says;
-    EXPECT_EQ(ReadServerPort(store_), 8080u) << c.says;
+    EXPECT_EQ(store_.values["port"], "8080") << c.says;
     EXPECT_NE(run.out.find("Stored port 8080 in /home/u/.config/x/ServerPort."), std::string::npos)
         << run.out;
     EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
@@ -109,9 +112,9 @@ TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
   // Leading zeros are decimal, never octal; the edges of the range are ports.
   server_.result = TellResult::NoneRunning;
   EXPECT_EQ(Call({"--set-port", "0010"}).code, 0);
-  EXPECT_EQ(ReadServerPort(store_), 10u);
+  EXPECT_EQ(store_.values["port"], "10");
   EXPECT_EQ(Call({"--set-port", "65535"}).code, 0);
-  EXPECT_EQ(ReadServerPort(store_), 65535u);
+  EXPECT_EQ(store_.values["port"], "65535");
 }
 
 TEST_F(CommandLineTest, AFailedStoreIsAnErrorAndNoServerIsTold) {

@@ -2,7 +2,7 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
 
 add_library(quavix_shell_linux STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/FileSettingStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/IniSettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlockInstanceGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMainLoop.cpp
