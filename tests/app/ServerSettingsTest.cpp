@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 #include "app/ServerSettings.h"
-#include "base/Log.h"
+#include "fakes/CapturedLog.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {
@@ -12,16 +11,9 @@ namespace {
 // The lines the settings log while `load` runs.
 template <typename Load>
 std::vector<std::string> LinesOf(Load&& load) {
-  std::FILE* stream = std::tmpfile();
-  SetLogStream(stream);
+  CapturedLog log;
   load();
-  SetLogStream(nullptr);
-  std::rewind(stream);
-  std::vector<std::string> lines;
-  char line[1024];
-  while (std::fgets(line, sizeof line, stream) != nullptr) lines.emplace_back(line);
-  std::fclose(stream);
-  return lines;
+  return log.Lines();
 }
 
 TEST(ServerSettings, NothingStoredGivesEveryDefaultSilently) {

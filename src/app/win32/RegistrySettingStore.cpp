@@ -30,8 +30,11 @@ constexpr DWORD kLongestValue = 64 * 1024;
 
 }  // namespace
 
+RegistrySettingStore::RegistrySettingStore(std::string key)
+    : key_(key.empty() ? kSettingKey : std::move(key)) {}
+
 std::string RegistrySettingStore::Location() const {
-  return std::string("HKEY_CURRENT_USER\\") + kSettingKey;
+  return "HKEY_CURRENT_USER\\" + key_;
 }
 
 std::string RegistrySettingStore::StoredName(const std::string& key) const {
@@ -46,7 +49,7 @@ std::string RegistrySettingStore::StoredName(const std::string& key) const {
 
 std::optional<std::string> RegistrySettingStore::Read(const std::string& key) {
   RegistryKey opened;
-  if (RegOpenKeyW(HKEY_CURRENT_USER, Widen(kSettingKey).c_str(), opened.Put()) != ERROR_SUCCESS) {
+  if (RegOpenKeyW(HKEY_CURRENT_USER, Widen(key_).c_str(), opened.Put()) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   const std::wstring name = Widen(StoredName(key));
@@ -82,7 +85,7 @@ std::optional<std::string> RegistrySettingStore::Read(const std::string& key) {
 
 bool RegistrySettingStore::Write(const std::string& key, const std::string& text) {
   RegistryKey created;
-  if (RegCreateKeyW(HKEY_CURRENT_USER, Widen(kSettingKey).c_str(), created.Put()) !=
+  if (RegCreateKeyW(HKEY_CURRENT_USER, Widen(key_).c_str(), created.Put()) !=
       ERROR_SUCCESS) {
     return false;
   }
@@ -104,7 +107,7 @@ bool RegistrySettingStore::Write(const std::string& key, const std::string& text
 
 bool RegistrySettingStore::Remove(const std::string& key) {
   RegistryKey opened;
-  const LONG open = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(kSettingKey).c_str(), 0, KEY_SET_VALUE,
+  const LONG open = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(key_).c_str(), 0, KEY_SET_VALUE,
                                   opened.Put());
   if (open == ERROR_FILE_NOT_FOUND) return true;
   if (open != ERROR_SUCCESS) return false;

@@ -32,6 +32,8 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       wchar_t text[kPortTextLength] = {};
       if (logic != nullptr) lstrcpynW(text, Widen(logic->InitialText()).c_str(), kPortTextLength);
       SetWindowTextW(GetDlgItem(dialog, IDC_PORT), text);
+      CheckDlgButton(dialog, IDC_ALLOW_OUTSIDE,
+                     logic != nullptr && logic->allowOutside ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;  // the platform focuses the first tab stop, the port box
     }
     case WM_COMMAND:
@@ -40,7 +42,10 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         GetWindowTextW(GetDlgItem(dialog, IDC_PORT), text, kPortTextLength);
         Win32MessageBox ownedByDialog(dialog);
         const int port = logic->OnOk(Narrow(text), ownedByDialog);
-        if (port != 0) EndDialog(dialog, port);
+        if (port != 0) {
+          logic->allowOutside = IsDlgButtonChecked(dialog, IDC_ALLOW_OUTSIDE) == BST_CHECKED;
+          EndDialog(dialog, port);
+        }
       } else if (wParam == IDCANCEL) {
         EndDialog(dialog, 0);
       }
