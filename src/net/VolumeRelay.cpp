@@ -8,18 +8,20 @@
 MyClientListener::MyClientListener(NetworkServer& server, IRetryTimer& retryTimer)
     : server_(server), retryTimer_(retryTimer) {}
 
+void MyClientListener::SetVolumeControl(IVolumeControl* control) {
+  control_ = control;
+}
+
 void MyClientListener::OnVolumeReceived(ClientConnection*, const VolumeState* state) {
-  IVolumeControl* control = server_.StateSource();
-  if (control != nullptr) control->SetState(state);
+  if (control_ != nullptr) control_->SetState(state);
 }
 
 void MyClientListener::OnClientDisconnected(ClientConnection*) {}
 
 bool MyClientListener::BroadcastState() {
-  IVolumeControl* source = server_.StateSource();
-  if (source == nullptr) return false;
+  if (control_ == nullptr) return false;
   VolumeState state;
-  source->GetState(&state);
+  control_->GetState(&state);
   std::atomic<bool> deferred{false};  // visits run on several threads
   // Broadcasts run on several threads (the retry tick, the audio system's, readers'). One that
   // read the state just before a change could pass after that change's own broadcast and leave
@@ -27,7 +29,7 @@ bool MyClientListener::BroadcastState() {
   for (;;) {
     Pass(state, deferred);
     VolumeState now;
-    source->GetState(&now);
+    control_->GetState(&now);
     if (now == state) break;
     state = now;
   }
