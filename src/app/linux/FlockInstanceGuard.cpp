@@ -22,9 +22,7 @@ void RecordHolder(int fd, const std::string& path) {
   }
 }
 
-}  // namespace
-
-std::string GuardFolder() {
+std::string RuntimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return runtime;
   // Without a runtime folder, a shared /tmp: refuse a folder another user could have planted.
@@ -38,12 +36,17 @@ std::string GuardFolder() {
   return folder;
 }
 
+}  // namespace
+
+std::string GuardFilePath(const std::string& name, const std::string& folder) {
+  if (name.empty() || name.find('/') != std::string::npos) return "";
+  const std::string where = folder.empty() ? RuntimeFolder() : folder;
+  return where.empty() ? "" : where + "/" + name;
+}
+
 GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
-  const std::string folder = folder_.empty() ? GuardFolder() : folder_;
-  if (folder.empty() || name.empty() || name.find('/') != std::string::npos) {
-    return GuardResult::Failed;
-  }
-  const std::string path = folder + "/" + name;
+  const std::string path = GuardFilePath(name, folder_);
+  if (path.empty()) return GuardResult::Failed;
   fd_.reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (!fd_) {
     LogSystemError(path, errno);

@@ -11,7 +11,7 @@
 
 class FlockInstanceGuard final : public IInstanceGuard {
  public:
-  // `folder` empty: the user's runtime folder (see GuardFolder).
+  // `folder` empty: the user's runtime folder (see GuardFilePath).
   explicit FlockInstanceGuard(std::string folder = "") : folder_(std::move(folder)) {}
   GuardResult Acquire(const std::string& name) override;
   void Release() override { fd_.reset(); }
@@ -21,7 +21,8 @@ class FlockInstanceGuard final : public IInstanceGuard {
   UniqueFd fd_;
 };
 
-// $XDG_RUNTIME_DIR when set to an absolute path; otherwise /tmp/quavix-<uid>, created 0700 and
-// used only when it is a real folder of ours that nobody else can write to. Empty when there
-// is no safe folder.
-std::string GuardFolder();
+// The file of the guard `name` in `folder`, or when that is empty in the user's runtime folder:
+// $XDG_RUNTIME_DIR when set to an absolute path, otherwise /tmp/quavix-<uid>, created 0700 and
+// used only when it is a real folder of ours that nobody else can write to. Empty when there is
+// no safe folder or `name` is no plain file name. The guard and `--set-port` both use it.
+std::string GuardFilePath(const std::string& name, const std::string& folder = "");

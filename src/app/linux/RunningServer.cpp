@@ -48,12 +48,8 @@ pid_t ReadHolderPid(int fd) {
 }  // namespace
 
 TellResult SignalRunningServer::TellPortChanged(std::string* reason) {
-  std::string path = guardFile_;
-  if (path.empty()) {
-    const std::string folder = GuardFolder();
-    if (folder.empty()) return TellResult::NoneRunning;  // a server there would have no guard
-    path = folder + "/" + kInstanceGuardName;
-  }
+  const std::string path = guardFile_.empty() ? GuardFilePath(kInstanceGuardName) : guardFile_;
+  if (path.empty()) return TellResult::NoneRunning;  // a server there would have no guard
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
   if (!fd) {
     if (errno == ENOENT) return TellResult::NoneRunning;

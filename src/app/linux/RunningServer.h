@@ -9,7 +9,7 @@
 
 class SignalRunningServer final : public IRunningServer {
  public:
-  // `guardFile` empty: the guard's file in the user's runtime folder (see GuardFolder).
+  // `guardFile` empty: the guard's file in the user's runtime folder (see GuardFilePath).
   explicit SignalRunningServer(std::string guardFile = "") : guardFile_(std::move(guardFile)) {}
   // NoneRunning when nobody holds the guard (the lock is taken for a moment to learn that, and
   // given back at once). Failed when the holder's process id is missing, malformed or cannot
