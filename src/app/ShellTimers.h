@@ -4,7 +4,7 @@
 #include <functional>
 
 #include "app/IMainLoop.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "audio/IPollTimer.h"
 #include "net/IRetryTimer.h"
 

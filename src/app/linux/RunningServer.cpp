@@ -11,7 +11,7 @@
 #include <cstring>
 #include <iostream>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"

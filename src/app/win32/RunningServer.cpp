@@ -5,7 +5,8 @@
 #include <sstream>
 #include <vector>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
