@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/Log.h"
 #include "net/Protocol.h"
 
 namespace {
@@ -138,6 +139,8 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
     SendNow(accepted, kGreeting.data(), kGreeting.size());
     SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(connection));
+    if (LogVerbose())
+      LogNote("a client connected; " + std::to_string(clients_.size()) + " connected");
   }
   for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
     offered = now;
@@ -197,6 +200,7 @@ void NetworkServer::Retire(ClientConnection* connection) {
   std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
   if (ended == nullptr) ended = TakeFrom(lingering_, connection);
   if (ended != nullptr) retired_.push_back(std::move(ended));
+  if (LogVerbose()) LogNote("a client left; " + std::to_string(clients_.size()) + " connected");
   // The drain waits for an empty list, the destructor for the last lingering reader.
   if (clients_.empty()) drained_.notify_all();
 }

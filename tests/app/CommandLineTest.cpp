@@ -171,3 +171,14 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
   EXPECT_EQ(store_.writes, 0);
   EXPECT_EQ(server_.told, 0);
 }
+
+TEST_F(CommandLineTest, VerboseShowsNotesBesideTheErrors) {
+  std::ostringstream log;
+  const ScopedLogStream capture(log);
+  LogNote("hidden");
+  LogError("always");
+  Call({"--verbose"});
+  LogNote("shown");
+  SetLogVerbose(false);
+  EXPECT_EQ(log.str(), "quavix-server: always\nquavix-server: shown\n");
+}

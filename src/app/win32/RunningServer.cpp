@@ -9,7 +9,7 @@
 #include "base/Texts.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 
