@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <iostream>
 
@@ -15,6 +14,7 @@
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"
+#include "base/Port.h"
 
 namespace {
 
@@ -39,10 +39,8 @@ pid_t ReadHolderPid(int fd) {
     got = pread(fd, text, sizeof text, 0);
   } while (got < 0 && errno == EINTR);
   if (got <= 1 || text[got - 1] != '\n') return 0;
-  long pid = 0;
-  const auto [end, ec] = std::from_chars(text, text + got - 1, pid);
-  if (ec != std::errc() || end != text + got - 1 || text[0] < '0' || text[0] > '9') return 0;
-  return pid > 0 && pid <= 0x3FFFFFFF ? static_cast<pid_t>(pid) : 0;
+  const std::optional<long> pid = ParseDecimal(std::string_view(text, got - 1), 1, 0x3FFFFFFF);
+  return pid ? static_cast<pid_t>(*pid) : 0;
 }
 
 }  // namespace
