@@ -72,7 +72,6 @@ TEST_F(TrayTest, ANewPortMovesTheServerIsStoredAndSaidWhere) {
 }
 
 TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   ChooseSettings({});  // cancelled
   shell.dialog.result = -1;
@@ -81,24 +80,22 @@ TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
   tray.OnSettingsRequested();
   EXPECT_EQ(shell.dialog.runs, 4);
   EXPECT_EQ(shell.store.writes, 0);
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
 }
 
 TEST_F(TrayTest, TheDialogComparesWithTheRunningPortNotTheStoredOne) {
   shell.store.SetPort(9000);  // stored elsewhere, refused by the server
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   EXPECT_EQ(shell.dialog.initialText, "17495");
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(ReadServerPort(shell.store), 17495u);  // the store follows the running port again
 }
 
 TEST_F(TrayTest, AnUnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   shell.server.busyPorts[8080] = true;
-  const int binds = shell.server.binds;
   ChooseSettings({"8080"});
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
   EXPECT_EQ(shell.store.writes, 0);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
@@ -143,9 +140,8 @@ TEST_F(TrayTest, AStoreThatRefusesTheNewPortIsTold) {
 }
 
 TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
-  const int binds = shell.server.binds;
   tray.OnPortChangeAnnounced();  // stored equals running
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
 
   shell.store.SetPort(8080);
   tray.OnPortChangeAnnounced();
@@ -174,23 +170,32 @@ TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   }
 }
 
+// A client held off is tried again half a second after the deferral, and again every half
+// second; a new deferral meanwhile gives it a full half second from then.
 TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
   FakeShell shell;
   LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
-  EXPECT_FALSE(shell.loop.Tick(ShellTimer::BroadcastRetry));  // not before the first deferral
+  shell.loop.AdvanceMs(2000);
+  EXPECT_EQ(shell.server.broadcasts, 0);     // not before the first deferral
   std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
-  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 500u);
 
   shell.server.broadcastDefers = true;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
+  shell.loop.AdvanceMs(499);
+  EXPECT_EQ(shell.server.broadcasts, 0);
+  shell.loop.AdvanceMs(1);
   EXPECT_EQ(shell.server.broadcasts, 1);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-
   shell.server.broadcastDefers = false;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
+  shell.loop.AdvanceMs(500);
   EXPECT_EQ(shell.server.broadcasts, 2);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-  EXPECT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry)) << "periodic, never stopped";
+  shell.loop.AdvanceMs(500);
+  EXPECT_EQ(shell.server.broadcasts, 3) << "periodic, never stopped";
+
+  shell.loop.AdvanceMs(200);
+  std::thread([&] { retry.Arm(); }).join();
+  shell.loop.AdvanceMs(499);
+  EXPECT_EQ(shell.server.broadcasts, 3);
+  shell.loop.AdvanceMs(1);
+  EXPECT_EQ(shell.server.broadcasts, 4);
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

@@ -22,7 +22,8 @@
 #include "base/Log.h"
 #include "fakes/FakeVolumeControl.h"
 
-// A loop driven by hand: tasks queue until RunTasks, timers tick when the test says.
+// A loop driven by hand: tasks queue until RunTasks; timers tick when the test says (Tick), or
+// as their periods pass on the loop's own clock (AdvanceMs).
 class FakeMainLoop final : public IMainLoop {
  public:
   bool Open(IShellEvents& shellEvents) override {
@@ -37,11 +38,40 @@ class FakeMainLoop final : public IMainLoop {
     std::lock_guard lock(mutex_);
     if (quitCode_) return;
     timers_[timer] = {periodMs, std::move(tick)};
-    ++starts_[timer];
+    due_[timer] = nowMs_ + periodMs;
   }
   void StopTimer(ShellTimer timer) override {
     std::lock_guard lock(mutex_);
     timers_.erase(timer);
+  }
+  // Moves the loop's clock on by `ms`, ticking every timer whose period ends on the way, in
+  // time order. A timer started again inside its tick counts its period from then.
+  void AdvanceMs(uint32_t ms) {
+    const uint64_t until = nowMs_ + ms;
+    for (;;) {
+      std::function<void()> tick;
+      ShellTimer fired{};
+      uint64_t firedAt = 0;
+      {
+        std::lock_guard lock(mutex_);
+        for (const auto& [timer, entry] : timers_) {
+          const uint64_t due = due_[timer];
+          if (due <= until && (!tick || due < firedAt)) {
+            tick = entry.second;
+            fired = timer;
+            firedAt = due;
+          }
+        }
+        if (!tick) break;
+        nowMs_ = firedAt;
+      }
+      tick();
+      std::lock_guard lock(mutex_);
+      auto it = timers_.find(fired);
+      if (it != timers_.end() && due_[fired] == firedAt) due_[fired] = firedAt + it->second.first;
+    }
+    std::lock_guard lock(mutex_);
+    nowMs_ = until;
   }
   void Quit(int exitCode) override {
     std::lock_guard lock(mutex_);
@@ -85,10 +115,6 @@ class FakeMainLoop final : public IMainLoop {
     auto it = timers_.find(timer);
     return it == timers_.end() ? std::nullopt : std::optional<uint32_t>(it->second.first);
   }
-  int Starts(ShellTimer timer) {
-    std::lock_guard lock(mutex_);
-    return starts_[timer];
-  }
   std::optional<int> QuitCode() {
     std::lock_guard lock(mutex_);
     return quitCode_;
@@ -103,7 +129,8 @@ class FakeMainLoop final : public IMainLoop {
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
   std::map<ShellTimer, std::pair<uint32_t, std::function<void()>>> timers_;
-  std::map<ShellTimer, int> starts_;
+  std::map<ShellTimer, uint64_t> due_;
+  uint64_t nowMs_ = 0;
   std::optional<int> quitCode_;
 };
 
@@ -277,7 +304,6 @@ class FakeServerControl final : public IServerControl {
  public:
   void Connect(IVolumeControl* stateSource) override { source = stateSource; }
   bool BindAndListen(uint16_t port) override {
-    ++binds;
     const bool ok = !busyPorts.count(port);
     if (ok) listeningPort = port;
     return ok;
@@ -289,6 +315,7 @@ class FakeServerControl final : public IServerControl {
   }
   bool Stop() override {
     if (callbackRegistered) stoppedWithCallback = true;
+    if (running) clientsDropped = true;
     running = false;
     listeningPort.reset();
     return !readerStuck;
@@ -313,7 +340,7 @@ class FakeServerControl final : public IServerControl {
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;
-  int binds = 0;
+  bool clientsDropped = false;  // a running server was stopped: every client lost its connection
   int broadcasts = 0;
   int keepAlives = 0;
 };
