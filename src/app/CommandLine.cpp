@@ -22,11 +22,13 @@ void PrintHelp(const std::string& program, std::ostream& out) {
          "  (no arguments)  start the server in the notification area\n"
          "  --verbose       also log notes of what the server does, not only errors\n"
          "  --set-port N    store N (1 to 65535) as the server's port; a running server\n"
-         "                  moves there at once, otherwise the next start uses it\n"
+         "                  moves there at once (when it cannot, it stays and its port stays\n"
+         "                  stored), otherwise the next start uses it\n"
          "  --help          print this text\n"
          "  --version       print the version\n"
          "\n"
-         "exit codes: 0 done, 1 the port was not stored or the running server was not told,\n"
+         "exit codes: 0 done, 1 the port was not stored, or the running server was not told or\n"
+         "            did not move,\n"
          "            2 bad arguments\n";
 }
 
@@ -37,6 +39,7 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
     return kCommandLineUsage;
   }
   const std::string number = std::to_string(*port);
+  const uint16_t previous = static_cast<uint16_t>(ReadServerPort(services.store));
   if (!WriteServerPort(services.store, *port)) {
     LogError("could not store port " + number + " in " + services.portLocation);
     return kCommandLineFailed;
@@ -45,16 +48,26 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
   std::string reason;
   switch (services.runningServer.TellPortChanged(&reason)) {
     case TellResult::Told:
-      out << "Told the running server to move to port " << number << ".\n";
-      return kCommandLineOk;
+      break;
     case TellResult::NoneRunning:
       out << "No server is running; the next start uses port " << number << ".\n";
       return kCommandLineOk;
     case TellResult::Failed:
-      break;
+      LogError("could not tell the running server to move (" + reason +
+               "); it keeps its port until it starts again");
+      return kCommandLineFailed;
+    case TellResult::CannotTell:
+      LogError("cannot tell whether a server is running (" + reason +
+               "); a running one keeps its port until it starts again");
+      return kCommandLineFailed;
   }
-  LogError("could not tell the running server to move (" + reason +
-           "); it keeps its port until it starts again");
+  out << "Told the running server to move to port " << number << ".\n";
+  if (services.runningServer.AwaitGreeting(*port, kMoveWaitMs, &reason)) return kCommandLineOk;
+  // The server refused the move and stored its port again; so does this, in case it could not.
+  const std::string kept = std::to_string(previous);
+  const bool restored = WriteServerPort(services.store, previous);
+  LogError("the server stays on port " + kept + " (" + reason + "); port " +
+           (restored ? kept : number) + " stays stored");
   return kCommandLineFailed;
 }
 

@@ -57,8 +57,8 @@ int RunQuavixServer(ShellPlatform& platform) {
   // The one server and the one relay; they outlive every thread that uses them, since the
   // shell stops the server before returning.
   VolumeServer* retried = nullptr;  // set before any thread can arm the retry
-  LoopRetryTimer retryTimer(platform.loop,
-                            [&retried] { return retried->Relay().BroadcastState(); });
+  LoopRetryTimer retryTimer(platform.loop, SystemClock(),
+                            [&retried] { retried->Relay().OnVolumeChanged(); });
   VolumeServer server(SystemClock(), retryTimer);
   retried = &server;
 

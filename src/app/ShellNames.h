@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-constexpr uint32_t kRetryPeriodMs = 500;
 constexpr uint32_t kKeepAlivePeriodMs = 20000;
 
 constexpr const char* kInstanceGuardName = "QuavixServer_INSTANCE_LIMITER";

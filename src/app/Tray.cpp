@@ -68,8 +68,13 @@ void Tray::OnSettingsRequested() {
 }
 
 void Tray::OnPortChangeAnnounced() {
-  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(services_.platform.store));
-  if (stored != running_) MoveTo(stored);
+  ISettingStore& store = services_.platform.store;
+  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(store));
+  if (stored == running_ || MoveTo(stored) || !running_) return;
+  // Refused as the dialog refuses it: the port we stay on is the stored one again, so the next
+  // start does not fail on the refused port.
+  if (!WriteServerPort(store, *running_))
+    boxes_.Report(kTextStoreFailed, kTextErrorTitle, running_);
 }
 
 bool Tray::MoveTo(uint16_t port) {

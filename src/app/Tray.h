@@ -37,7 +37,8 @@ class Tray final : public IShellEvents {
   // The dialog shows the running port; a new port accepted there is moved to and stored.
   void OnSettingsRequested() override;
   void OnQuitRequested() override;
-  // Moves to the stored port when it differs from the running one.
+  // Moves to the stored port when it differs from the running one; when the move is refused,
+  // stores the running port again.
   void OnPortChangeAnnounced() override;
   void OnNotificationAreaAppeared() override;
 

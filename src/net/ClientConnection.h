@@ -46,8 +46,10 @@ enum class SendStateResult { Done, Deferred, SendFailed };
 
 // Any thread; takes the connection's mutex only. Sends `state` unless the client already has it
 // (Done) or asked for a state less than HOLD_OFF_MS ago (Deferred). The send never blocks: a
-// byte the socket cannot take at once is SendFailed.
-SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state);
+// byte the socket cannot take at once is SendFailed. On Deferred, `holdOffLeftMs` (when given)
+// receives how long the hold-off has still to run, 1 to HOLD_OFF_MS.
+SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
+                               uint32_t* holdOffLeftMs = nullptr);
 
 // The reader thread's procedure (parameter: the ClientConnection). Records each state request
 // and passes it on, and on the end of the stream tells the listener and `ended`, then closes

@@ -36,9 +36,15 @@ class FakeRunningServer final : public IRunningServer {
   TellResult TellPortChanged(std::string* reason) override {
     ++told;
     if (result == TellResult::Failed) *reason = "Operation not permitted";
+    if (result == TellResult::CannotTell) *reason = "/tmp/quavix-1000 is a symbolic link";
     return result;
   }
+  bool AwaitGreeting(uint16_t, int, std::string* reason) override {
+    if (!answers) *reason = "port 8080 is in use by another program";
+    return answers;
+  }
   TellResult result = TellResult::NoneRunning;
+  bool answers = true;
   int told = 0;
 };
 
@@ -170,6 +176,30 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
             "quavix-server: bad port '0x50' (a whole number from 1 to 65535)\n");
   EXPECT_EQ(store_.writes, 0);
   EXPECT_EQ(server_.told, 0);
+}
+
+TEST_F(CommandLineTest, AMoveTheServerRefusesEndsWithOneAndTheOldPortStored) {
+  ASSERT_TRUE(WriteServerPort(store_, 17540));
+  server_.result = TellResult::Told;
+  server_.answers = false;
+  const Answer run = Call({"--set-port", "8080"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err,
+            "quavix-server: the server stays on port 17540 (port 8080 is in use by another "
+            "program); port 17540 stays stored\n");
+  EXPECT_EQ(ReadServerPort(store_), 17540u);
+}
+
+TEST_F(CommandLineTest, NotKnowingWhetherAServerRunsStillStoresButEndsWithOne) {
+  server_.result = TellResult::CannotTell;
+  const Answer run = Call({"--set-port", "8080"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(ReadServerPort(store_), 8080u);
+  EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("cannot tell whether a server is running (/tmp/quavix-1000 is a "
+                         "symbolic link)"),
+            std::string::npos)
+      << run.err;
 }
 
 TEST_F(CommandLineTest, VerboseShowsNotesBesideTheErrors) {

@@ -3,8 +3,10 @@
 #include <thread>
 
 #include "app/ListenAddresses.h"
+#include "app/PortSettings.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {
@@ -155,6 +157,14 @@ TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
 }
 
+TEST_F(TrayTest, AnAnnouncedPortThatIsRefusedLeavesTheRunningPortStored) {
+  shell.store.SetPort(8081);  // --set-port stored it and told us
+  shell.server.busyPorts[8081] = true;
+  tray.OnPortChangeAnnounced();
+  EXPECT_EQ(shell.server.Serving(), 17495);
+  EXPECT_EQ(ReadServerPort(shell.store), 17495u) << "the next start must not fail on 8081";
+}
+
 TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   for (bool quitFirst : {false, true}) {
     FakeShell shell;
@@ -170,32 +180,42 @@ TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   }
 }
 
-// A client held off is tried again half a second after the deferral, and again every half
-// second; a new deferral meanwhile gives it a full half second from then.
-TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
+// A client held off is tried again when the earliest hold-off ends, and only while some client
+// is held off: idle, the retry costs nothing.
+TEST(RetryTimer, TicksOnceAtTheEarliestDueTimeAndOnlyWhileAClientIsHeldOff) {
   FakeShell shell;
-  LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
-  shell.loop.AdvanceMs(2000);
-  EXPECT_EQ(shell.server.broadcasts, 0);     // not before the first deferral
-  std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
-
-  shell.server.broadcastDefers = true;
-  shell.loop.AdvanceMs(499);
-  EXPECT_EQ(shell.server.broadcasts, 0);
-  shell.loop.AdvanceMs(1);
-  EXPECT_EQ(shell.server.broadcasts, 1);
-  shell.server.broadcastDefers = false;
-  shell.loop.AdvanceMs(500);
-  EXPECT_EQ(shell.server.broadcasts, 2);
-  shell.loop.AdvanceMs(500);
-  EXPECT_EQ(shell.server.broadcasts, 3) << "periodic, never stopped";
-
-  shell.loop.AdvanceMs(200);
-  std::thread([&] { retry.Arm(); }).join();
-  shell.loop.AdvanceMs(499);
-  EXPECT_EQ(shell.server.broadcasts, 3);
-  shell.loop.AdvanceMs(1);
-  EXPECT_EQ(shell.server.broadcasts, 4);
+  FakeClock clock;
+  const auto advance = [&](uint32_t ms) {  // the relay's clock and the loop's move together
+    for (uint32_t i = 0; i < ms; ++i) {
+      clock.Advance(1);
+      shell.loop.AdvanceMs(1);
+    }
+  };
+  LoopRetryTimer* self = nullptr;
+  int ticks = 0;
+  bool defersAgain = true;
+  LoopRetryTimer retry(shell.loop, clock, [&] {
+    ++ticks;
+    if (defersAgain) self->Arm(120);  // the broadcast deferred a client once more
+  });
+  self = &retry;
+  advance(2000);
+  EXPECT_EQ(ticks, 0);                          // not before the first deferral
+  std::thread([&] { retry.Arm(501); }).join();  // the relay arms it from its own threads
+  retry.Arm(700);  // due later than the tick already armed: that tick stays
+  advance(200);
+  retry.Arm(250);  // due before it: the sooner one wins
+  advance(249);
+  EXPECT_EQ(ticks, 0);
+  advance(1);
+  EXPECT_EQ(ticks, 1);
+  defersAgain = false;
+  advance(119);
+  EXPECT_EQ(ticks, 1);
+  advance(1);
+  EXPECT_EQ(ticks, 2) << "armed again by the tick that deferred";
+  advance(5000);
+  EXPECT_EQ(ticks, 2) << "nobody held off: no more ticks";
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

@@ -197,6 +197,7 @@ std::string RemoteUsage() {
              "  watch         print every state the server sends, with a timestamp, until\n"
              "                interrupted (--count N: stop after N states)\n"
              "set, mute, unmute and toggle print the state once the server reports it.\n"
+             "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
              "HOST is a name or an address, an IPv6 address in brackets ([::1]:") +
          port + "); without\none, $QUAVIX_HOST, else " + kDefaultRemoteHost + ". The port is " +
          port +
@@ -211,5 +212,5 @@ std::string RemoteUsage() {
          std::to_string(kConfirmTimeoutMs / 1000) +
          " s,\n"
          "            2 bad argument, 3 no server, 4 not a volume server,\n"
-         "            5 connection closed or failed\n";
+         "            5 connection closed, failed or timed out, 130 interrupted\n";
 }

@@ -14,6 +14,25 @@ namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kGreetingTimeoutMs = 3000;
+constexpr int kCommandLimitMs = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+// Every command but watch ends within this, whatever the peer sends: connecting, the greeting,
+// the first state and the confirmation together.
+class CommandDeadline {
+ public:
+  explicit CommandDeadline(int limitMs) : end_(Clock::now() + std::chrono::milliseconds(limitMs)) {}
+  // `stepMs`, cut to what is left.
+  int Cap(int stepMs) const { return std::min(stepMs, LeftMs()); }
+  int LeftMs() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now());
+    return std::max<int>(0, static_cast<int>(left.count()));
+  }
+
+ private:
+  Clock::time_point end_;
+};
 
 int ExitFor(RemoteStatus status) {
   switch (status) {
@@ -56,13 +75,17 @@ std::string UtcTimestamp() {
 
 // The state a new client knows: the first state byte after the greeting, or the default when
 // none comes within the wait. Bytes already queued behind the first are newer, so the last wins.
+// A peer that sends states without end is read until the wait is over, no longer.
 RemoteStatus ReadInitialState(RemoteConnection& connection, int waitMs, VolumeState* state,
                               std::string* error) {
   *state = VolumeState{};
+  const CommandDeadline wait(waitMs);
   RemoteStatus status = connection.ReadState(waitMs, state, error);
   if (status != RemoteStatus::Ok)
     return status == RemoteStatus::TimedOut ? RemoteStatus::Ok : status;
-  while (status == RemoteStatus::Ok) status = connection.ReadState(0, state, error);
+  while (status == RemoteStatus::Ok && wait.LeftMs() > 0) {
+    status = connection.ReadState(0, state, error);
+  }
   // With a state in hand, an end of stream is left for the next read to report (it persists);
   // a byte that is no state is reported now, since it has been consumed.
   return status == RemoteStatus::BadByte || status == RemoteStatus::Stopped ? status
@@ -95,7 +118,7 @@ VolumeState Requested(const RemoteArgs& args, VolumeState current) {
 // The server never echoes a request to its sender, so the request goes out on a second
 // connection and `watcher`, a plain client, waits for the server to report the new state.
 int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeState current,
-                     int stopFd, std::ostream& out) {
+                     const CommandDeadline& deadline, int stopFd, std::ostream& out) {
   const VolumeState wanted = Requested(args, current);
   if (wanted == current) {  // nothing would change, so nothing would be reported
     out << FormatState(current) << "\n";
@@ -103,17 +126,17 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
   }
   RemoteConnection command(stopFd);
   std::string error;
-  RemoteStatus status = command.Connect(args.host, args.port, kConnectTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = command.ReadGreeting(kGreetingTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = command.SendState(wanted, kConfirmTimeoutMs, &error);
+  RemoteStatus status =
+      command.Connect(args.host, args.port, deadline.Cap(kConnectTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = command.ReadGreeting(deadline.Cap(kGreetingTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = command.SendState(wanted, deadline.Cap(kConfirmTimeoutMs), &error);
   if (status != RemoteStatus::Ok) return Fail(status, error);
 
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
+  const CommandDeadline confirm(deadline.Cap(kConfirmTimeoutMs));
   while (current != wanted) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    status = watcher.ReadState(std::max<int>(0, static_cast<int>(left.count())), &current, &error);
+    status = watcher.ReadState(confirm.LeftMs(), &current, &error);
     if (status == RemoteStatus::TimedOut) {
       LogError("the server did not confirm the change within " +
                std::to_string(kConfirmTimeoutMs / 1000) + " s (the volume stays " +
@@ -145,13 +168,17 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
     out << RemoteUsage();
     return kExitOk;
   }
+  // Watch waits for the user, not for a deadline; its start is bounded all the same.
+  const CommandDeadline deadline(kCommandLimitMs);
   RemoteConnection connection(stopFd);
   std::string error;
-  RemoteStatus status = connection.Connect(args.host, args.port, kConnectTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = connection.ReadGreeting(kGreetingTimeoutMs, &error);
+  RemoteStatus status =
+      connection.Connect(args.host, args.port, deadline.Cap(kConnectTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = connection.ReadGreeting(deadline.Cap(kGreetingTimeoutMs), &error);
   VolumeState current;
   if (status == RemoteStatus::Ok)
-    status = ReadInitialState(connection, args.waitMs, &current, &error);
+    status = ReadInitialState(connection, deadline.Cap(args.waitMs), &current, &error);
   if (status == RemoteStatus::Stopped && args.command == RemoteCommand::Watch) return kExitOk;
   if (status != RemoteStatus::Ok) return Fail(status, error);
 
@@ -164,7 +191,7 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
     default:
       break;
   }
-  return ChangeAndConfirm(args, connection, current, stopFd, out);
+  return ChangeAndConfirm(args, connection, current, deadline, stopFd, out);
 }
 
 int RemoteMain(int argc, const char* const* argv, std::ostream& out, int stopFd) {

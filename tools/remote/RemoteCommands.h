@@ -18,7 +18,8 @@ enum RemoteExit : int {
 
 // Runs one parsed command. States go to `out` (one line each; watch prefixes a UTC timestamp),
 // errors to the log (base/Log.h). `stopFd` (or -1): when it becomes readable, watch ends with
-// kExitOk and other commands with kExitInterrupted.
+// kExitOk and other commands with kExitInterrupted. Every command but watch ends within 5 s,
+// whatever the peer sends (watch's start is bounded the same way).
 int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd);
 
 // Parses argv and runs it: the whole program. Names the log's lines "quavix-remote".

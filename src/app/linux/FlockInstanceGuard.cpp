@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/Log.h"
 
@@ -22,34 +24,61 @@ void RecordHolder(int fd, const std::string& path) {
   }
 }
 
-std::string RuntimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') return runtime;
-  // Without a runtime folder, a shared /tmp: refuse a folder another user could have planted.
-  const std::string folder = "/tmp/quavix-" + std::to_string(getuid());
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return "";
+}  // namespace
+
+namespace {
+
+// Why `folder` must not hold the guard; empty when it is a real folder of ours that nobody
+// else can reach.
+std::string UnsafeBecause(const std::string& folder) {
   struct stat info {};
-  if (lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
-      (info.st_mode & 0077) != 0) {
-    return "";
+  if (lstat(folder.c_str(), &info) != 0) return std::strerror(errno);
+  if (S_ISLNK(info.st_mode)) return "it is a symbolic link";
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  if (info.st_uid != getuid()) return "it belongs to user " + std::to_string(info.st_uid);
+  if ((info.st_mode & 0077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    return std::string("its mode is ") + mode + ", not 0700";
   }
-  return folder;
+  return "";
 }
 
 }  // namespace
 
-std::string GuardFilePath(const std::string& name, const std::string& folder) {
-  if (name.empty() || name.find('/') != std::string::npos) return "";
-  const std::string where = folder.empty() ? RuntimeFolder() : folder;
-  return where.empty() ? "" : where + "/" + name;
+std::string GuardFolder(std::string* problem) {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') return runtime;
+  // Without a runtime folder, a shared temporary folder: refuse a folder another user could have
+  // planted.
+  const char* temporary = std::getenv("TMPDIR");
+  const std::string base = temporary != nullptr && temporary[0] == '/' ? temporary : "/tmp";
+  const std::string folder = base + "/quavix-" + std::to_string(getuid());
+  std::string why;
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = std::strerror(errno);
+  } else {
+    why = UnsafeBecause(folder);
+  }
+  if (why.empty()) return folder;
+  if (problem != nullptr) {
+    *problem = folder + " (XDG_RUNTIME_DIR is not set) cannot hold the instance guard: " + why;
+  }
+  return "";
 }
 
 GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
-  const std::string path = GuardFilePath(name, folder_);
-  if (path.empty()) return GuardResult::Failed;
+  std::string problem;
+  const std::string folder = folder_.empty() ? GuardFolder(&problem) : folder_;
+  if (folder.empty()) {
+    LogError(problem + "; running without one, so a second start is not refused");
+    return GuardResult::Failed;
+  }
+  if (name.empty() || name.find('/') != std::string::npos) return GuardResult::Failed;
+  const std::string path = folder + "/" + name;
   fd_.reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (!fd_) {
-    LogSystemError(path, errno);
+    LogSystemError(path + ": cannot hold the instance guard; running without one", errno);
     return GuardResult::Failed;
   }
   while (flock(fd_.get(), LOCK_EX | LOCK_NB) != 0) {

@@ -11,7 +11,9 @@
 
 class FlockInstanceGuard final : public IInstanceGuard {
  public:
-  // `folder` empty: the user's runtime folder (see GuardFilePath).
+  // Failed when no safe folder exists or the file cannot be used; that is said once on stderr
+  // (the folder and why), since a second start is then not refused.
+  // `folder` empty: the user's runtime folder (see GuardFolder).
   explicit FlockInstanceGuard(std::string folder = "") : folder_(std::move(folder)) {}
   GuardResult Acquire(const std::string& name) override;
   void Release() override { fd_.reset(); }
@@ -21,8 +23,8 @@ class FlockInstanceGuard final : public IInstanceGuard {
   UniqueFd fd_;
 };
 
-// The file of the guard `name` in `folder`, or when that is empty in the user's runtime folder:
-// $XDG_RUNTIME_DIR when set to an absolute path, otherwise /tmp/quavix-<uid>, created 0700 and
-// used only when it is a real folder of ours that nobody else can write to. Empty when there is
-// no safe folder or `name` is no plain file name. The guard and `--set-port` both use it.
-std::string GuardFilePath(const std::string& name, const std::string& folder = "");
+// $XDG_RUNTIME_DIR when set to an absolute path; otherwise quavix-<uid> in $TMPDIR (when
+// absolute) or /tmp, created 0700 and
+// used only when it is a real folder of ours that nobody else can reach. Empty when there is no
+// safe folder; `problem` (when given) then names the folder and says what is wrong with it.
+std::string GuardFolder(std::string* problem = nullptr);

@@ -9,12 +9,14 @@
 
 class SignalRunningServer final : public IRunningServer {
  public:
-  // `guardFile` empty: the guard's file in the user's runtime folder (see GuardFilePath).
+  // `guardFile` empty: the guard's file in the user's runtime folder (see GuardFolder).
   explicit SignalRunningServer(std::string guardFile = "") : guardFile_(std::move(guardFile)) {}
   // NoneRunning when nobody holds the guard (the lock is taken for a moment to learn that, and
   // given back at once). Failed when the holder's process id is missing, malformed or cannot
   // be signalled.
+  // CannotTell when no safe guard folder exists (the reason names it).
   TellResult TellPortChanged(std::string* reason) override;
+  bool AwaitGreeting(uint16_t port, int limitMs, std::string* reason) override;
 
  private:
   std::string guardFile_;

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
 
   FlockInstanceGuard guard;
   QtMainLoop loop;
+  loop.EndOnStopSignalUntilRun();
   QtMessageBox messageBox;
   QtTrayIcon tray;
   QtPopupMenu menu;

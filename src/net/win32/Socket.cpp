@@ -7,11 +7,11 @@
 // runs in non-blocking mode, and the calls that must block wait on an event of their own that
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
-// clang-format off: Winsock's headers need this order.
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <mstcpip.h>
-// clang-format on
 
 #include <algorithm>
 #include <map>
