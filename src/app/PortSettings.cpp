@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "base/Port.h"
 
 uint32_t ReadServerPort(ISettingStore& store) {

@@ -9,10 +9,9 @@
 #include "app/ShellTimers.h"
 #include "audio/VolumeControlFactory.h"
 #include "net/IClock.h"
-#include "net/NetworkServer.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
@@ -31,32 +30,25 @@ class FactoryBackend final : public IVolumeBackend {
   void Destroy() override { DestroyCurrentVolumeControl(); }
 };
 
-class RelayedServer final : public IServerControl {
+// The shell's view of the one server, relay and volume control.
+class ServerControl final : public IServerControl {
  public:
-  RelayedServer(NetworkServer& server, MyClientListener& relay) : server_(server), relay_(relay) {}
-  void Connect(IVolumeControl* stateSource) override {
-    server_.SetStateSource(stateSource);
-    server_.SetExternalListener(&relay_);
-  }
-  bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  explicit ServerControl(VolumeServer& server) : wired_(server) {}
+  void Connect(IVolumeControl* control) override { wired_.Connect(control); }
+  bool BindAndListen(uint16_t port) override { return wired_.Server().BindAndListen(port); }
   bool CanBind(uint16_t port) override {
     Socket probe(CreateTcpSocket());
     return probe.Valid() && BindAnyAddress(probe.Get(), port);
   }
-  bool Start() override { return server_.Start(); }
-  bool Stop() override { return server_.Stop(); }
-  void RegisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(OnVolumeChanged, 0);
-  }
-  void UnregisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(nullptr, 0);
-  }
-  bool BroadcastState() override { return relay_.BroadcastState(); }
-  void SendKeepAlive() override { relay_.SendKeepAlive(); }
+  bool Start() override { return wired_.Server().Start(); }
+  bool Stop() override { return wired_.Server().Stop(); }
+  void RegisterChangeCallback(IVolumeControl*) override { wired_.RegisterChangeCallback(); }
+  void UnregisterChangeCallback(IVolumeControl*) override { wired_.UnregisterChangeCallback(); }
+  bool BroadcastState() override { return wired_.Relay().BroadcastState(); }
+  void SendKeepAlive() override { wired_.Relay().SendKeepAlive(); }
 
  private:
-  NetworkServer& server_;
-  MyClientListener& relay_;
+  VolumeServer& wired_;
 };
 
 }  // namespace
@@ -64,13 +56,11 @@ class RelayedServer final : public IServerControl {
 int RunQuavixServer(ShellPlatform& platform) {
   // The one server and the one relay; they outlive every thread that uses them, since the
   // shell stops the server before returning.
-  NetworkServer server(SystemClock());
-  MyClientListener* retried = nullptr;  // set before any thread can arm the retry
+  VolumeServer* retried = nullptr;  // set before any thread can arm the retry
   LoopRetryTimer retryTimer(platform.loop, SystemClock(),
-                            [&retried] { retried->OnVolumeChanged(); });
-  MyClientListener relay(server, retryTimer);
-  retried = &relay;
-  SetVolumeChangedRelay(&relay);
+                            [&retried] { retried->Relay().OnVolumeChanged(); });
+  VolumeServer server(SystemClock(), retryTimer);
+  retried = &server;
 
   const std::unique_ptr<IServiceAnnouncer> announcer =
       platform.announce ? CreateServiceAnnouncer() : nullptr;
@@ -80,16 +70,15 @@ int RunQuavixServer(ShellPlatform& platform) {
 
   PlatformNetworking networking;
   FactoryBackend backend;
-  RelayedServer serverControl(server, relay);
+  ServerControl serverControl(server);
   ShellServices services{platform, networking, backend, serverControl};
   const int exitCode = RunShell(services);
-  if (!server.AllReadersEnded()) {
+  if (!server.Server().AllReadersEnded()) {
     // A reader is still inside the volume control (a stuck sound system). The server's
     // destructor would wait for it without a bound, so the process ends here, with the
     // volume control, the relay and the server still in place under that reader.
     std::fflush(nullptr);
     std::_Exit(exitCode);
   }
-  SetVolumeChangedRelay(nullptr);
   return exitCode;
 }

@@ -1,7 +1,8 @@
 #include "app/Shell.h"
 
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
 #include "base/Log.h"

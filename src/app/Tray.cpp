@@ -2,7 +2,7 @@
 
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 #include "base/Log.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,

@@ -11,8 +11,9 @@
 // Main thread, before any other thread logs. "quavix-server" unless set.
 void SetLogProgramName(const std::string& name);
 // Where lines go (std::cerr unless set); tests and the Windows command line collect them in a
-// string stream. Null restores std::cerr. The stream must outlive its use.
-void SetLogStream(std::ostream* stream);
+// string stream. Null restores std::cerr. The stream must outlive its use. Returns the one
+// that was set.
+std::ostream* SetLogStream(std::ostream* stream);
 // Whether notes are shown (off unless set).
 void SetLogVerbose(bool verbose);
 bool LogVerbose();
@@ -22,11 +23,14 @@ void LogNote(const std::string& text);
 // "WHAT: strerror(error)" as an error, for a failed system call.
 void LogSystemError(const std::string& what, int error);
 
-// Sends the lines to `stream` while it lives, then back to std::cerr.
+// Sends the lines to `stream` while it lives, then back to where they went before.
 class ScopedLogStream {
  public:
-  explicit ScopedLogStream(std::ostream& stream) { SetLogStream(&stream); }
-  ~ScopedLogStream() { SetLogStream(nullptr); }
+  explicit ScopedLogStream(std::ostream& stream) : previous_(SetLogStream(&stream)) {}
+  ~ScopedLogStream() { SetLogStream(previous_); }
   ScopedLogStream(const ScopedLogStream&) = delete;
   ScopedLogStream& operator=(const ScopedLogStream&) = delete;
+
+ private:
+  std::ostream* previous_;
 };

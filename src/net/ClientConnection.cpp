@@ -39,12 +39,10 @@ void ReadLoop(void* parameter) {
     if (kind == ClientByteKind::KeepAlive) continue;
     if (kind == ClientByteKind::Invalid) break;
     RecordRequest(connection, request);
-    for (IClientListener* listener : connection->listeners) {
-      listener->OnVolumeReceived(connection, &request);
-    }
+    if (connection->listener != nullptr)
+      connection->listener->OnVolumeReceived(connection, &request);
   }
-  for (IClientListener* listener : connection->listeners) {
-    listener->OnClientDisconnected(connection);
-  }
+  if (connection->listener != nullptr) connection->listener->OnClientDisconnected(connection);
+  if (connection->ended) connection->ended(connection);
   connection->socket.Reset();
 }

@@ -3,8 +3,8 @@
 // state byte is due to it.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
-#include <vector>
 
 #include "base/VolumeState.h"
 #include "net/IClientListener.h"
@@ -19,8 +19,12 @@ constexpr size_t kReaderStackSize = 128 * 1024;
 struct ClientConnection {
   ClientConnection(SocketHandle accepted, IClock& clock) : socket(accepted), clock(&clock) {}
 
-  // Filled before the reader starts and never changed afterwards (read without a lock).
-  std::vector<IClientListener*> listeners;
+  // Set before the reader starts and never changed afterwards (read without a lock).
+  // Told of every request, then of the end: the relay. May be null.
+  IClientListener* listener = nullptr;
+  // Called last when the stream ended, after the listener and before the socket is closed: the
+  // server retires the connection here. May be empty.
+  std::function<void(ClientConnection*)> ended;
   // Started by the accept thread, joined by the server's reaper.
   Thread readerThread;
   // Closed by the reader thread when it ends. Senders use it only while the connection is
@@ -47,6 +51,7 @@ enum class SendStateResult { Done, Deferred, SendFailed };
 SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
                                uint32_t* holdOffLeftMs = nullptr);
 
-// The reader thread's procedure (parameter: the ClientConnection). Records and passes on each
-// state request, and on the end of the stream tells the listeners and closes the socket.
+// The reader thread's procedure (parameter: the ClientConnection). Records each state request
+// and passes it on, and on the end of the stream tells the listener and `ended`, then closes
+// the socket.
 void ReadLoop(void* connection);

@@ -201,3 +201,14 @@ TEST_F(CommandLineTest, NotKnowingWhetherAServerRunsStillStoresButEndsWithOne) {
             std::string::npos)
       << run.err;
 }
+
+TEST_F(CommandLineTest, VerboseShowsNotesBesideTheErrors) {
+  std::ostringstream log;
+  const ScopedLogStream capture(log);
+  LogNote("hidden");
+  LogError("always");
+  Call({"--verbose"});
+  LogNote("shown");
+  SetLogVerbose(false);
+  EXPECT_EQ(log.str(), "quavix-server: always\nquavix-server: shown\n");
+}

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/ShellServices.h"
 #include "base/Log.h"
 #include "fakes/FakeVolumeControl.h"

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/IMainLoop.h"
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 #include "base/Log.h"
 
 QIcon ProgramIcon() {

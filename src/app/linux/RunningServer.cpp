@@ -18,7 +18,7 @@
 #include <iostream>
 #include <thread>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"

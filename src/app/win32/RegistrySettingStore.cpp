@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/ResourceIds.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "app/win32/Win32ShellServices.h"
 
 namespace {

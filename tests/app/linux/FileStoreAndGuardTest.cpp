@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 
