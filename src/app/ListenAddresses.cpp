@@ -1,6 +1,6 @@
 #include "app/ListenAddresses.h"
 
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 
 namespace {
 

@@ -5,15 +5,15 @@
 #include <memory>
 #include <vector>
 
+#include "app/ServerSettings.h"
 #include "app/Shell.h"
 #include "app/ShellServices.h"
 #include "app/ShellTimers.h"
 #include "audio/VolumeControlFactory.h"
 #include "net/IClock.h"
-#include "net/NetworkServer.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
@@ -32,22 +32,19 @@ class FactoryBackend final : public IVolumeBackend {
   void Destroy() override { DestroyCurrentVolumeControl(); }
 };
 
-class RelayedServer final : public IServerControl {
+// The shell's view of the one server, relay and volume control.
+class ServerControl final : public IServerControl {
  public:
-  RelayedServer(NetworkServer& server, MyClientListener& relay) : server_(server), relay_(relay) {}
-  void Connect(IVolumeControl* stateSource) override {
-    server_.SetStateSource(stateSource);
-    server_.SetExternalListener(&relay_);
-  }
+  explicit ServerControl(VolumeServer& server) : wired_(server) {}
+  void Connect(IVolumeControl* control) override { wired_.Connect(control); }
   void Configure(const ServerSettings& settings) override {
     listen_ = settings.listen;
-    server_.SetListenAddresses(settings.listen);
-    server_.SetAccessPolicy(settings.access);
+    wired_.Configure(settings.listen, settings.access);
   }
-  bool BindAndListen(uint16_t port) override { return server_.BindAndListen(port); }
+  bool BindAndListen(uint16_t port) override { return wired_.Server().BindAndListen(port); }
   std::optional<IpAddress> MissingAddress() override {
-    if (server_.LastListenResult() != ListenResult::NotLocal) return std::nullopt;
-    return server_.FailedAddress();
+    if (wired_.Server().LastListenResult() != ListenResult::NotLocal) return std::nullopt;
+    return wired_.Server().FailedAddress();
   }
   bool CanBind(uint16_t port) override {
     std::vector<Socket> probes;  // all held at once, as the server will hold them
@@ -62,20 +59,15 @@ class RelayedServer final : public IServerControl {
     }
     return true;
   }
-  bool Start() override { return server_.Start(); }
-  bool Stop() override { return server_.Stop(); }
-  void RegisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(OnVolumeChanged, 0);
-  }
-  void UnregisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(nullptr, 0);
-  }
-  bool BroadcastState() override { return relay_.BroadcastState(); }
-  void SendKeepAlive() override { relay_.SendKeepAlive(); }
+  bool Start() override { return wired_.Server().Start(); }
+  bool Stop() override { return wired_.Server().Stop(); }
+  void RegisterChangeCallback(IVolumeControl*) override { wired_.RegisterChangeCallback(); }
+  void UnregisterChangeCallback(IVolumeControl*) override { wired_.UnregisterChangeCallback(); }
+  bool BroadcastState() override { return wired_.Relay().BroadcastState(); }
+  void SendKeepAlive() override { wired_.Relay().SendKeepAlive(); }
 
  private:
-  NetworkServer& server_;
-  MyClientListener& relay_;
+  VolumeServer& wired_;
   std::vector<IpAddress> listen_;
 };
 
@@ -84,25 +76,31 @@ class RelayedServer final : public IServerControl {
 int RunQuavixServer(ShellPlatform& platform) {
   // The one server and the one relay; they outlive every thread that uses them, since the
   // shell stops the server before returning.
-  NetworkServer server(SystemClock());
-  MyClientListener* retried = nullptr;  // set before any thread can arm the retry
-  LoopRetryTimer retryTimer(platform.loop, [&retried] { return retried->BroadcastState(); });
-  MyClientListener relay(server, retryTimer);
-  retried = &relay;
-  SetVolumeChangedRelay(&relay);
+  VolumeServer* retried = nullptr;  // set before any thread can arm the retry
+  LoopRetryTimer retryTimer(platform.loop, SystemClock(),
+                            [&retried] { retried->Relay().OnVolumeChanged(); });
+  VolumeServer server(SystemClock(), retryTimer);
+  retried = &server;
+
+  // Quietly: the shell names any bad setting once when it starts.
+  platform.announce = LoadServerSettings(platform.store, true).announce;
+  const std::unique_ptr<IServiceAnnouncer> announcer =
+      platform.announce ? CreateServiceAnnouncer() : nullptr;
+  platform.announcer = announcer.get();
+  const std::unique_ptr<IStartAtLogin> startAtLogin = CreateStartAtLogin();
+  platform.startAtLogin = startAtLogin.get();
 
   PlatformNetworking networking;
   FactoryBackend backend;
-  RelayedServer serverControl(server, relay);
+  ServerControl serverControl(server);
   ShellServices services{platform, networking, backend, serverControl};
   const int exitCode = RunShell(services);
-  if (!server.AllReadersEnded()) {
+  if (!server.Server().AllReadersEnded()) {
     // A reader is still inside the volume control (a stuck sound system). The server's
     // destructor would wait for it without a bound, so the process ends here, with the
     // volume control, the relay and the server still in place under that reader.
     std::fflush(nullptr);
     std::_Exit(exitCode);
   }
-  SetVolumeChangedRelay(nullptr);
   return exitCode;
 }

@@ -1,9 +1,11 @@
 #include "app/Shell.h"
 
 #include "app/ServerSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "base/Log.h"
 
 namespace {
 
@@ -66,7 +68,7 @@ int RunShell(ShellServices& services) {
   Tray tray(services, boxes);
   if (!platform.loop.Open(tray)) {
     acquired.Release();
-    std::fprintf(platform.err, "%s: %s\n", kTextErrorTitle, kTextWindowFailed);
+    LogError(kTextWindowFailed);  // no box: there is no window to own one
     return 1;
   }
 

@@ -14,8 +14,10 @@
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
 #include "app/ISettingStore.h"
+#include "app/IServiceAnnouncer.h"
 #include "app/ISettingsDialog.h"
 #include "app/ServerSettings.h"
+#include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
 #include "audio/IErrorReporter.h"
 #include "audio/IPollTimer.h"
@@ -26,7 +28,7 @@
 struct ShellPlatform {
   IInstanceGuard& guard;
   IMainLoop& loop;
-  IErrorReporter& messageBox;  // no owner window; says nothing on stderr itself
+  IErrorReporter& messageBox;  // no owner window; logs nothing itself
   ITrayIcon& tray;
   IPopupMenu& menu;
   ISettingsDialog& dialog;
@@ -35,7 +37,12 @@ struct ShellPlatform {
   // (LocalAddresses).
   std::function<std::vector<IpAddress>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
-  std::FILE* err = stderr;  // one line for every error box
+  // The announce setting: whether RunQuavixServer announces the server on the network.
+  bool announce = true;
+  // Set by RunQuavixServer from the platform's factories (tests give fakes). Null announcer:
+  // not announced. Null startAtLogin: it cannot be set up, and the dialog's box shows it off.
+  IServiceAnnouncer* announcer = nullptr;
+  IStartAtLogin* startAtLogin = nullptr;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.

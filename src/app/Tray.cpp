@@ -3,16 +3,12 @@
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
 #include "app/ServerSettings.h"
-#include "app/ShellIds.h"
+#include "base/Log.h"
+#include "base/Texts.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
                          std::optional<uint16_t> port) {
-  if (port) {
-    std::fprintf(platform_.err, "%s: %s %u\n", title.c_str(), text.c_str(), unsigned{*port});
-  } else {
-    std::fprintf(platform_.err, "%s: %s\n", title.c_str(), text.c_str());
-  }
-  std::fflush(platform_.err);
+  LogError(port ? text + " " + std::to_string(*port) : text);
   platform_.messageBox.ShowError(text, title);
 }
 
@@ -24,6 +20,13 @@ void Tray::Started(uint16_t port) {
 
 void Tray::Announce() {
   ShellPlatform& platform = services_.platform;
+  if (platform.announcer != nullptr) {
+    if (running_) {
+      platform.announcer->Announce(*running_);
+    } else {
+      platform.announcer->Withdraw();
+    }
+  }
   if (!running_) {
     platform.tray.SetToolTip(std::string(kTextAppTitle) + " - not listening");
     return;
@@ -59,13 +62,20 @@ void Tray::OnTrayIconPressed() {
 void Tray::OnSettingsRequested() {
   ShellPlatform& platform = services_.platform;
   const ServerSettings settings = LoadServerSettings(platform.store, true);
-  SettingsDialogLogic logic(running_ ? *running_ : settings.port);
+  IStartAtLogin* login = platform.startAtLogin;
+  const bool startsAtLogin = login != nullptr && login->Enabled();
+  SettingsDialogLogic logic(running_ ? *running_ : settings.port, startsAtLogin);
   logic.allowOutside = settings.access.anyone;
   const int result = platform.dialog.Run(logic);
   if (result == -1) return;
   const uint16_t port = static_cast<uint16_t>(result & 0xFFFF);
   if (port == 0) return;
+  // Apart from the port: a port that is refused below does not undo them.
   if (logic.allowOutside != settings.access.anyone) ApplyAllowOutside(logic.allowOutside);
+  if (login != nullptr && logic.StartAtLogin() != startsAtLogin &&
+      !login->SetEnabled(logic.StartAtLogin())) {
+    boxes_.ShowError(kTextStartAtLoginFailed, kTextErrorTitle);
+  }
   if (port == running_) {
     // Only the store may lag behind (a move announced from outside that was refused).
     if (settings.port == port) return;
@@ -88,8 +98,12 @@ void Tray::ApplyAllowOutside(bool allow) {
 }
 
 void Tray::OnPortChangeAnnounced() {
-  const uint16_t stored = LoadServerSettings(services_.platform.store).port;
-  if (stored != running_) MoveTo(stored);
+  ISettingStore& store = services_.platform.store;
+  const uint16_t stored = LoadServerSettings(store).port;
+  if (stored == running_ || MoveTo(stored) || !running_) return;
+  // Refused as the dialog refuses it: the port we stay on is the stored one again, so the next
+  // start does not fail on the refused port.
+  if (!StorePort(store, *running_)) boxes_.Report(kTextStoreFailed, kTextErrorTitle, *running_);
 }
 
 bool Tray::MoveTo(uint16_t port) {
@@ -121,6 +135,8 @@ bool Tray::MoveTo(uint16_t port) {
 
 void Tray::OnQuitRequested() {
   quitting_ = true;
+  // Before the server stops, so no one is sent to a port that is about to close.
+  if (services_.platform.announcer != nullptr) services_.platform.announcer->Withdraw();
   services_.platform.tray.Remove();
   services_.platform.loop.Quit(0);
 }

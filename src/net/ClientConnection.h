@@ -3,10 +3,10 @@
 // state byte is due to it.
 
 #include <cstdint>
+#include <functional>
 #include <mutex>
-#include <vector>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
 #include "net/Socket.h"
@@ -19,8 +19,12 @@ constexpr size_t kReaderStackSize = 128 * 1024;
 struct ClientConnection {
   ClientConnection(SocketHandle accepted, IClock& clock) : socket(accepted), clock(&clock) {}
 
-  // Filled before the reader starts and never changed afterwards (read without a lock).
-  std::vector<IClientListener*> listeners;
+  // Set before the reader starts and never changed afterwards (read without a lock).
+  // Told of every request, then of the end: the relay. May be null.
+  IClientListener* listener = nullptr;
+  // Called last when the stream ended, after the listener and before the socket is closed: the
+  // server retires the connection here. May be empty.
+  std::function<void(ClientConnection*)> ended;
   // Started by the accept thread, joined by the server's reaper.
   Thread readerThread;
   // Closed by the reader thread when it ends. Senders use it only while the connection is
@@ -42,9 +46,12 @@ enum class SendStateResult { Done, Deferred, SendFailed };
 
 // Any thread; takes the connection's mutex only. Sends `state` unless the client already has it
 // (Done) or asked for a state less than HOLD_OFF_MS ago (Deferred). The send never blocks: a
-// byte the socket cannot take at once is SendFailed.
-SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state);
+// byte the socket cannot take at once is SendFailed. On Deferred, `holdOffLeftMs` (when given)
+// receives how long the hold-off has still to run, 1 to HOLD_OFF_MS.
+SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
+                               uint32_t* holdOffLeftMs = nullptr);
 
-// The reader thread's procedure (parameter: the ClientConnection). Records and passes on each
-// state request, and on the end of the stream tells the listeners and closes the socket.
+// The reader thread's procedure (parameter: the ClientConnection). Records each state request
+// and passes it on, and on the end of the stream tells the listener and `ended`, then closes
+// the socket.
 void ReadLoop(void* connection);

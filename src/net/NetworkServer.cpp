@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/Log.h"
 #include "net/Protocol.h"
 
 namespace {
@@ -32,9 +33,6 @@ void NetworkServer::SetStateSource(IVolumeControl* source) {
 }
 void NetworkServer::SetExternalListener(IClientListener* listener) {
   externalListener_ = listener;
-}
-IVolumeControl* NetworkServer::StateSource() const {
-  return stateSource_;
 }
 
 void NetworkServer::SetListenAddresses(std::vector<IpAddress> addresses) {
@@ -106,7 +104,7 @@ void NetworkServer::SetStopBound(std::chrono::milliseconds bound) {
   stopBound_ = bound;
 }
 
-void NetworkServer::SetDeadPeerTimeout(std::chrono::milliseconds timeout) {
+void NetworkServer::SetDeadClientTimeout(std::chrono::milliseconds timeout) {
   deadPeerTimeout_ = timeout;
 }
 
@@ -157,18 +155,18 @@ void NetworkServer::ServeAccepted(SocketHandle listener, SocketHandle accepted,
   SetNoDelay(accepted);
   // A client that vanishes without a FIN would otherwise keep its record and reader for as long
   // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
-  ::SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
+  SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
 
   auto connection = std::make_unique<ClientConnection>(accepted, clock_);
-  connection->listeners.push_back(this);
-  if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
+  connection->listener = externalListener_;
+  connection->ended = [this](ClientConnection* ended) { Retire(ended); };
 
   // The state is read before the server mutex is taken (a backend's locks come first in the lock
   // order), then the client is greeted, given that state and listed in one step under the mutex.
   // A change stored after that reading may have been broadcast before the client was listed, so
   // the state is read again and offered until a reading after the offer matches it; any later
   // change is broadcast to the listed client. Listed before its reader starts, so the reader's
-  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
+  // Retire always finds it, and nothing but this thread can unlist it meanwhile.
   ClientConnection* raw = connection.get();
   VolumeState offered = ReadState();
   {
@@ -176,6 +174,8 @@ void NetworkServer::ServeAccepted(SocketHandle listener, SocketHandle accepted,
     SendNow(accepted, kGreeting.data(), kGreeting.size());
     SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(connection));
+    if (LogVerbose())
+      LogNote("a client connected; " + std::to_string(clients_.size()) + " connected");
   }
   for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
     offered = now;
@@ -226,17 +226,16 @@ void NetworkServer::ReapRetired() {
     reaped.swap(retired_);
   }
   // Joined without the server mutex: broadcasts need not wait for leaving readers. A retired
-  // reader has already returned from our OnClientDisconnected, so nothing here can deadlock.
+  // reader has already returned from Retire, so nothing here can deadlock.
   for (auto& connection : reaped) connection->readerThread.Join();
 }
 
-void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
-
-void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
+void NetworkServer::Retire(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
   std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
   if (ended == nullptr) ended = TakeFrom(lingering_, connection);
   if (ended != nullptr) retired_.push_back(std::move(ended));
+  if (LogVerbose()) LogNote("a client left; " + std::to_string(clients_.size()) + " connected");
   // The drain waits for an empty list, the destructor for the last lingering reader.
   if (clients_.empty()) drained_.notify_all();
 }

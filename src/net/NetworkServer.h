@@ -1,6 +1,7 @@
 #pragma once
-// The listening socket, the accept thread and every client connection.
-// (Public surface used by the shell and the relay; the net module owns the rest.)
+// The listening socket, the accept thread and every client connection. It greets each client
+// and offers it the state source's state; what clients ask for goes to the external listener
+// (the relay). Wired with the relay and a volume control by VolumeServer.
 //
 // Lock order: a backend's callback mutex, then its state mutex (inside GetState), then the
 // server mutex, then one connection's mutex. The server never asks the state source for the
@@ -9,7 +10,8 @@
 //
 // Threads: one accept thread per listening socket while the server runs, one reader per client. Every thread is
 // joined, never detached; a client never frees itself. Readers that a bounded Stop left running
-// are joined later (see Stop), at the latest by the destructor.
+// are joined later (see Stop), at the latest by the destructor. A reader tells the external
+// listener of its end before the server retires it, so the listener may take no lock of ours.
 
 #include <atomic>
 #include <chrono>
@@ -29,20 +31,20 @@
 #include "net/Socket.h"
 #include "net/Thread.h"
 
-class NetworkServer : public IClientListener {
+class NetworkServer {
  public:
   explicit NetworkServer(IClock& clock);
   // Stops the server if it still runs, then waits without a bound for readers that a bounded
   // Stop left running, and joins them: no thread outlives the object. Those readers may still
   // call the external listener and the volume control, so both must outlive this object.
-  ~NetworkServer() override;
+  ~NetworkServer();
   NetworkServer(const NetworkServer&) = delete;
   NetworkServer& operator=(const NetworkServer&) = delete;
 
-  // Main thread, before Start; not changed while the accept thread runs.
+  // Main thread, before Start; not changed while the accept thread runs. The state source is
+  // only read, for each new client's first state; the listener hears every request and end.
   void SetStateSource(IVolumeControl* source);
   void SetExternalListener(IClientListener* listener);
-  IVolumeControl* StateSource() const;
 
   // Main thread, before BindAndListen. The local addresses to listen on; empty (the default)
   // means every address of both families.
@@ -74,7 +76,7 @@ class NetworkServer : public IClientListener {
   void SetStopBound(std::chrono::milliseconds bound);
   // Main thread, before Start. How long a client may stop acknowledging before its connection
   // is ended, as if it had closed it (about a minute unless set; whole seconds).
-  void SetDeadPeerTimeout(std::chrono::milliseconds timeout);
+  void SetDeadClientTimeout(std::chrono::milliseconds timeout);
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
@@ -95,10 +97,6 @@ class NetworkServer : public IClientListener {
   size_t ClientCount() const;
   size_t RetiredCount() const;
 
-  // Reader threads. The server ignores requests; it retires a connection whose stream ended.
-  void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
-  void OnClientDisconnected(ClientConnection* connection) override;
-
  private:
   struct Listener {
     NetworkServer* server = nullptr;
@@ -106,6 +104,9 @@ class NetworkServer : public IClientListener {
     Thread thread;
   };
 
+  // Reader thread, last thing before its socket closes: unlists the ended connection and hands
+  // it to the reaper.
+  void Retire(ClientConnection* connection);
   static void AcceptLoop(void* listener);
   // Closes `accepted` before the greeting when the gate refuses its peer.
   void ServeAccepted(SocketHandle listener, SocketHandle accepted, const IpAddress& peer);

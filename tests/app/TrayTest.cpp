@@ -3,8 +3,10 @@
 #include <thread>
 
 #include "app/ListenAddresses.h"
+#include "app/PortSettings.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {
@@ -72,7 +74,6 @@ TEST_F(TrayTest, ANewPortMovesTheServerIsStoredAndSaidWhere) {
 }
 
 TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   ChooseSettings({});  // cancelled
   shell.dialog.result = -1;
@@ -81,28 +82,75 @@ TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
   tray.OnSettingsRequested();
   EXPECT_EQ(shell.dialog.runs, 4);
   EXPECT_EQ(shell.store.writes, 0);
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
 }
 
 TEST_F(TrayTest, TheDialogComparesWithTheRunningPortNotTheStoredOne) {
   shell.store.SetPort(9000);  // stored elsewhere, refused by the server
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   EXPECT_EQ(shell.dialog.initialText, "17495");
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.store.values["port"], "17495");  // the store follows the running port again
+}
+
+TEST_F(TrayTest, TheServerIsAnnouncedWhereItListensAndNowhereElse) {
+  EXPECT_EQ(shell.announcer.announced, 17495);
+  ChooseSettings({"8080"});
+  EXPECT_EQ(shell.announcer.announced, 8080);
+
+  // A move that fails and falls back is announced on the port it fell back to; one that
+  // cannot fall back is withdrawn, since nobody answers.
+  shell.server.busyPorts[8081] = true;
+  shell.server.probeSaysFree = true;
+  ChooseSettings({"8081"});
+  EXPECT_EQ(shell.announcer.announced, 8080);
+  shell.server.busyPorts[8080] = true;
+  ChooseSettings({"8081"});
+  EXPECT_EQ(shell.announcer.announced, std::nullopt);
+
+  shell.server.busyPorts.clear();
+  ChooseSettings({"8082"});
+  EXPECT_EQ(shell.announcer.announced, 8082);
+  tray.OnQuitRequested();
+  EXPECT_EQ(shell.announcer.announced, std::nullopt);
+}
+
+TEST_F(TrayTest, TheLoginBoxShowsTheStateAndOkAppliesAChangeEvenWhenThePortIsRefused) {
+  shell.startAtLogin.enabled = true;
+  shell.dialog.startAtLogin = false;
+  ChooseSettings({});  // cancelled: nothing changes
+  EXPECT_TRUE(shell.dialog.initialStartAtLogin);
+  EXPECT_EQ(shell.startAtLogin.sets, 0);
+
+  ChooseSettings({"17495"});  // the running port, box unticked
+  EXPECT_FALSE(shell.startAtLogin.enabled);
+
+  shell.server.busyPorts[8080] = true;
+  shell.dialog.startAtLogin = true;
+  ChooseSettings({"8080"});
+  EXPECT_FALSE(shell.dialog.initialStartAtLogin);
+  EXPECT_TRUE(shell.startAtLogin.enabled);
+  EXPECT_EQ(shell.server.Serving(), 17495);
+
+  const int sets = shell.startAtLogin.sets;
+  ChooseSettings({"17495"});  // left as it is: not written again
+  EXPECT_EQ(shell.startAtLogin.sets, sets);
+
+  shell.startAtLogin.refuse = true;
+  shell.dialog.startAtLogin = false;
+  ChooseSettings({"17495"});
+  EXPECT_EQ(Boxes().back(), "Couldn't change whether Quavix Server starts at login");
 }
 
 TEST_F(TrayTest, AnUnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   shell.server.busyPorts[8080] = true;
-  const int binds = shell.server.binds;
   ChooseSettings({"8080"});
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
   EXPECT_EQ(shell.store.writes, 0);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't bind and listen to network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't bind and listen to network port 8080\n");
 }
 
 TEST_F(TrayTest, APortTakenAfterTheProbeFallsBackToTheRunningPort) {
@@ -139,13 +187,12 @@ TEST_F(TrayTest, AStoreThatRefusesTheNewPortIsTold) {
   ChooseSettings({"8080"});
   EXPECT_EQ(shell.server.Serving(), 8080);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't store the network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't store the network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't store the network port 8080\n");
 }
 
 TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
-  const int binds = shell.server.binds;
   tray.OnPortChangeAnnounced();  // stored equals running
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
 
   shell.store.SetPort(8080);
   tray.OnPortChangeAnnounced();
@@ -157,6 +204,14 @@ TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
   tray.OnPortChangeAnnounced();
   EXPECT_EQ(shell.server.Serving(), 8080);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
+}
+
+TEST_F(TrayTest, AnAnnouncedPortThatIsRefusedLeavesTheRunningPortStored) {
+  shell.store.SetPort(8081);  // --set-port stored it and told us
+  shell.server.busyPorts[8081] = true;
+  tray.OnPortChangeAnnounced();
+  EXPECT_EQ(shell.server.Serving(), 17495);
+  EXPECT_EQ(shell.store.values["port"], "17495") << "the next start must not fail on 8081";
 }
 
 TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
@@ -174,23 +229,52 @@ TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   }
 }
 
-TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
+// A client held off is tried again when the earliest hold-off ends, and only while some client
+// is held off: idle, the retry costs nothing.
+TEST(RetryTimer, TicksOnceAtTheEarliestDueTimeAndOnlyWhileAClientIsHeldOff) {
   FakeShell shell;
-  LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
-  EXPECT_FALSE(shell.loop.Tick(ShellTimer::BroadcastRetry));  // not before the first deferral
-  std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
-  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 500u);
+  FakeClock clock;
+  const auto advance = [&](uint32_t ms) {  // the relay's clock and the loop's move together
+    for (uint32_t i = 0; i < ms; ++i) {
+      clock.Advance(1);
+      shell.loop.AdvanceMs(1);
+    }
+  };
+  LoopRetryTimer* self = nullptr;
+  int ticks = 0;
+  bool defersAgain = true;
+  LoopRetryTimer retry(shell.loop, clock, [&] {
+    ++ticks;
+    if (defersAgain) self->Arm(120);  // the broadcast deferred a client once more
+  });
+  self = &retry;
+  advance(2000);
+  EXPECT_EQ(ticks, 0);                          // not before the first deferral
+  std::thread([&] { retry.Arm(501); }).join();  // the relay arms it from its own threads
+  retry.Arm(700);  // due later than the tick already armed: that tick stays
+  advance(200);
+  retry.Arm(250);  // due before it: the sooner one wins
+  advance(249);
+  EXPECT_EQ(ticks, 0);
+  advance(1);
+  EXPECT_EQ(ticks, 1);
+  defersAgain = false;
+  advance(119);
+  EXPECT_EQ(ticks, 1);
+  advance(1);
+  EXPECT_EQ(ticks, 2) << "armed again by the tick that deferred";
+  advance(5000);
+  EXPECT_EQ(ticks, 2) << "nobody held off: no more ticks";
+}
 
-  shell.server.broadcastDefers = true;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 1);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-
-  shell.server.broadcastDefers = false;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 2);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-  EXPECT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry)) << "periodic, never stopped";
+TEST(ListeningTexts, TheAnnouncedNameTakesTheShortHostNameAndFitsADnsLabel) {
+  EXPECT_EQ(ServiceInstanceName("box.example.org"), "Quavix Server on box");
+  EXPECT_EQ(ServiceInstanceName(""), "Quavix Server on ");
+  const std::string longName = ServiceInstanceName(std::string(60, 'h'));
+  EXPECT_EQ(longName, "Quavix Server on " + std::string(63 - 17, 'h'));
+  // "é" is two bytes: one that would straddle the 63rd byte goes whole.
+  const std::string cut = ServiceInstanceName(std::string(45, 'h') + "\xC3\xA9");
+  EXPECT_EQ(cut, "Quavix Server on " + std::string(45, 'h'));
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

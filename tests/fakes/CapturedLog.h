@@ -1,7 +1,7 @@
 #pragma once
-// The lines the code under test logs (base/Log.h), captured in a temporary file.
+// The lines the code under test logs (base/Log.h), captured in memory.
 
-#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -10,20 +10,15 @@
 // Collects what is logged while it exists.
 class CapturedLog {
  public:
-  CapturedLog() : stream_(std::tmpfile()) { SetLogStream(stream_); }
-  ~CapturedLog() {
-    SetLogStream(nullptr);
-    std::fclose(stream_);
-  }
-  std::vector<std::string> Lines() {
-    std::fflush(stream_);
-    std::rewind(stream_);
+  // Each line with its newline.
+  std::vector<std::string> Lines() const {
+    std::istringstream text(stream_.str());
     std::vector<std::string> lines;
-    char line[512];
-    while (std::fgets(line, sizeof line, stream_) != nullptr) lines.emplace_back(line);
+    for (std::string line; std::getline(text, line);) lines.push_back(line + "\n");
     return lines;
   }
 
  private:
-  std::FILE* stream_;
+  std::ostringstream stream_;
+  ScopedLogStream scope_{stream_};
 };

@@ -43,3 +43,20 @@ inline bool StoreSettings(const std::string& configHome, const std::string& port
 inline bool StorePort(const std::string& configHome, uint32_t port) {
   return StoreSettings(configHome, std::to_string(port));
 }
+
+// The `port` value in the settings file under `configHome`, as written (QSettings writes
+// "port=N", a person "port = N"); empty when there is none.
+inline std::string StoredPortText(const std::string& configHome) {
+  std::ifstream in(std::filesystem::path(configHome) / "quavix" / "quavix-server.conf");
+  for (std::string line; std::getline(in, line);) {
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const auto trimmed = [](std::string text) {
+      text.erase(0, text.find_first_not_of(" \t"));
+      text.erase(text.find_last_not_of(" \t\r") + 1);
+      return text;
+    };
+    if (trimmed(line.substr(0, equals)) == "port") return trimmed(line.substr(equals + 1));
+  }
+  return "";
+}

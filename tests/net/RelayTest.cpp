@@ -278,26 +278,20 @@ TEST(RelayRace, AChangeDuringTheGreetingReachesTheNewClient) {
   FakeClock clock;
   FakeRetryTimer retry;
   ChangeWhileGreeting source;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
-  server.SetStateSource(&source);
-  server.SetExternalListener(&relay);
-  source.SetChangeCallback(&OnVolumeChanged, 0);
-  SetVolumeChangedRelay(&relay);
+  VolumeServer wired{clock, retry};
   source.device.SetDeviceState({0, 40});
-  ASSERT_TRUE(server.BindAndListen(0));
-  ASSERT_TRUE(server.Start());
+  const uint16_t port = wired.Serve(&source);
+  ASSERT_NE(port, 0);
 
   source.armed = true;
-  LoopbackClient client(server.ListeningPort());
+  LoopbackClient client(port);
   EXPECT_EQ(client.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
   EXPECT_EQ(client.ReadByte(), Byte(77));
 
   if (source.reporter.joinable()) source.reporter.join();
   EXPECT_FALSE(source.deadlocked) << "the state was read under the server mutex";
-  source.SetChangeCallback(nullptr, 0);
-  SetVolumeChangedRelay(nullptr);
-  server.Stop();
+  wired.UnregisterChangeCallback();
+  wired.Server().Stop();
 }
 
 }  // namespace

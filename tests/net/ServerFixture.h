@@ -11,25 +11,17 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
-#include "net/NetworkServer.h"
 #include "net/Protocol.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-    SetVolumeChangedRelay(&relay);
-    ASSERT_TRUE(server.BindAndListen(0));
-    ASSERT_TRUE(server.Start());
-    port = server.ListeningPort();
+    port = wired.Serve(&volume);
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
-    volume.SetChangeCallback(nullptr, 0);
-    SetVolumeChangedRelay(nullptr);
+    wired.UnregisterChangeCallback();
     server.Stop();
     EXPECT_EQ(server.ClientCount(), 0u);
     EXPECT_EQ(server.RetiredCount(), 0u);
@@ -61,7 +53,8 @@ class ServerFixture : public ::testing::Test {
   FakeClock clock{100000};
   FakeVolumeControl volume;
   FakeRetryTimer retry;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
+  VolumeServer wired{clock, retry};
+  NetworkServer& server = wired.Server();
+  MyClientListener& relay = wired.Relay();
   uint16_t port = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -14,6 +15,8 @@ namespace {
 std::atomic<int> g_signalWakeFd{-1};
 std::atomic<bool> g_quitRequested{false};
 std::atomic<bool> g_portChanged{false};
+// Until the loop runs, a stop signal ends the process at once (see EndOnStopSignalUntilRun).
+std::atomic<bool> g_endOnStopSignal{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
@@ -21,6 +24,12 @@ struct sigaction g_previousActions[std::size(kSignals)];
 
 void OnSignal(int signal) {
   const int savedErrno = errno;
+  if (signal != SIGUSR1 && g_endOnStopSignal.load()) {
+    // Start-up may be waiting inside a library (a sound server that does not answer) where no
+    // event of ours is looked at; nothing is held that the kernel does not release, and a
+    // quit is silent.
+    _exit(0);
+  }
   (signal == SIGUSR1 ? g_portChanged : g_quitRequested).store(true);
   const int fd = g_signalWakeFd.load();
   if (fd >= 0) {
@@ -28,6 +37,15 @@ void OnSignal(int signal) {
     [[maybe_unused]] ssize_t ignored = write(fd, &one, sizeof one);
   }
   errno = savedErrno;
+}
+
+// Once shut-down has begun, a further signal must neither end the process with its own status
+// nor run a handler that is gone.
+void IgnoreSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal : kSignals) sigaction(signal, &ignore, nullptr);
 }
 
 }  // namespace
@@ -45,8 +63,11 @@ QtMainLoop::QtMainLoop() {
 }
 
 QtMainLoop::~QtMainLoop() {
-  for (size_t i = 0; i < std::size(kSignals); ++i) {
-    sigaction(kSignals[i], &g_previousActions[i], nullptr);
+  g_endOnStopSignal.store(false);
+  if (!tasks_.Closed()) {
+    for (size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], &g_previousActions[i], nullptr);
+    }
   }
   g_signalWakeFd.store(-1);
   timers_.clear();
@@ -71,22 +92,13 @@ void QtMainLoop::Wake() {
 }
 
 void QtMainLoop::RunOnMainThread(std::function<void()> task) {
-  if (quit_.load() || !wakeFd_) return;
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks_.push_back(std::move(task));
-  }
-  Wake();
+  if (wakeFd_ && tasks_.Push(std::move(task))) Wake();
 }
 
 void QtMainLoop::Drain() {
   uint64_t count = 0;
   [[maybe_unused]] ssize_t ignored = read(wakeFd_.get(), &count, sizeof count);
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks.swap(tasks_);
-  }
+  std::deque<std::function<void()>> tasks = tasks_.Take();
   // Never in the notifier's own call: a task may run a modal loop.
   if (g_quitRequested.exchange(false)) tasks.push_back([this] { events_->OnQuitRequested(); });
   if (g_portChanged.exchange(false)) tasks.push_back([this] { events_->OnPortChangeAnnounced(); });
@@ -94,7 +106,7 @@ void QtMainLoop::Drain() {
     QMetaObject::invokeMethod(
         this,
         [this, task = std::move(task)] {
-          if (!quit_.load()) task();
+          if (!tasks_.Closed()) task();
         },
         Qt::QueuedConnection);
   }
@@ -102,7 +114,7 @@ void QtMainLoop::Drain() {
 
 void QtMainLoop::StartOnMainThread(ShellTimer timer, uint32_t periodMs,
                                    std::function<void()> tick) {
-  if (quit_.load()) return;
+  if (tasks_.Closed()) return;
   std::unique_ptr<QTimer>& qtTimer = timers_[timer];
   if (!qtTimer) {
     qtTimer = std::make_unique<QTimer>();
@@ -128,13 +140,16 @@ void QtMainLoop::StopTimer(ShellTimer timer) {
   if (it != timers_.end()) it->second->stop();  // kept: the poll may stop it from its own tick
 }
 
+void QtMainLoop::EndOnStopSignalUntilRun() {
+  g_endOnStopSignal.store(true);
+  if (g_quitRequested.load()) _exit(0);  // one came before this was asked for
+}
+
 void QtMainLoop::Quit(int exitCode) {
-  quit_.store(true);
+  tasks_.Close();
+  g_endOnStopSignal.store(false);
+  IgnoreSignals();
   for (auto& [timer, qtTimer] : timers_) qtTimer->stop();
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks_.clear();
-  }
   quitCode_ = exitCode;
   if (running_) QCoreApplication::exit(exitCode);
 }
@@ -142,6 +157,7 @@ void QtMainLoop::Quit(int exitCode) {
 int QtMainLoop::Run() {
   if (quitCode_) return *quitCode_;
   running_ = true;
+  g_endOnStopSignal.store(false);  // from here the loop handles them
   const int exitCode = QCoreApplication::exec();
   running_ = false;
   return quitCode_.value_or(exitCode);

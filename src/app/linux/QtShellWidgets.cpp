@@ -8,10 +8,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "app/IMainLoop.h"
-#include "app/ShellIds.h"
+#include "base/Texts.h"
+#include "base/Log.h"
 
 QIcon ProgramIcon() {
   QIcon icon;
@@ -42,7 +42,7 @@ bool QtTrayIcon::Add(IShellEvents& events) {
   events_ = &events;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     if (!toldNoTray_) {
-      std::fprintf(stderr, "quavix-server: no notification area here; running without an icon\n");
+      LogError("no notification area here; running without an icon");
       toldNoTray_ = true;
     }
     // Qt tells of no tray host that comes later, so look again now and then.
@@ -116,6 +116,8 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
   portBox_->setObjectName(QStringLiteral("portBox"));
   portBox_->setFixedWidth(portBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
   label->setBuddy(portBox_);
+  loginBox_ = new QCheckBox(QString::fromUtf8(kTextDialogStartAtLogin));
+  loginBox_->setChecked(logic_.StartAtLogin());
   ok_ = new QPushButton(QString::fromUtf8(kTextDialogOk));
   cancel_ = new QPushButton(QString::fromUtf8(kTextDialogCancel));
   ok_->setDefault(true);
@@ -134,9 +136,12 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
   layout->addWidget(allowOutsideBox_);
+  layout->addWidget(loginBox_);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  setTabOrder(portBox_, cancel_);
+  setTabOrder(portBox_, allowOutsideBox_);
+  setTabOrder(allowOutsideBox_, loginBox_);
+  setTabOrder(loginBox_, cancel_);
   setTabOrder(cancel_, ok_);
 
   QObject::connect(ok_, &QPushButton::clicked, this, [this] { OnOk(); });
@@ -146,6 +151,7 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
 
 void PortDialog::OnOk() {
   IErrorReporter& boxes = badPortBoxes_ != nullptr ? *badPortBoxes_ : ownBoxes_;
+  logic_.SetStartAtLogin(loginBox_->isChecked());
   const int port = logic_.OnOk(portBox_->text().toStdString(), boxes);
   if (port == 0) return;
   logic_.allowOutside = allowOutsideBox_->isChecked();

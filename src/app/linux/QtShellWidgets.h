@@ -22,8 +22,8 @@ QIcon ProgramIcon();
 // True when a person can see windows: a real display, not Qt's offscreen or minimal platform.
 bool HasInteractiveDisplay();
 
-// A modal critical box where a display is; nothing without one (the shell says every error
-// on stderr as well).
+// A modal critical box where a display is; nothing without one (the shell logs every error as
+// well).
 class QtMessageBox final : public IErrorReporter {
  public:
   explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
@@ -66,6 +66,7 @@ class PortDialog final : public QDialog {
   PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes = nullptr);
   QLineEdit* PortBox() const { return portBox_; }
   QCheckBox* AllowOutsideBox() const { return allowOutsideBox_; }
+  QCheckBox* LoginBox() const { return loginBox_; }
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
 
@@ -77,6 +78,7 @@ class PortDialog final : public QDialog {
   QtMessageBox ownBoxes_;
   QLineEdit* portBox_ = nullptr;
   QCheckBox* allowOutsideBox_ = nullptr;
+  QCheckBox* loginBox_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include "app/ListenAddresses.h"
 #include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 std::vector<IpAddress> LocalAddresses() {
   std::vector<IpAddress> v4;
@@ -26,7 +27,7 @@ std::vector<IpAddress> LocalAddresses() {
   }
   if (result != ERROR_SUCCESS) {
     if (result != ERROR_NO_DATA) {
-      LogError("GetAdaptersAddresses: error " + std::to_string(result));
+      LogError("GetAdaptersAddresses: " + WindowsErrorText(result));
     }
     return v4;
   }

@@ -5,8 +5,8 @@
 #include <charconv>
 #include <vector>
 
-#include "app/ShellIds.h"
-#include "app/win32/WideText.h"
+#include "app/ShellNames.h"
+#include "base/win32/WideText.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/ResourceIds.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "app/win32/Win32ShellServices.h"
 
 namespace {
@@ -34,12 +34,15 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       SetWindowTextW(GetDlgItem(dialog, IDC_PORT), text);
       CheckDlgButton(dialog, IDC_ALLOW_OUTSIDE,
                      logic != nullptr && logic->allowOutside ? BST_CHECKED : BST_UNCHECKED);
+      CheckDlgButton(dialog, IDC_START_AT_LOGIN,
+                     logic != nullptr && logic->StartAtLogin() ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;  // the platform focuses the first tab stop, the port box
     }
     case WM_COMMAND:
       if (wParam == IDOK && logic != nullptr) {
         wchar_t text[kPortTextLength] = {};
         GetWindowTextW(GetDlgItem(dialog, IDC_PORT), text, kPortTextLength);
+        logic->SetStartAtLogin(IsDlgButtonChecked(dialog, IDC_START_AT_LOGIN) == BST_CHECKED);
         Win32MessageBox ownedByDialog(dialog);
         const int port = logic->OnOk(Narrow(text), ownedByDialog);
         if (port != 0) {

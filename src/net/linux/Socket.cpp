@@ -10,8 +10,17 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
+
+#include "base/Log.h"
 
 namespace {
+
+// For the calls whose failure the user may have to act on (a port taken, no descriptors left).
+bool Logged(bool succeeded, const std::string& what) {
+  if (!succeeded) LogSystemError(what, errno);
+  return succeeded;
+}
 
 int Fd(SocketHandle socket) {
   return static_cast<int>(socket);
@@ -42,8 +51,12 @@ ListenResult BindAndListen(int fd, const sockaddr* address, socklen_t length) {
   // two sockets listen on one port, so a port in use by another program is still refused.
   SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
   if (::bind(fd, address, length) != 0) {
+    // A port in use or an address this computer lacks is the caller's to tell; the rest only
+    // the system can explain.
     if (errno == EADDRINUSE) return ListenResult::InUse;
-    return errno == EADDRNOTAVAIL ? ListenResult::NotLocal : ListenResult::Failed;
+    if (errno == EADDRNOTAVAIL) return ListenResult::NotLocal;
+    Logged(false, "bind");
+    return ListenResult::Failed;
   }
   return ListenOn(fd) ? ListenResult::Listening : ListenResult::Failed;
 }
@@ -51,7 +64,11 @@ ListenResult BindAndListen(int fd, const sockaddr* address, socklen_t length) {
 ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, bool dualStack,
                         SocketHandle* listener) {
   const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return errno == EAFNOSUPPORT ? ListenResult::NotLocal : ListenResult::Failed;
+  if (fd < 0) {
+    if (errno == EAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone serves then
+    Logged(false, "socket");
+    return ListenResult::Failed;
+  }
   if (family == AF_INET6) SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
   const ListenResult result = BindAndListen(fd, address, length);
   if (result != ListenResult::Listening) {
@@ -66,7 +83,7 @@ ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, b
 
 SocketHandle CreateTcpSocket() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  return fd < 0 ? kInvalidSocket : fd;
+  return Logged(fd >= 0, "socket") ? fd : kInvalidSocket;
 }
 
 bool BindAnyAddress(SocketHandle socket, uint16_t port) {
@@ -76,7 +93,9 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   address.sin_port = htons(port);
   // As in BindAndListen above.
   SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
-  return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  return Logged(
+      ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+      "bind to port " + std::to_string(port));
 }
 
 ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener) {
@@ -104,7 +123,7 @@ ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle*
 
 bool ListenOn(SocketHandle socket) {
   // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
-  return ::listen(Fd(socket), INT_MAX) == 0;
+  return Logged(::listen(Fd(socket), INT_MAX) == 0, "listen");
 }
 
 uint16_t LocalPort(SocketHandle socket) {

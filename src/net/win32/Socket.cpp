@@ -7,10 +7,10 @@
 // runs in non-blocking mode, and the calls that must block wait on an event of their own that
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
-#include "net/win32/WinsockAccept.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <mstcpip.h>
 
 #include <algorithm>
@@ -18,10 +18,23 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
+#include "net/win32/WinsockAccept.h"
 
 namespace {
 
-SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+// For the calls whose failure the user may have to act on (a port taken, no sockets left).
+bool Logged(bool succeeded, const std::string& what) {
+  if (!succeeded) LogError(what + ": " + WindowsErrorText(WSAGetLastError()));
+  return succeeded;
+}
+
+SOCKET Native(SocketHandle socket) {
+  return static_cast<SOCKET>(socket);
+}
 
 // The wait state of one socket that a thread blocks on.
 struct Waiter {
@@ -132,7 +145,9 @@ ListenResult OpenFamily(int family, const sockaddr* address, int length, bool du
                         SocketHandle* listener) {
   const SocketHandle socket = CreateFamilySocket(family);
   if (socket == kInvalidSocket) {
-    return WSAGetLastError() == WSAEAFNOSUPPORT ? ListenResult::NotLocal : ListenResult::Failed;
+    if (WSAGetLastError() == WSAEAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone then
+    Logged(false, "socket");
+    return ListenResult::Failed;
   }
   if (family == AF_INET6) SetIntOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
   ListenResult result = ListenResult::Listening;
@@ -141,6 +156,8 @@ ListenResult OpenFamily(int family, const sockaddr* address, int length, bool du
     result = error == WSAEADDRINUSE || error == WSAEACCES ? ListenResult::InUse
              : error == WSAEADDRNOTAVAIL                  ? ListenResult::NotLocal
                                                           : ListenResult::Failed;
+    // A port in use or an address this computer lacks is the caller's to tell.
+    if (result == ListenResult::Failed) Logged(false, "bind");
   } else if (!ListenOn(socket)) {
     result = ListenResult::Failed;
   }
@@ -177,19 +194,25 @@ ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle*
   return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&any), sizeof any, false, listener);
 }
 
-SocketHandle CreateTcpSocket() { return CreateFamilySocket(AF_INET); }
+SocketHandle CreateTcpSocket() {
+  const SocketHandle socket = CreateFamilySocket(AF_INET);
+  Logged(socket != kInvalidSocket, "socket");
+  return socket;
+}
 
 bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  return Logged(
+      ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+      "bind to port " + std::to_string(port));
 }
 
 bool ListenOn(SocketHandle socket) {
   // Winsock's SOMAXCONN asks the provider for its own maximum.
-  return ::listen(Native(socket), SOMAXCONN) == 0;
+  return Logged(::listen(Native(socket), SOMAXCONN) == 0, "listen");
 }
 
 uint16_t LocalPort(SocketHandle socket) {
@@ -294,7 +317,9 @@ void CloseSocket(SocketHandle socket) {
   closesocket(Native(socket));
 }
 
-void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+void SetNoDelay(SocketHandle socket) {
+  SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
 
 void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
   // Idle for a third of the time, then the system's ten probes share the rest.

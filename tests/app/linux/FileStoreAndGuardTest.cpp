@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "app/ServerSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 

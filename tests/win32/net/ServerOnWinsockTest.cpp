@@ -1,8 +1,7 @@
 // The network server and relay over the Winsock adapter: what a client sees, and the stops that
 // must wake threads blocked in accept and receive.
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <memory>
@@ -13,10 +12,9 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
-#include "net/NetworkServer.h"
 #include "net/Networking.h"
 #include "net/Protocol.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
@@ -27,18 +25,11 @@ class ServerOnWinsock : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(StartNetworking(), NetStartResult::Ok);
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-    SetVolumeChangedRelay(&relay);
-    ASSERT_TRUE(server.BindAndListen(0));
-    ASSERT_TRUE(server.Start());
-    port = server.ListeningPort();
+    port = wired.Serve(&volume);
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
-    volume.SetChangeCallback(nullptr, 0);
-    SetVolumeChangedRelay(nullptr);
+    wired.UnregisterChangeCallback();
     EXPECT_TRUE(StopsInTime());
     EXPECT_EQ(server.ClientCount(), 0u);
     EXPECT_EQ(server.RetiredCount(), 0u);
@@ -67,8 +58,9 @@ class ServerOnWinsock : public testing::Test {
   FakeClock clock{100000};
   FakeVolumeControl volume;
   FakeRetryTimer retry;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
+  VolumeServer wired{clock, retry};
+  NetworkServer& server = wired.Server();
+  MyClientListener& relay = wired.Relay();
   uint16_t port = 0;
 };
 

@@ -1,20 +1,7 @@
 #pragma once
-// Names, periods and user-visible texts of the shell, one copy for every platform. Texts are
-// UTF-8.
+// Every text the user sees in a window, a box or the tray, one copy for every module and
+// platform. UTF-8.
 
-#include <cstdint>
-
-constexpr uint32_t kRetryPeriodMs = 500;
-constexpr uint32_t kKeepAlivePeriodMs = 20000;
-
-constexpr uint16_t kDefaultServerPort = 17495;
-
-// Names the platform services are keyed by.
-constexpr const char* kInstanceGuardName = "QuavixServer_INSTANCE_LIMITER";
-constexpr const char* kSettingKey = "Software\\Marrowick\\Quavix";
-constexpr const char* kSettingValueName = "ServerPort";
-
-// Texts.
 constexpr const char* kTextAppTitle = "Quavix Server";
 constexpr const char* kTextErrorTitle = "Quavix Server Error";
 constexpr const char* kTextAlreadyRunning = "Quavix Server already running";
@@ -24,11 +11,16 @@ constexpr const char* kTextWindowFailed = "Couldn't create the hidden window";
 constexpr const char* kTextBindFailed = "Couldn't bind and listen to network port";
 constexpr const char* kTextThreadFailed = "Couldn't create server thread";
 constexpr const char* kTextStoreFailed = "Couldn't store the network port";
+constexpr const char* kTextStartAtLoginFailed = "Couldn't change whether Quavix Server starts at login";
 constexpr const char* kTextNotServing = "Couldn't listen again on the previous network port";
+constexpr const char* kTextNoInterface = "Could not find volume control interface.";
+constexpr const char* kTextNoDevice = "Could not locate audio device.";
+constexpr const char* kTextInitFailed = "Initializing the audio control failed.";
 constexpr const char* kTextMenuSettings = "&Settings";
 constexpr const char* kTextMenuQuit = "&Quit Quavix";
 constexpr const char* kTextDialogCaption = "Quavix Server Settings";
 constexpr const char* kTextDialogLabel = "Server Port:";
+constexpr const char* kTextDialogStartAtLogin = "Start Quavix Server when I log in";
 constexpr const char* kTextDialogOk = "&OK";
 constexpr const char* kTextDialogCancel = "&Cancel";
 constexpr const char* kTextDialogAllowOutside = "Allow clients from outside the local network";
