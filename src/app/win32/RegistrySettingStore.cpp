@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/ShellNames.h"
+#include "base/Port.h"
 #include "base/win32/WideText.h"
 
 namespace {
@@ -74,8 +75,8 @@ std::optional<std::string> RegistrySettingStore::Read(const std::string& key) {
   if (length > 4) return "(a value of " + std::to_string(length) + " bytes)";
   uint8_t bytes[4] = {0, 0, 0, 0};
   if (key == "port") {
-    bytes[0] = kDefaultServerPort & 0xFF;
-    bytes[1] = kDefaultServerPort >> 8;
+    bytes[0] = kDefaultPort & 0xFF;
+    bytes[1] = kDefaultPort >> 8;
   }
   std::copy(data.begin(), data.begin() + length, bytes);
   const uint32_t value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
