@@ -13,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "PrivatePulse.h"
 #include "audio/linux/PulseVolumeControl.h"
-#include "fixtures/SoundServer.h"
+#include "support/SoundServer.h"
 
 namespace {
 
@@ -53,7 +52,7 @@ void Release() {
 
 TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
   QUAVIX_NEED_SOUND_SERVER();
-  PrivatePulse pulse;
+  soundserver::PrivatePulse pulse;
   ASSERT_TRUE(pulse.Start());
   setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   {
