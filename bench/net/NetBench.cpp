@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/Socket.h"
 #include "net/linux/OpenFileLimit.h"
@@ -273,16 +274,24 @@ int main(int argc, char** argv) {
   }
   close(commands[0]);
   close(replies[1]);
+  // The server process ends on kStop or once its command pipe closes; bounded all the same.
+  const auto reap = [child] {
+    if (!Eventually([&] { return waitpid(child, nullptr, WNOHANG) == child; },
+                    std::chrono::seconds(30))) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  };
   Reply first;
   if (!ReadAll(replies[0], &first, sizeof first) || first.port == 0) {
     std::fprintf(stderr, "server did not start\n");
-    waitpid(child, nullptr, 0);
+    reap();
     return 1;
   }
   ServerProcess server(commands[1], replies[0]);
   const int result =
       RunSwarm(server, first.port, latencyClients, heldClients, changes, burstClients);
   close(commands[1]);
-  waitpid(child, nullptr, 0);
+  reap();
   return result;
 }

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "base/Log.h"
 #include "fakes/ChildProcess.h"
 
 namespace soundserver {
@@ -25,6 +26,18 @@ constexpr auto kCallBound = std::chrono::seconds(10);
 std::string EnvOr(const char* name, const char* fallback) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : fallback;
+}
+
+// Waits up to `bound` for the child to end, then kills it; its wait status.
+int Reap(pid_t pid, Clock::duration bound) {
+  int status = 0;
+  const bool ended = Eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+                                std::chrono::duration_cast<std::chrono::milliseconds>(bound));
+  if (!ended) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  }
+  return status;
 }
 
 // Runs argv (searched in PATH) with `environment`, stdout into `out`, stderr to nowhere (a
@@ -58,11 +71,7 @@ bool Run(std::vector<std::string> args, const std::vector<std::string>& environm
   }
   close(pipeFds[0]);
   if (pid < 0) return false;
-  int status = 0;
-  if (waitpid(pid, &status, WNOHANG) != pid) {  // its output ended: it is exiting, or hung
-    if (Clock::now() >= deadline) kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
+  const int status = Reap(pid, kCallBound);
   if (out != nullptr) *out = text;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -97,7 +106,11 @@ std::string VolumeColumn(const std::string& sink, const std::string& server, boo
 SoundServerLock::SoundServerLock() {
   const std::string path = EnvOr("XDG_RUNTIME_DIR", "/tmp") + "/quavix-sound-tests.lock";
   fd_ = ::open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-  if (fd_ >= 0) ::flock(fd_, LOCK_EX);
+  // Bounded: a test that never lets go fails the next one instead of hanging it.
+  const auto taken = [&] { return ::flock(fd_, LOCK_EX | LOCK_NB) == 0; };
+  if (fd_ >= 0 && !Eventually(taken, std::chrono::minutes(2))) {
+    LogError("test: another test held the sound server for 2 min; going on without it");
+  }
 }
 
 SoundServerLock::~SoundServerLock() {
@@ -209,7 +222,7 @@ void PrivatePulse::End(int signal) {
   if (pid_ <= 0) return;
   kill(pid_, signal);
   kill(pid_, SIGCONT);  // a paused daemon takes its signal only once it runs
-  waitpid(pid_, nullptr, 0);
+  Reap(pid_, std::chrono::seconds(10));
   pid_ = -1;
 }
 

@@ -34,7 +34,7 @@ void OnChange(int32_t, const VolumeState* state) {
   std::unique_lock lock(g_busy.mutex);
   g_busy.seen.push_back(*state);
   g_busy.changed.notify_all();
-  g_busy.changed.wait(lock, [] { return g_busy.released; });
+  g_busy.changed.wait_for(lock, 30s, [] { return g_busy.released; });
 }
 
 bool Await(const std::function<bool()>& condition) {
