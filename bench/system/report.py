@@ -126,17 +126,21 @@ def verdict(ok):
 
 
 def kept_sections(markdown):
-    """Sections other benchmarks write into the same document (bench/peers/report.py)."""
+    """Sections other benchmarks write into the same document (bench/peers/report.py,
+    bench/idle/wakeups.py)."""
     try:
         with open(markdown) as f:
             text = f.read()
     except FileNotFoundError:
         return ""
-    start = text.find("\n## Against MPD\n")
-    if start < 0:
-        return ""
-    end = text.find("\n## ", start + 1)
-    return "\n" + text[start + 1:end + 1 if end >= 0 else len(text)]
+    kept = ""
+    for heading in ("## Against MPD", "## Idle wake-ups"):
+        start = text.find("\n%s\n" % heading)
+        if start < 0:
+            continue
+        end = text.find("\n## ", start + 1)
+        kept += "\n" + text[start + 1:end + 1 if end >= 0 else len(text)]
+    return kept
 
 
 def main():
@@ -203,8 +207,8 @@ def main():
         out.append("## Idle\n")
         out.append("With {:,} clients connected and nothing changing, over {} s: {:.3f} % of one "
                    "core, {:.1f} wake-ups per second (context switches of all its threads; the "
-                   "keep-alive every 20 s, and the 500 ms retry timer once a deferral has armed "
-                   "it).\n".format(idle["clients"], idle["seconds"], idle["cpu_percent"],
+                   "keep-alive every 20 s; the retry runs only while a client is held off, see "
+                   "Idle wake-ups).\n".format(idle["clients"], idle["seconds"], idle["cpu_percent"],
                                    idle["wakeups_per_s"]))
     out.append("## Against the bars\n")
     by_n = {s["n"]: s for s in sizes}

@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "app/ShellIds.h"
+#include "base/Port.h"
 
 uint32_t ReadServerPort(ISettingStore& store) {
   // The stored bytes replace the first bytes of the default, as a registry query into a
   // prepared buffer does: a 2-byte value keeps the default's upper bytes (which are 0 anyway).
-  uint8_t buffer[4] = {kDefaultServerPort & 0xFF, kDefaultServerPort >> 8, 0, 0};
+  uint8_t buffer[4] = {kDefaultPort & 0xFF, kDefaultPort >> 8, 0, 0};
   size_t size = sizeof buffer;
-  if (!store.Read(kSettingKey, kSettingValueName, buffer, &size)) return kDefaultServerPort;
+  if (!store.Read(kSettingKey, kSettingValueName, buffer, &size)) return kDefaultPort;
   return static_cast<uint32_t>(buffer[0]) | (static_cast<uint32_t>(buffer[1]) << 8);
 }
 
@@ -42,26 +43,12 @@ bool IsConversionSpace(char c) {
 
 std::optional<uint16_t> ParsePortText(const std::string& boxText) {
   const std::string text = FirstCharacters(boxText, kBoxCharacters);
-  size_t i = 0;
-  while (i < text.size() && IsConversionSpace(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  const size_t firstDigit = i;
-  int64_t value = 0;  // nine characters cannot overflow it
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    value = value * 10 + (text[i] - '0');
-    ++i;
-  }
-  // Without digits the conversion stops at the very start, so only an empty text would "end"
-  // there; it converts to 0 and is refused by the range test below.
-  if (i == firstDigit) return std::nullopt;
-  if (i != text.size()) return std::nullopt;
-  if (negative) value = -value;
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
+  size_t start = 0;
+  while (start < text.size() && IsConversionSpace(text[start])) ++start;
+  // A minus sign makes any number 0 or less, which is no port.
+  if (start < text.size() && text[start] == '-') return std::nullopt;
+  if (start < text.size() && text[start] == '+') ++start;
+  return ParsePort(std::string_view(text).substr(start));
 }
 
 int SettingsDialogLogic::OnOk(const std::string& text, IErrorReporter& dialogBoxes) {

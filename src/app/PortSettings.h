@@ -15,8 +15,8 @@ uint32_t ReadServerPort(ISettingStore& store);
 bool WriteServerPort(ISettingStore& store, uint16_t port);
 
 // The port-box text as the dialog reads it (the first 9 characters), converted as wcstol with
-// base 10 would: leading white space, an optional sign, digits, and nothing after them. Empty
-// when refused: no digits, anything left over, or outside 1..65535.
+// base 10 would: leading white space and an optional sign, then ParsePort's digits. Empty when
+// refused: no digits, anything left over, or outside 1..65535.
 std::optional<uint16_t> ParsePortText(const std::string& text);
 
 // What the settings dialog shows and accepts; the platform dialog only draws it.

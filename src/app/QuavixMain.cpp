@@ -66,7 +66,8 @@ int RunQuavixServer(ShellPlatform& platform) {
   // shell stops the server before returning.
   NetworkServer server(SystemClock());
   MyClientListener* retried = nullptr;  // set before any thread can arm the retry
-  LoopRetryTimer retryTimer(platform.loop, [&retried] { return retried->BroadcastState(); });
+  LoopRetryTimer retryTimer(platform.loop, SystemClock(),
+                            [&retried] { retried->OnVolumeChanged(); });
   MyClientListener relay(server, retryTimer);
   retried = &relay;
   SetVolumeChangedRelay(&relay);

@@ -4,6 +4,7 @@
 #include "app/ShellIds.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "base/Log.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ int RunShell(ShellServices& services) {
   Tray tray(services, boxes);
   if (!platform.loop.Open(tray)) {
     acquired.Release();
-    std::fprintf(platform.err, "%s: %s\n", kTextErrorTitle, kTextWindowFailed);
+    LogError(kTextWindowFailed);  // no box: there is no window to own one
     return 1;
   }
 

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-constexpr uint32_t kRetryPeriodMs = 500;
 constexpr uint32_t kKeepAlivePeriodMs = 20000;
-
-constexpr uint16_t kDefaultServerPort = 17495;
 
 // Names the platform services are keyed by.
 constexpr const char* kInstanceGuardName = "QuavixServer_INSTANCE_LIMITER";

@@ -24,7 +24,7 @@
 struct ShellPlatform {
   IInstanceGuard& guard;
   IMainLoop& loop;
-  IErrorReporter& messageBox;  // no owner window; says nothing on stderr itself
+  IErrorReporter& messageBox;  // no owner window; logs nothing itself
   ITrayIcon& tray;
   IPopupMenu& menu;
   ISettingsDialog& dialog;
@@ -32,7 +32,6 @@ struct ShellPlatform {
   // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
-  std::FILE* err = stderr;  // one line for every error box
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.

@@ -3,15 +3,11 @@
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
 #include "app/ShellIds.h"
+#include "base/Log.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
                          std::optional<uint16_t> port) {
-  if (port) {
-    std::fprintf(platform_.err, "%s: %s %u\n", title.c_str(), text.c_str(), unsigned{*port});
-  } else {
-    std::fprintf(platform_.err, "%s: %s\n", title.c_str(), text.c_str());
-  }
-  std::fflush(platform_.err);
+  LogError(port ? text + " " + std::to_string(*port) : text);
   platform_.messageBox.ShowError(text, title);
 }
 
@@ -72,8 +68,13 @@ void Tray::OnSettingsRequested() {
 }
 
 void Tray::OnPortChangeAnnounced() {
-  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(services_.platform.store));
-  if (stored != running_) MoveTo(stored);
+  ISettingStore& store = services_.platform.store;
+  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(store));
+  if (stored == running_ || MoveTo(stored) || !running_) return;
+  // Refused as the dialog refuses it: the port we stay on is the stored one again, so the next
+  // start does not fail on the refused port.
+  if (!WriteServerPort(store, *running_))
+    boxes_.Report(kTextStoreFailed, kTextErrorTitle, running_);
 }
 
 bool Tray::MoveTo(uint16_t port) {

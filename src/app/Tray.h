@@ -9,15 +9,15 @@
 #include "app/IMainLoop.h"
 #include "app/ShellServices.h"
 
-// Shows every error in the platform's box and also says it in one line on stderr ("title:
-// text"), so a headless or service run tells why it failed.
+// Shows every error in the platform's box and also logs it, so a headless or service run tells
+// why it failed.
 class LoggedBoxes final : public IErrorReporter {
  public:
   explicit LoggedBoxes(ShellPlatform& platform) : platform_(platform) {}
   void ShowError(const std::string& text, const std::string& title) override {
     Report(text, title, std::nullopt);
   }
-  // The stderr line carries the port after the text; the box does not.
+  // The log line carries the port after the text; the box does not.
   void Report(const std::string& text, const std::string& title, std::optional<uint16_t> port);
 
  private:
@@ -37,7 +37,8 @@ class Tray final : public IShellEvents {
   // The dialog shows the running port; a new port accepted there is moved to and stored.
   void OnSettingsRequested() override;
   void OnQuitRequested() override;
-  // Moves to the stored port when it differs from the running one.
+  // Moves to the stored port when it differs from the running one; when the move is refused,
+  // stores the running port again.
   void OnPortChangeAnnounced() override;
   void OnNotificationAreaAppeared() override;
 

@@ -2,20 +2,21 @@
 
 #include <atomic>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 
 namespace {
 
 std::mutex logMutex;
 std::string programName = "quavix-server";
-std::FILE* logStream = nullptr;  // null: stderr
+std::ostream* logStream = nullptr;  // null: std::cerr
 std::atomic<bool> verbose{false};
 
 void WriteLine(const std::string& text) {
   std::lock_guard lock(logMutex);
-  std::FILE* out = logStream ? logStream : stderr;
-  std::fprintf(out, "%s: %s\n", programName.c_str(), text.c_str());
-  std::fflush(out);
+  std::ostream& out = logStream ? *logStream : std::cerr;
+  out << programName << ": " << text << "\n";
+  out.flush();
 }
 
 }  // namespace
@@ -25,15 +26,21 @@ void SetLogProgramName(const std::string& name) {
   programName = name;
 }
 
-void SetLogStream(std::FILE* stream) {
+void SetLogStream(std::ostream* stream) {
   std::lock_guard lock(logMutex);
   logStream = stream;
 }
 
-void SetLogVerbose(bool on) { verbose = on; }
-bool LogVerbose() { return verbose; }
+void SetLogVerbose(bool on) {
+  verbose = on;
+}
+bool LogVerbose() {
+  return verbose;
+}
 
-void LogError(const std::string& text) { WriteLine(text); }
+void LogError(const std::string& text) {
+  WriteLine(text);
+}
 
 void LogNote(const std::string& text) {
   if (verbose) WriteLine(text);

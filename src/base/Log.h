@@ -1,16 +1,18 @@
 #pragma once
 // The one way diagnostics leave the program: "PROGRAM: text" lines on one stream.
 // Errors are for the user and always shown; notes only with --verbose. Native failures are
-// logged once, by the adapter that turns them into our result, with the library's own reason.
+// logged once, by the adapter that turns them into our result, with the library's own reason
+// (a Windows HRESULT through base/win32/SystemErrorText.h).
 // Any thread; each line is written whole.
 
-#include <cstdio>
+#include <ostream>
 #include <string>
 
 // Main thread, before any other thread logs. "quavix-server" unless set.
 void SetLogProgramName(const std::string& name);
-// Where lines go (stderr unless set); tests inject a stream. Null restores stderr.
-void SetLogStream(std::FILE* stream);
+// Where lines go (std::cerr unless set); tests and the Windows command line collect them in a
+// string stream. Null restores std::cerr. The stream must outlive its use.
+void SetLogStream(std::ostream* stream);
 // Whether notes are shown (off unless set).
 void SetLogVerbose(bool verbose);
 bool LogVerbose();
@@ -19,3 +21,12 @@ void LogError(const std::string& text);
 void LogNote(const std::string& text);
 // "WHAT: strerror(error)" as an error, for a failed system call.
 void LogSystemError(const std::string& what, int error);
+
+// Sends the lines to `stream` while it lives, then back to std::cerr.
+class ScopedLogStream {
+ public:
+  explicit ScopedLogStream(std::ostream& stream) { SetLogStream(&stream); }
+  ~ScopedLogStream() { SetLogStream(nullptr); }
+  ScopedLogStream(const ScopedLogStream&) = delete;
+  ScopedLogStream& operator=(const ScopedLogStream&) = delete;
+};

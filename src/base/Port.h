@@ -9,3 +9,6 @@ constexpr uint16_t kDefaultPort = 17495;
 
 // Whole-string decimal 1..65535: digits only (no sign, blank or trailing text); "007" is 7.
 std::optional<uint16_t> ParsePort(std::string_view text);
+
+// The same rule for any whole number within [low, high] (the remote tool's volumes and times).
+std::optional<long> ParseDecimal(std::string_view text, long low, long high);

@@ -2,12 +2,14 @@
 
 #include "net/Protocol.h"
 
-SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state) {
+SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
+                               uint32_t* holdOffLeftMs) {
   {
     std::lock_guard lock(connection->mutex);
     if (connection->lastState == *state) return SendStateResult::Done;
-    if (connection->hasReceived &&
-        connection->clock->NowMs() - connection->lastReceivedTime < HOLD_OFF_MS) {
+    const uint32_t quietMs = connection->clock->NowMs() - connection->lastReceivedTime;
+    if (connection->hasReceived && quietMs < HOLD_OFF_MS) {
+      if (holdOffLeftMs != nullptr) *holdOffLeftMs = HOLD_OFF_MS - quietMs;
       return SendStateResult::Deferred;
     }
     connection->lastState = *state;

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
 #include "net/Socket.h"
@@ -42,8 +42,10 @@ enum class SendStateResult { Done, Deferred, SendFailed };
 
 // Any thread; takes the connection's mutex only. Sends `state` unless the client already has it
 // (Done) or asked for a state less than HOLD_OFF_MS ago (Deferred). The send never blocks: a
-// byte the socket cannot take at once is SendFailed.
-SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state);
+// byte the socket cannot take at once is SendFailed. On Deferred, `holdOffLeftMs` (when given)
+// receives how long the hold-off has still to run, 1 to HOLD_OFF_MS.
+SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
+                               uint32_t* holdOffLeftMs = nullptr);
 
 // The reader thread's procedure (parameter: the ClientConnection). Records and passes on each
 // state request, and on the end of the stream tells the listeners and closes the socket.

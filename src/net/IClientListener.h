@@ -1,5 +1,5 @@
 #pragma once
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 
 struct ClientConnection;
 

@@ -1,10 +1,15 @@
 #pragma once
-// The relay's retry timer: a periodic 500 ms timer on the main thread that runs BroadcastState.
+// The relay's retry timer: runs a broadcast on the main thread once the earliest hold-off of a
+// deferred client has ended. It runs only while some client is held off, so an idle server
+// costs no wake-ups.
+
+#include <cstdint>
 
 class IRetryTimer {
  public:
   virtual ~IRetryTimer() = default;
-  // Any thread, holding any of our locks. Arms the timer, or restarts its period when it is
-  // already armed. The tick itself always runs on the main thread. Never blocks.
-  virtual void Arm() = 0;
+  // Any thread, holding any of our locks. The tick runs once, `delayMs` from now, on the main
+  // thread; a tick already due sooner stays as it is (an early tick only defers again). Never
+  // blocks.
+  virtual void Arm(uint32_t delayMs) = 0;
 };

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 
 // 0x19C8DE00 in network byte order.
 constexpr std::array<uint8_t, 4> kGreeting = {0x19, 0xC8, 0xDE, 0x00};

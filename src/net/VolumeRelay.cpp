@@ -10,38 +10,50 @@ MyClientListener::MyClientListener(NetworkServer& server, IRetryTimer& retryTime
 
 void MyClientListener::OnVolumeReceived(ClientConnection*, const VolumeState* state) {
   IVolumeControl* control = server_.StateSource();
-  if (control != nullptr) control->SetState(state);
+  // The reader recorded the request as the client's state just now; a failed change reports
+  // nothing, so only a broadcast after the hold-off corrects what the client believes.
+  if (control != nullptr && !control->SetState(state)) retryTimer_.Arm(HOLD_OFF_MS + 1);
 }
 
 void MyClientListener::OnClientDisconnected(ClientConnection*) {}
 
-bool MyClientListener::BroadcastState() {
+bool MyClientListener::BroadcastState(uint32_t* retryInMs) {
   IVolumeControl* source = server_.StateSource();
   if (source == nullptr) return false;
   VolumeState state;
   source->GetState(&state);
-  std::atomic<bool> deferred{false};  // visits run on several threads
+  constexpr uint32_t kNoneDeferred = HOLD_OFF_MS + 1;
+  std::atomic<uint32_t> holdOffLeftMs{kNoneDeferred};  // visits run on several threads
   // Broadcasts run on several threads (the retry tick, the audio system's, readers'). One that
   // read the state just before a change could pass after that change's own broadcast and leave
   // clients with the older state, so each ends with a pass of a state read after its last pass.
   for (;;) {
-    Pass(state, deferred);
+    Pass(state, holdOffLeftMs);
     VolumeState now;
     source->GetState(&now);
     if (now == state) break;
     state = now;
   }
-  return deferred.load(std::memory_order_relaxed);
+  const uint32_t left = holdOffLeftMs.load(std::memory_order_relaxed);
+  if (left == kNoneDeferred) return false;
+  // A tick in the very millisecond the hold-off ends would still find the client inside it.
+  if (retryInMs != nullptr) *retryInMs = left + 1;
+  return true;
 }
 
-void MyClientListener::Pass(const VolumeState& state, std::atomic<bool>& deferred) {
+void MyClientListener::Pass(const VolumeState& state, std::atomic<uint32_t>& holdOffLeftMs) {
   server_.ForEachClient([&](ClientConnection* connection) {
-    switch (SendStateIfDue(connection, &state)) {
+    uint32_t left = 0;
+    switch (SendStateIfDue(connection, &state, &left)) {
       case SendStateResult::Done:
         break;
-      case SendStateResult::Deferred:
-        deferred.store(true, std::memory_order_relaxed);
+      case SendStateResult::Deferred: {
+        uint32_t shortest = holdOffLeftMs.load(std::memory_order_relaxed);
+        while (left < shortest &&
+               !holdOffLeftMs.compare_exchange_weak(shortest, left, std::memory_order_relaxed)) {
+        }
         break;
+      }
       case SendStateResult::SendFailed:
         // Its reader sees the end of the stream and the usual disconnection retires it.
         ShutdownBoth(connection->socket.Get());
@@ -58,7 +70,8 @@ void MyClientListener::SendKeepAlive() {
 }
 
 void MyClientListener::OnVolumeChanged() {
-  if (BroadcastState()) retryTimer_.Arm();
+  uint32_t retryInMs = 0;
+  if (BroadcastState(&retryInMs)) retryTimer_.Arm(retryInMs);
 }
 
 namespace {

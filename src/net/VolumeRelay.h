@@ -11,24 +11,27 @@ class MyClientListener : public IClientListener {
  public:
   MyClientListener(NetworkServer& server, IRetryTimer& retryTimer);
 
-  // Reader thread: applies the request to the server's state source.
+  // Reader thread: applies the request to the server's state source. When that fails, the
+  // requesting client is told the true state once its hold-off ends (the retry is armed).
   void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
   // Reader thread: does nothing, takes no lock (the server's reaping relies on it).
   void OnClientDisconnected(ClientConnection* connection) override;
 
   // Any thread holding no lock of ours but a backend's callback mutex. Offers the current state
   // to every client; a client whose socket cannot take the byte at once is shut down. True when
-  // one was deferred.
-  bool BroadcastState();
+  // one was deferred; `retryInMs` (when given) then receives when the earliest hold-off of the
+  // deferred clients ends, plus 1 ms.
+  bool BroadcastState(uint32_t* retryInMs = nullptr);
   // Main thread. Sends the keep-alive byte to every client, ignoring the hold-off.
   void SendKeepAlive();
-  // Any thread, as BroadcastState. Runs a broadcast and arms the retry timer when it deferred a
-  // client.
+  // Any thread, as BroadcastState; also the retry's tick. Runs a broadcast and arms the retry
+  // timer for the end of the earliest hold-off when it deferred a client.
   void OnVolumeChanged();
 
  private:
-  // One pass of `state` over every listed client; sets `deferred` when a client was held off.
-  void Pass(const VolumeState& state, std::atomic<bool>& deferred);
+  // One pass of `state` over every listed client; lowers `holdOffLeftMs` to the shortest
+  // hold-off left of the clients it deferred (it stays above HOLD_OFF_MS when none was).
+  void Pass(const VolumeState& state, std::atomic<uint32_t>& holdOffLeftMs);
   NetworkServer& server_;
   IRetryTimer& retryTimer_;
 };

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "app/PortSettings.h"
+#include "base/Log.h"
 
 namespace {
 
@@ -35,9 +36,15 @@ class FakeRunningServer final : public IRunningServer {
   TellResult TellPortChanged(std::string* reason) override {
     ++told;
     if (result == TellResult::Failed) *reason = "Operation not permitted";
+    if (result == TellResult::CannotTell) *reason = "/tmp/quavix-1000 is a symbolic link";
     return result;
   }
+  bool AwaitGreeting(uint16_t, int, std::string* reason) override {
+    if (!answers) *reason = "port 8080 is in use by another program";
+    return answers;
+  }
   TellResult result = TellResult::NoneRunning;
+  bool answers = true;
   int told = 0;
 };
 
@@ -51,7 +58,8 @@ class CommandLineTest : public ::testing::Test {
  protected:
   Answer Call(std::vector<std::string> args) {
     std::ostringstream out, err;
-    const std::optional<int> code = RunCommandLine(args, services_, out, err);
+    const ScopedLogStream log(err);
+    const std::optional<int> code = RunCommandLine(args, services_, out);
     return {code, out.str(), err.str()};
   }
 
@@ -68,10 +76,18 @@ size_t Lines(const std::string& text) {
 
 TEST_F(CommandLineTest, OnlyNoArgumentsStartsTheServer_HelpAndVersionTouchNothing) {
   EXPECT_EQ(Call({}).code, std::nullopt);
+  EXPECT_FALSE(LogVerbose());
+  // --verbose starts the server too, with notes shown, and goes with any other request.
+  EXPECT_EQ(Call({"--verbose"}).code, std::nullopt);
+  EXPECT_TRUE(LogVerbose());
+  EXPECT_EQ(Call({"--help", "--verbose"}).code, 0);
+  SetLogVerbose(false);
 
   const Answer help = Call({"--help"});
   EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(help.out.rfind("usage: quavix-server [--set-port N | --help | --version]\n", 0), 0u)
+  EXPECT_EQ(
+      help.out.rfind("usage: quavix-server [--verbose] [--set-port N | --help | --version]\n", 0),
+      0u)
       << help.out;
   EXPECT_EQ(help.err, "");
 
@@ -154,10 +170,34 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
     EXPECT_EQ(run.err.rfind("quavix-server: ", 0), 0u) << joined << run.err;
   }
   EXPECT_EQ(Call({"--frobnicate"}).err,
-            "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--set-port N | "
-            "--help | --version]; see --help\n");
+            "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--verbose] "
+            "[--set-port N | --help | --version]; see --help\n");
   EXPECT_EQ(Call({"--set-port", "0x50"}).err,
             "quavix-server: bad port '0x50' (a whole number from 1 to 65535)\n");
   EXPECT_EQ(store_.writes, 0);
   EXPECT_EQ(server_.told, 0);
+}
+
+TEST_F(CommandLineTest, AMoveTheServerRefusesEndsWithOneAndTheOldPortStored) {
+  ASSERT_TRUE(WriteServerPort(store_, 17540));
+  server_.result = TellResult::Told;
+  server_.answers = false;
+  const Answer run = Call({"--set-port", "8080"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err,
+            "quavix-server: the server stays on port 17540 (port 8080 is in use by another "
+            "program); port 17540 stays stored\n");
+  EXPECT_EQ(ReadServerPort(store_), 17540u);
+}
+
+TEST_F(CommandLineTest, NotKnowingWhetherAServerRunsStillStoresButEndsWithOne) {
+  server_.result = TellResult::CannotTell;
+  const Answer run = Call({"--set-port", "8080"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(ReadServerPort(store_), 8080u);
+  EXPECT_EQ(Lines(run.err), 1u) << run.err;
+  EXPECT_NE(run.err.find("cannot tell whether a server is running (/tmp/quavix-1000 is a "
+                         "symbolic link)"),
+            std::string::npos)
+      << run.err;
 }

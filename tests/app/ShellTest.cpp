@@ -59,7 +59,7 @@ TEST(Shell, SecondInstanceIsRefusedBeforeAnythingElseWithExitZero) {
   ASSERT_EQ(shell.messageBox.shown.size(), 1u);
   EXPECT_EQ(shell.messageBox.shown[0].first, "Quavix Server already running");
   EXPECT_EQ(shell.messageBox.shown[0].second, "Error");
-  EXPECT_EQ(shell.Err(), "Error: Quavix Server already running\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Quavix Server already running\n");
   EXPECT_FALSE(shell.guard.held);
   EXPECT_EQ(shell.networking.starts, 0);
   EXPECT_EQ(shell.loop.events, nullptr);
@@ -78,24 +78,24 @@ TEST(Shell, StartupFailuresReleaseWhatWasAcquiredAndExitWithOne) {
     const char* name;
     std::function<void(FakeShell&)> arrange;
     const char* box;     // empty: no box
-    const char* stderr;  // the line on stderr
+    const char* logged;  // the line in the log
   };
   const std::vector<Case> cases = {
       {"networking", [](FakeShell& s) { s.networking.result = NetStartResult::Failed; },
        "Could not start Windows networking.",
-       "Quavix Server Error: Could not start Windows networking.\n"},
+       "quavix-server: Could not start Windows networking.\n"},
       {"wrong version", [](FakeShell& s) { s.networking.result = NetStartResult::WrongVersion; },
        "Could not start Windows networking.",
-       "Quavix Server Error: Could not start Windows networking.\n"},
+       "quavix-server: Could not start Windows networking.\n"},
       {"window", [](FakeShell& s) { s.loop.openResult = false; }, "",
-       "Quavix Server Error: Couldn't create the hidden window\n"},
+       "quavix-server: Couldn't create the hidden window\n"},
       {"audio", [](FakeShell& s) { s.backend.createResult = false; },
-       "Could not locate audio device.", "Quavix Server Error: Could not locate audio device.\n"},
+       "Could not locate audio device.", "quavix-server: Could not locate audio device.\n"},
       {"port in use", [](FakeShell& s) { s.server.busyPorts[17495] = true; },
        "Couldn't bind and listen to network port",
-       "Quavix Server Error: Couldn't bind and listen to network port 17495\n"},
+       "quavix-server: Couldn't bind and listen to network port 17495\n"},
       {"server thread", [](FakeShell& s) { s.server.startResult = false; },
-       "Couldn't create server thread", "Quavix Server Error: Couldn't create server thread\n"},
+       "Couldn't create server thread", "quavix-server: Couldn't create server thread\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -109,7 +109,7 @@ TEST(Shell, StartupFailuresReleaseWhatWasAcquiredAndExitWithOne) {
       EXPECT_EQ(shell.messageBox.shown[0].first, c.box);
       EXPECT_EQ(shell.messageBox.shown[0].second, "Quavix Server Error");
     }
-    EXPECT_EQ(shell.Err(), c.stderr);
+    EXPECT_EQ(shell.Err(), c.logged);
     EXPECT_EQ(shell.Out(), "");
     // Exactly one clean-up for every networking start that succeeded.
     EXPECT_EQ(shell.networking.stops, shell.networking.starts);

@@ -3,8 +3,10 @@
 #include <thread>
 
 #include "app/ListenAddresses.h"
+#include "app/PortSettings.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
+#include "fakes/FakeClock.h"
 #include "fakes/FakeShellPlatform.h"
 
 namespace {
@@ -72,7 +74,6 @@ TEST_F(TrayTest, ANewPortMovesTheServerIsStoredAndSaidWhere) {
 }
 
 TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   ChooseSettings({});  // cancelled
   shell.dialog.result = -1;
@@ -81,28 +82,26 @@ TEST_F(TrayTest, TheRunningPortCancelOrNoDialogLeaveTheServerAlone) {
   tray.OnSettingsRequested();
   EXPECT_EQ(shell.dialog.runs, 4);
   EXPECT_EQ(shell.store.writes, 0);
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
 }
 
 TEST_F(TrayTest, TheDialogComparesWithTheRunningPortNotTheStoredOne) {
   shell.store.SetPort(9000);  // stored elsewhere, refused by the server
-  const int binds = shell.server.binds;
   ChooseSettings({"17495"});
   EXPECT_EQ(shell.dialog.initialText, "17495");
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(ReadServerPort(shell.store), 17495u);  // the store follows the running port again
 }
 
 TEST_F(TrayTest, AnUnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   shell.server.busyPorts[8080] = true;
-  const int binds = shell.server.binds;
   ChooseSettings({"8080"});
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
   EXPECT_EQ(shell.server.Serving(), 17495);
   EXPECT_EQ(shell.store.writes, 0);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't bind and listen to network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't bind and listen to network port 8080\n");
 }
 
 TEST_F(TrayTest, APortTakenAfterTheProbeFallsBackToTheRunningPort) {
@@ -139,13 +138,12 @@ TEST_F(TrayTest, AStoreThatRefusesTheNewPortIsTold) {
   ChooseSettings({"8080"});
   EXPECT_EQ(shell.server.Serving(), 8080);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't store the network port"});
-  EXPECT_EQ(shell.Err(), "Quavix Server Error: Couldn't store the network port 8080\n");
+  EXPECT_EQ(shell.Err(), "quavix-server: Couldn't store the network port 8080\n");
 }
 
 TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
-  const int binds = shell.server.binds;
   tray.OnPortChangeAnnounced();  // stored equals running
-  EXPECT_EQ(shell.server.binds, binds);
+  EXPECT_FALSE(shell.server.clientsDropped);
 
   shell.store.SetPort(8080);
   tray.OnPortChangeAnnounced();
@@ -157,6 +155,14 @@ TEST_F(TrayTest, AnAnnouncedPortChangeMovesToTheStoredPortByTheSameRules) {
   tray.OnPortChangeAnnounced();
   EXPECT_EQ(shell.server.Serving(), 8080);
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
+}
+
+TEST_F(TrayTest, AnAnnouncedPortThatIsRefusedLeavesTheRunningPortStored) {
+  shell.store.SetPort(8081);  // --set-port stored it and told us
+  shell.server.busyPorts[8081] = true;
+  tray.OnPortChangeAnnounced();
+  EXPECT_EQ(shell.server.Serving(), 17495);
+  EXPECT_EQ(ReadServerPort(shell.store), 17495u) << "the next start must not fail on 8081";
 }
 
 TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
@@ -174,23 +180,42 @@ TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
   }
 }
 
-TEST(RetryTimer, EveryTickBroadcastsAndADeferralRestartsThePeriod) {
+// A client held off is tried again when the earliest hold-off ends, and only while some client
+// is held off: idle, the retry costs nothing.
+TEST(RetryTimer, TicksOnceAtTheEarliestDueTimeAndOnlyWhileAClientIsHeldOff) {
   FakeShell shell;
-  LoopRetryTimer retry(shell.loop, [&] { return shell.server.BroadcastState(); });
-  EXPECT_FALSE(shell.loop.Tick(ShellTimer::BroadcastRetry));  // not before the first deferral
-  std::thread([&] { retry.Arm(); }).join();  // the relay arms it from its own threads
-  EXPECT_EQ(shell.loop.Period(ShellTimer::BroadcastRetry), 500u);
-
-  shell.server.broadcastDefers = true;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 1);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-
-  shell.server.broadcastDefers = false;
-  ASSERT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry));
-  EXPECT_EQ(shell.server.broadcasts, 2);
-  EXPECT_EQ(shell.loop.Starts(ShellTimer::BroadcastRetry), 2);
-  EXPECT_TRUE(shell.loop.Tick(ShellTimer::BroadcastRetry)) << "periodic, never stopped";
+  FakeClock clock;
+  const auto advance = [&](uint32_t ms) {  // the relay's clock and the loop's move together
+    for (uint32_t i = 0; i < ms; ++i) {
+      clock.Advance(1);
+      shell.loop.AdvanceMs(1);
+    }
+  };
+  LoopRetryTimer* self = nullptr;
+  int ticks = 0;
+  bool defersAgain = true;
+  LoopRetryTimer retry(shell.loop, clock, [&] {
+    ++ticks;
+    if (defersAgain) self->Arm(120);  // the broadcast deferred a client once more
+  });
+  self = &retry;
+  advance(2000);
+  EXPECT_EQ(ticks, 0);                          // not before the first deferral
+  std::thread([&] { retry.Arm(501); }).join();  // the relay arms it from its own threads
+  retry.Arm(700);  // due later than the tick already armed: that tick stays
+  advance(200);
+  retry.Arm(250);  // due before it: the sooner one wins
+  advance(249);
+  EXPECT_EQ(ticks, 0);
+  advance(1);
+  EXPECT_EQ(ticks, 1);
+  defersAgain = false;
+  advance(119);
+  EXPECT_EQ(ticks, 1);
+  advance(1);
+  EXPECT_EQ(ticks, 2) << "armed again by the tick that deferred";
+  advance(5000);
+  EXPECT_EQ(ticks, 2) << "nobody held off: no more ticks";
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

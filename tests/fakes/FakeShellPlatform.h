@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,9 +19,11 @@
 #include "app/PortSettings.h"
 #include "app/ShellIds.h"
 #include "app/ShellServices.h"
+#include "base/Log.h"
 #include "fakes/FakeVolumeControl.h"
 
-// A loop driven by hand: tasks queue until RunTasks, timers tick when the test says.
+// A loop driven by hand: tasks queue until RunTasks; timers tick when the test says (Tick), or
+// as their periods pass on the loop's own clock (AdvanceMs).
 class FakeMainLoop final : public IMainLoop {
  public:
   bool Open(IShellEvents& shellEvents) override {
@@ -35,11 +38,40 @@ class FakeMainLoop final : public IMainLoop {
     std::lock_guard lock(mutex_);
     if (quitCode_) return;
     timers_[timer] = {periodMs, std::move(tick)};
-    ++starts_[timer];
+    due_[timer] = nowMs_ + periodMs;
   }
   void StopTimer(ShellTimer timer) override {
     std::lock_guard lock(mutex_);
     timers_.erase(timer);
+  }
+  // Moves the loop's clock on by `ms`, ticking every timer whose period ends on the way, in
+  // time order. A timer started again inside its tick counts its period from then.
+  void AdvanceMs(uint32_t ms) {
+    const uint64_t until = nowMs_ + ms;
+    for (;;) {
+      std::function<void()> tick;
+      ShellTimer fired{};
+      uint64_t firedAt = 0;
+      {
+        std::lock_guard lock(mutex_);
+        for (const auto& [timer, entry] : timers_) {
+          const uint64_t due = due_[timer];
+          if (due <= until && (!tick || due < firedAt)) {
+            tick = entry.second;
+            fired = timer;
+            firedAt = due;
+          }
+        }
+        if (!tick) break;
+        nowMs_ = firedAt;
+      }
+      tick();
+      std::lock_guard lock(mutex_);
+      auto it = timers_.find(fired);
+      if (it != timers_.end() && due_[fired] == firedAt) due_[fired] = firedAt + it->second.first;
+    }
+    std::lock_guard lock(mutex_);
+    nowMs_ = until;
   }
   void Quit(int exitCode) override {
     std::lock_guard lock(mutex_);
@@ -83,10 +115,6 @@ class FakeMainLoop final : public IMainLoop {
     auto it = timers_.find(timer);
     return it == timers_.end() ? std::nullopt : std::optional<uint32_t>(it->second.first);
   }
-  int Starts(ShellTimer timer) {
-    std::lock_guard lock(mutex_);
-    return starts_[timer];
-  }
   std::optional<int> QuitCode() {
     std::lock_guard lock(mutex_);
     return quitCode_;
@@ -101,7 +129,8 @@ class FakeMainLoop final : public IMainLoop {
   std::mutex mutex_;
   std::deque<std::function<void()>> tasks_;
   std::map<ShellTimer, std::pair<uint32_t, std::function<void()>>> timers_;
-  std::map<ShellTimer, int> starts_;
+  std::map<ShellTimer, uint64_t> due_;
+  uint64_t nowMs_ = 0;
   std::optional<int> quitCode_;
 };
 
@@ -275,7 +304,6 @@ class FakeServerControl final : public IServerControl {
  public:
   void Connect(IVolumeControl* stateSource) override { source = stateSource; }
   bool BindAndListen(uint16_t port) override {
-    ++binds;
     const bool ok = !busyPorts.count(port);
     if (ok) listeningPort = port;
     return ok;
@@ -287,6 +315,7 @@ class FakeServerControl final : public IServerControl {
   }
   bool Stop() override {
     if (callbackRegistered) stoppedWithCallback = true;
+    if (running) clientsDropped = true;
     running = false;
     listeningPort.reset();
     return !readerStuck;
@@ -311,7 +340,7 @@ class FakeServerControl final : public IServerControl {
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;
-  int binds = 0;
+  bool clientsDropped = false;  // a running server was stopped: every client lost its connection
   int broadcasts = 0;
   int keepAlives = 0;
 };
@@ -323,15 +352,12 @@ inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
 }
 
 // Every fake wired together, as RunQuavixServer wires the real ones. What the shell writes to
-// stdout and stderr is kept for Out() and Err().
+// stdout and to the log is kept for Out() and Err().
 struct FakeShell {
   FakeShell() { localAddresses = {"192.168.1.20"}; }
-  ~FakeShell() {
-    std::fclose(out);
-    std::fclose(err);
-  }
+  ~FakeShell() { std::fclose(out); }
   std::string Out() { return Contents(out); }
-  std::string Err() { return Contents(err); }
+  std::string Err() { return err.str(); }
   static std::string Contents(std::FILE* file) {
     std::fflush(file);
     std::string text;
@@ -352,9 +378,9 @@ struct FakeShell {
   FakeVolumeBackend backend{server};
   std::vector<std::string> localAddresses;
   std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  ShellPlatform platform{guard, loop,   messageBox, tray,
-                         menu,  dialog, store,      [this] { return localAddresses; },
-                         out,   err};
+  std::ostringstream err;
+  ScopedLogStream log{err};
+  ShellPlatform platform{
+      guard, loop, messageBox, tray, menu, dialog, store, [this] { return localAddresses; }, out};
   ShellServices services{platform, networking, backend, server};
 };

@@ -2,11 +2,12 @@
 // A scriptable volume control: the test sets the "device" state, sees every SetState, and
 // reports changes through the registered callback as a real backend would.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <utility>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "audio/IVolumeControl.h"
@@ -15,6 +16,8 @@ class FakeVolumeControl final : public IVolumeControl {
  public:
   // When true, SetState reports the requested state back at once (as a device's notification).
   bool echoSetState = false;
+  // When true, SetState records the request and fails (a sound server that is gone).
+  std::atomic<bool> failSetState{false};
 
   InitResult Initialize() override { return InitResult::Ok; }
   bool Shutdown() override { return true; }
@@ -39,6 +42,7 @@ class FakeVolumeControl final : public IVolumeControl {
       requests_.push_back(*state);
     }
     requestsChanged_.notify_all();
+    if (failSetState.load()) return false;
     if (echoSetState) Report(*state);
     return true;
   }

@@ -54,10 +54,23 @@ class ConnectionTest : public ::testing::Test {
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return bytes;
   }
+  // The client asks for `byte`; returns once the reader has passed it on.
+  void ClientRequests(uint8_t byte, RecordingClientListener& listener) {
+    const size_t before = listener.Events().size();
+    ClientSends({byte});
+    ASSERT_TRUE(listener.WaitForEvents(before + 1)) << "the request never reached the listener";
+  }
+  // The listener's events by name, in order.
+  static std::vector<std::string> Names(RecordingClientListener& listener) {
+    std::vector<std::string> names;
+    for (const auto& event : listener.Events()) names.push_back(event.name);
+    return names;
+  }
   VolumeState Muted(int volume) { return VolumeState{1, volume}; }
   VolumeState Unmuted(int volume) { return VolumeState{0, volume}; }
 
   FakeClock clock{100000};
+  RecordingClientListener listener;  // outlives the reader, which TearDown joins
   int peer = -1;
   SocketHandle serverSide = kInvalidSocket;
   std::unique_ptr<ClientConnection> connection;
@@ -74,24 +87,29 @@ TEST_F(ConnectionTest, SendsOnlyAStateThatDiffersFromTheLastOne) {
   EXPECT_EQ(Received(), std::vector<uint8_t>{0x9E});
 }
 
+// A client that asked for a state hears of others only half a second later, and never hears
+// its own request back.
 TEST_F(ConnectionTest, HoldsOffForHalfASecondAfterARequest) {
-  connection->lastState = Unmuted(60);
-  connection->lastReceivedTime = clock.NowMs();
-  connection->hasReceived = true;
+  StartReader({&listener});
+  ClientRequests(0x3C, listener);  // unmuted 60
+  const VolumeState sixty = Unmuted(60);
   const VolumeState seventy = Unmuted(70);
 
   clock.Advance(499);
   EXPECT_EQ(SendStateIfDue(connection.get(), &seventy), SendStateResult::Deferred);
-  EXPECT_EQ(connection->lastState, Unmuted(60)) << "a deferral records nothing";
   clock.Advance(1);
+  // A deferral forgets nothing: the client still has 60, so 60 is no news.
+  EXPECT_EQ(SendStateIfDue(connection.get(), &sixty), SendStateResult::Done);
+  EXPECT_TRUE(Received().empty());
+  EXPECT_EQ(SendStateIfDue(connection.get(), &seventy), SendStateResult::Done);
   EXPECT_EQ(SendStateIfDue(connection.get(), &seventy), SendStateResult::Done);
   EXPECT_EQ(Received(), std::vector<uint8_t>{0x46});
-  EXPECT_EQ(connection->lastState, seventy);
 }
 
 TEST_F(ConnectionTest, HoldOffSurvivesTheClockWrapping) {
-  connection->lastReceivedTime = 0xFFFFFF00u;
-  connection->hasReceived = true;
+  StartReader({&listener});
+  clock.Set(0xFFFFFF00u);
+  ClientRequests(0x3C, listener);
   const VolumeState fifty = Unmuted(50);
   clock.Set(0x00000010u);  // 272 ms later, across the wrap
   EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::Deferred);
@@ -104,13 +122,13 @@ TEST_F(ConnectionTest, HoldOffSurvivesTheClockWrapping) {
 // hold-off (just after boot, or after it wrapped): otherwise it would wrongly believe the
 // default state until the next change.
 TEST_F(ConnectionTest, AQuietNewClientIsNeverHeldOff) {
-  const VolumeState muted30 = Muted(30);
+  int volume = 30;
   for (uint32_t now : {0u, 1u, 499u}) {
     clock.Set(now);
-    connection->lastState = VolumeState{};
-    EXPECT_EQ(SendStateIfDue(connection.get(), &muted30), SendStateResult::Done) << now;
+    const VolumeState muted = Muted(volume++);
+    EXPECT_EQ(SendStateIfDue(connection.get(), &muted), SendStateResult::Done) << now;
   }
-  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x9E, 0x9E, 0x9E}));
+  EXPECT_EQ(Received(), (std::vector<uint8_t>{0x9E, 0x9F, 0xA0}));
 }
 
 TEST_F(ConnectionTest, ASendThatCannotHappenIsReportedFailed) {
@@ -118,7 +136,8 @@ TEST_F(ConnectionTest, ASendThatCannotHappenIsReportedFailed) {
   peer = -1;
   const VolumeState fifty = Unmuted(50);
   EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::SendFailed);
-  EXPECT_EQ(connection->lastState, fifty);
+  // Not tried again on a dead socket: the server ends the connection instead.
+  EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::Done);
 }
 
 TEST_F(ConnectionTest, AFullSocketFailsTheSendInsteadOfBlocking) {
@@ -129,9 +148,8 @@ TEST_F(ConnectionTest, AFullSocketFailsTheSendInsteadOfBlocking) {
   EXPECT_EQ(SendStateIfDue(connection.get(), &fifty), SendStateResult::SendFailed);
 }
 
-TEST_F(ConnectionTest, RequestsAreRecordedThenPassedToEveryListenerInOrder) {
-  std::vector<std::string> log;
-  RecordingClientListener server(&log, "server"), external(&log, "external");
+TEST_F(ConnectionTest, RequestsReachEveryListenerInOrderAndHoldTheClientOff) {
+  RecordingClientListener server, external;
   StartReader({&server, &external});
   clock.Set(7000);
   ClientSends({0x64, 0xE4, 0x80, 0x00, 0x00});
@@ -148,35 +166,35 @@ TEST_F(ConnectionTest, RequestsAreRecordedThenPassedToEveryListenerInOrder) {
       EXPECT_EQ(events[i].state, expected[i]) << i;
     }
   }
-  {
-    std::lock_guard lock(connection->mutex);
-    EXPECT_EQ(connection->lastState, Unmuted(0));
-    EXPECT_EQ(connection->lastReceivedTime, 7000u);
-  }
+  // The client is held off from its last request on, and already has what it asked for.
+  const VolumeState asked = Unmuted(0);
+  const VolumeState other = Unmuted(5);
+  clock.Set(7499);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &other), SendStateResult::Deferred);
+  clock.Set(7500);
+  EXPECT_EQ(SendStateIfDue(connection.get(), &asked), SendStateResult::Done);
+  EXPECT_TRUE(Received().empty());
   StopReader();
-  EXPECT_EQ(log, (std::vector<std::string>{"server:volume", "external:volume", "server:volume",
-                                           "external:volume", "server:volume", "external:volume",
-                                           "server:volume", "external:volume", "server:volume",
-                                           "external:volume", "server:disconnected",
-                                           "external:disconnected"}));
+  for (RecordingClientListener* listener : {&server, &external}) {
+    EXPECT_EQ(Names(*listener).back(), "disconnected");
+    EXPECT_EQ(listener->Events().size(), expected.size() + 1);
+  }
 }
 
 TEST_F(ConnectionTest, KeepAlivesFromTheClientChangeNothing) {
-  RecordingClientListener listener;
   StartReader({&listener});
+  clock.Set(100);
   ClientSends({0xFF, 0xFF, 0xFF});
   close(peer);
   peer = -1;
-  connection->readerThread.Join();
-  auto events = listener.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].name, "disconnected");
-  EXPECT_FALSE(connection->hasReceived);
-  EXPECT_EQ(connection->lastReceivedTime, 0u);
+  connection->readerThread.Join();  // every byte has been handled
+  EXPECT_EQ(Names(listener), std::vector<std::string>{"disconnected"});
+  // Still a client that never asked: not held off, even with the clock below the hold-off.
+  const VolumeState sixty = Unmuted(60);
+  EXPECT_NE(SendStateIfDue(connection.get(), &sixty), SendStateResult::Deferred);
 }
 
 TEST_F(ConnectionTest, AKeepAliveDoesNotRestartTheHoldOff) {
-  RecordingClientListener listener;
   StartReader({&listener});
   clock.Set(5000);
   ClientSends({0x32});
@@ -186,7 +204,6 @@ TEST_F(ConnectionTest, AKeepAliveDoesNotRestartTheHoldOff) {
   close(peer);
   peer = -1;
   connection->readerThread.Join();  // every byte has been handled
-  EXPECT_EQ(connection->lastReceivedTime, 5000u);
   const VolumeState sixty = Unmuted(60);
   // The socket is closed by now, so the send fails, but it was due, not deferred.
   EXPECT_NE(SendStateIfDue(connection.get(), &sixty), SendStateResult::Deferred);
@@ -194,15 +211,15 @@ TEST_F(ConnectionTest, AKeepAliveDoesNotRestartTheHoldOff) {
 
 TEST_F(ConnectionTest, AnInvalidByteEndsTheConnectionAfterEarlierRequests) {
   for (uint8_t invalid : {0x65, 0x7F, 0xE5, 0xFE}) {
-    std::vector<std::string> log;
-    RecordingClientListener server(&log, "server"), external(&log, "external");
+    RecordingClientListener server, external;
     StartReader({&server, &external});
     ClientSends({0x10, 0x90, invalid, 0x20});
     connection->readerThread.Join();
-    EXPECT_EQ(log, (std::vector<std::string>{"server:volume", "external:volume", "server:volume",
-                                             "external:volume", "server:disconnected",
-                                             "external:disconnected"}))
-        << int(invalid);
+    for (RecordingClientListener* listener : {&server, &external}) {
+      EXPECT_EQ(Names(*listener), (std::vector<std::string>{"volume", "volume", "disconnected"}))
+          << int(invalid);
+      EXPECT_EQ(listener->Events()[1].state, Muted(16)) << int(invalid);
+    }
     EXPECT_FALSE(connection->socket.Valid());
     uint8_t byte;
     EXPECT_LE(recv(peer, &byte, 1, 0), 0) << "the client sees its connection closed";

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/Log.h"
 #include "fakes/Eventually.h"
 #include "remote/RemoteCommands.h"
 #include "support/ScriptedTcpServer.h"
@@ -44,7 +49,8 @@ Outcome RunRemoteWith(uint16_t port, std::vector<std::string> words, int stopFd 
   std::vector<const char*> argv;
   for (const std::string& word : storage) argv.push_back(word.c_str());
   std::ostringstream out, err;
-  const int code = RemoteMain(static_cast<int>(argv.size()), argv.data(), out, err, stopFd);
+  const ScopedLogStream log(err);
+  const int code = RemoteMain(static_cast<int>(argv.size()), argv.data(), out, stopFd);
   return {code, out.str(), err.str()};
 }
 
@@ -181,6 +187,43 @@ TEST(RemoteChange, FailsWhenTheServerDoesNotReportTheChange) {
             "unmuted, 60)\n");
   EXPECT_EQ(got.out, "");
   EXPECT_TRUE(Eventually([&] { return server.Received() == Bytes{0x41}; })) << "request sent";
+}
+
+// Another client's change reaches the tool's watcher before the tool's own: that is no
+// confirmation, the tool's own state is.
+TEST(RemoteChange, AnotherClientsChangeIsNotTakenForTheConfirmation) {
+  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(listen(listener, 4), 0);
+  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const auto acceptOne = [listener] {
+    pollfd ready{listener, POLLIN, 0};
+    return poll(&ready, 1, 5000) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+  };
+  std::jthread server([&] {
+    const int watcher = acceptOne();  // the tool's first connection: told unmuted 40
+    ScriptedTcpServer::Send(watcher, Concat(kHello, {0x28}));
+    const int command = acceptOne();
+    ScriptedTcpServer::Send(command, kHello);
+    pollfd ready{command, POLLIN, 0};
+    uint8_t request = 0;
+    if (command >= 0 && poll(&ready, 1, 5000) == 1 && recv(command, &request, 1, 0) == 1) {
+      ScriptedTcpServer::Send(watcher, {0x32, request});  // someone set 50 just before
+    }
+    ScriptedTcpServer::ReadUntilEnd(watcher);
+    for (int fd : {watcher, command}) {
+      if (fd >= 0) close(fd);
+    }
+  });
+  const Outcome got = RunRemoteWith(ntohs(address.sin_port), {"set", "+5"});
+  server.join();
+  close(listener);
+  EXPECT_EQ(got.code, kExitOk) << got.err;
+  EXPECT_EQ(got.out, "unmuted, 45\n");
 }
 
 TEST(RemoteWatch, CountStopsAfterTheInitialState) {

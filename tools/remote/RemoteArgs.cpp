@@ -1,29 +1,11 @@
 #include "remote/RemoteArgs.h"
 
-#include <charconv>
 #include <optional>
 #include <string_view>
 
+#include "base/Port.h"
+
 namespace {
-
-// Whole-string decimal parse within [low, high]; rejects signs, blanks and trailing text.
-// Leading zeros are decimal: "007" is 7.
-bool ParseNumber(std::string_view text, long low, long high, long* value) {
-  if (text.empty() || text.front() < '0' || text.front() > '9') return false;
-  long parsed = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (ec != std::errc() || end != text.data() + text.size()) return false;
-  if (parsed < low || parsed > high) return false;
-  *value = parsed;
-  return true;
-}
-
-bool ParsePort(std::string_view text, uint16_t* port) {
-  long number = 0;
-  if (!ParseNumber(text, 1, 65535, &number)) return false;
-  *port = static_cast<uint16_t>(number);
-  return true;
-}
 
 // "40", "40%": a level; "+5", "-5", "+5%": a step. Each 0 to 100.
 bool ParseVolume(std::string_view text, VolumeChange* change, int32_t* volume) {
@@ -33,10 +15,9 @@ bool ParseVolume(std::string_view text, VolumeChange* change, int32_t* volume) {
     text.remove_prefix(1);
   }
   if (!text.empty() && text.back() == '%') text.remove_suffix(1);
-  long number = 0;
-  if (!ParseNumber(text, 0, 100, &number)) return false;
-  *volume = static_cast<int32_t>(number);
-  return true;
+  const std::optional<long> number = ParseDecimal(text, 0, 100);
+  if (number) *volume = static_cast<int32_t>(*number);
+  return number.has_value();
 }
 
 // "HOST", "HOST:PORT", "[IPV6]", "[IPV6]:PORT", or a bare IPv6 literal (two colons or more).
@@ -68,12 +49,11 @@ bool ParseAddress(std::string_view text, std::string* host, std::optional<uint16
     *error = "bad address '" + std::string(text) + "' (no host)";
     return false;
   }
-  uint16_t number = 0;
-  if (hasPort && !ParsePort(portText, &number)) {
+  *port = hasPort ? ParsePort(portText) : std::nullopt;
+  if (hasPort && !*port) {
     *error = "bad port in '" + std::string(text) + "' (1 to 65535)";
     return false;
   }
-  *port = hasPort ? std::optional<uint16_t>(number) : std::nullopt;
   return true;
 }
 
@@ -120,26 +100,26 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
         return false;
       }
       const std::string_view value = argv[++i];
-      long number = 0;
       if (arg == "--port" || arg == "-p") {
-        uint16_t port = 0;
-        if (!ParsePort(value, &port)) {
+        optionPort = ParsePort(value);
+        if (!optionPort) {
           *error = "bad port '" + std::string(value) + "' (1 to 65535)";
           return false;
         }
-        optionPort = port;
       } else if (arg == "--wait") {
-        if (!ParseNumber(value, 0, 60000, &number)) {
+        const std::optional<long> wait = ParseDecimal(value, 0, 60000);
+        if (!wait) {
           *error = "bad wait '" + std::string(value) + "' (0 to 60000 ms)";
           return false;
         }
-        args->waitMs = static_cast<int>(number);
+        args->waitMs = static_cast<int>(*wait);
       } else {
-        if (!ParseNumber(value, 1, 1000000000, &number)) {
+        const std::optional<long> count = ParseDecimal(value, 1, 1000000000);
+        if (!count) {
           *error = "bad count '" + std::string(value) + "' (a positive number)";
           return false;
         }
-        args->count = number;
+        args->count = *count;
       }
       continue;
     }
@@ -180,7 +160,7 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
   // The command line's own port wins over the environment's.
   args->port = addressGiven && addressPort ? *addressPort
                : optionPort                ? *optionPort
-                                           : addressPort.value_or(kDefaultRemotePort);
+                                           : addressPort.value_or(kDefaultPort);
 
   const bool takesVolume = args->command == RemoteCommand::Set;
   if (takesVolume && next == positionals) {
@@ -202,26 +182,35 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
   return true;
 }
 
-const char* RemoteUsage() {
-  return "usage: quavix-remote [--port N] [--wait MS] [HOST[:PORT]] COMMAND\n"
-         "commands:\n"
-         "  get           print the volume and mute state\n"
-         "  set VOLUME    set the volume, keeping the mute switch: a level from 0 to 100\n"
-         "                (40 or 40%; 007 is 7), or a step from the current volume\n"
-         "                (+5 or -5), kept within 0 to 100\n"
-         "  mute          mute, keeping the volume\n"
-         "  unmute        unmute, keeping the volume\n"
-         "  toggle        flip the mute switch\n"
-         "  watch         print every state the server sends, with a timestamp, until\n"
-         "                interrupted (--count N: stop after N states)\n"
-         "set, mute, unmute and toggle print the state once the server reports it.\n"
-         "HOST is a name or an address, an IPv6 address in brackets ([::1]:17495); without\n"
-         "one, $QUAVIX_HOST, else 127.0.0.1. The port is 17495 unless given.\n"
+std::string RemoteUsage() {
+  const std::string port = std::to_string(kDefaultPort);
+  return std::string(
+             "usage: quavix-remote [--port N] [--wait MS] [HOST[:PORT]] COMMAND\n"
+             "commands:\n"
+             "  get           print the volume and mute state\n"
+             "  set VOLUME    set the volume, keeping the mute switch: a level from 0 to 100\n"
+             "                (40 or 40%; 007 is 7), or a step from the current volume\n"
+             "                (+5 or -5), kept within 0 to 100\n"
+             "  mute          mute, keeping the volume\n"
+             "  unmute        unmute, keeping the volume\n"
+             "  toggle        flip the mute switch\n"
+             "  watch         print every state the server sends, with a timestamp, until\n"
+             "                interrupted (--count N: stop after N states)\n"
+             "set, mute, unmute and toggle print the state once the server reports it.\n"
+             "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
+             "HOST is a name or an address, an IPv6 address in brackets ([::1]:") +
+         port + "); without\none, $QUAVIX_HOST, else " + kDefaultRemoteHost + ". The port is " +
+         port +
+         " unless given.\n"
          "options:\n"
          "  --port N      server port (also HOST:PORT)\n"
          "  --wait MS     how long to wait after the greeting for the first state\n"
-         "                before taking \"unmuted, 100\" (default 300)\n"
-         "exit codes: 0 done, 1 the server did not confirm the change within 2 s,\n"
+         "                before taking \"unmuted, 100\" (default " +
+         std::to_string(RemoteArgs{}.waitMs) +
+         ")\n"
+         "exit codes: 0 done, 1 the server did not confirm the change within " +
+         std::to_string(kConfirmTimeoutMs / 1000) +
+         " s,\n"
          "            2 bad argument, 3 no server, 4 not a volume server,\n"
-         "            5 connection closed or failed\n";
+         "            5 connection closed, failed or timed out, 130 interrupted\n";
 }

@@ -6,17 +6,20 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Port.h"
+
 enum class RemoteCommand { Get, Set, Mute, Unmute, Toggle, Watch, Help };
 
 // How `set` reads its VOLUME: "40" or "40%" is a level, "+5" and "-5" a step from the current.
 enum class VolumeChange { To, Up, Down };
 
 constexpr const char* kDefaultRemoteHost = "127.0.0.1";
-constexpr uint16_t kDefaultRemotePort = 17495;
+// How long set, mute, unmute and toggle wait for the server to report the new state.
+constexpr int kConfirmTimeoutMs = 2000;
 
 struct RemoteArgs {
   std::string host = kDefaultRemoteHost;
-  uint16_t port = kDefaultRemotePort;
+  uint16_t port = kDefaultPort;
   RemoteCommand command = RemoteCommand::Help;
   VolumeChange change = VolumeChange::To;
   int32_t volume = 0;  // Set only: the level, or the size of the step (0 to 100)
@@ -32,4 +35,4 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
                      std::string* error);
 
 // The usage text printed by --help.
-const char* RemoteUsage();
+std::string RemoteUsage();

@@ -7,13 +7,32 @@
 #include <ctime>
 #include <string>
 
+#include "base/Log.h"
 #include "remote/RemoteConnection.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
 constexpr int kGreetingTimeoutMs = 3000;
-constexpr int kConfirmTimeoutMs = 2000;
+constexpr int kCommandLimitMs = 5000;
+
+using Clock = std::chrono::steady_clock;
+
+// Every command but watch ends within this, whatever the peer sends: connecting, the greeting,
+// the first state and the confirmation together.
+class CommandDeadline {
+ public:
+  explicit CommandDeadline(int limitMs) : end_(Clock::now() + std::chrono::milliseconds(limitMs)) {}
+  // `stepMs`, cut to what is left.
+  int Cap(int stepMs) const { return std::min(stepMs, LeftMs()); }
+  int LeftMs() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end_ - Clock::now());
+    return std::max<int>(0, static_cast<int>(left.count()));
+  }
+
+ private:
+  Clock::time_point end_;
+};
 
 int ExitFor(RemoteStatus status) {
   switch (status) {
@@ -34,8 +53,8 @@ int ExitFor(RemoteStatus status) {
   return kExitConnection;
 }
 
-int Fail(RemoteStatus status, const std::string& error, std::ostream& err) {
-  err << "quavix-remote: " << (status == RemoteStatus::Stopped ? "interrupted" : error) << "\n";
+int Fail(RemoteStatus status, const std::string& error) {
+  LogError(status == RemoteStatus::Stopped ? "interrupted" : error);
   return ExitFor(status);
 }
 
@@ -56,13 +75,17 @@ std::string UtcTimestamp() {
 
 // The state a new client knows: the first state byte after the greeting, or the default when
 // none comes within the wait. Bytes already queued behind the first are newer, so the last wins.
+// A peer that sends states without end is read until the wait is over, no longer.
 RemoteStatus ReadInitialState(RemoteConnection& connection, int waitMs, VolumeState* state,
                               std::string* error) {
   *state = VolumeState{};
+  const CommandDeadline wait(waitMs);
   RemoteStatus status = connection.ReadState(waitMs, state, error);
   if (status != RemoteStatus::Ok)
     return status == RemoteStatus::TimedOut ? RemoteStatus::Ok : status;
-  while (status == RemoteStatus::Ok) status = connection.ReadState(0, state, error);
+  while (status == RemoteStatus::Ok && wait.LeftMs() > 0) {
+    status = connection.ReadState(0, state, error);
+  }
   // With a state in hand, an end of stream is left for the next read to report (it persists);
   // a byte that is no state is reported now, since it has been consumed.
   return status == RemoteStatus::BadByte || status == RemoteStatus::Stopped ? status
@@ -95,7 +118,7 @@ VolumeState Requested(const RemoteArgs& args, VolumeState current) {
 // The server never echoes a request to its sender, so the request goes out on a second
 // connection and `watcher`, a plain client, waits for the server to report the new state.
 int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeState current,
-                     int stopFd, std::ostream& out, std::ostream& err) {
+                     const CommandDeadline& deadline, int stopFd, std::ostream& out) {
   const VolumeState wanted = Requested(args, current);
   if (wanted == current) {  // nothing would change, so nothing would be reported
     out << FormatState(current) << "\n";
@@ -103,30 +126,30 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
   }
   RemoteConnection command(stopFd);
   std::string error;
-  RemoteStatus status = command.Connect(args.host, args.port, kConnectTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = command.ReadGreeting(kGreetingTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = command.SendState(wanted, kConfirmTimeoutMs, &error);
-  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  RemoteStatus status =
+      command.Connect(args.host, args.port, deadline.Cap(kConnectTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = command.ReadGreeting(deadline.Cap(kGreetingTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = command.SendState(wanted, deadline.Cap(kConfirmTimeoutMs), &error);
+  if (status != RemoteStatus::Ok) return Fail(status, error);
 
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kConfirmTimeoutMs);
+  const CommandDeadline confirm(deadline.Cap(kConfirmTimeoutMs));
   while (current != wanted) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    status = watcher.ReadState(std::max<int>(0, static_cast<int>(left.count())), &current, &error);
+    status = watcher.ReadState(confirm.LeftMs(), &current, &error);
     if (status == RemoteStatus::TimedOut) {
-      err << "quavix-remote: the server did not confirm the change within "
-          << kConfirmTimeoutMs / 1000 << " s (the volume stays " << FormatState(current) << ")\n";
+      LogError("the server did not confirm the change within " +
+               std::to_string(kConfirmTimeoutMs / 1000) + " s (the volume stays " +
+               FormatState(current) + ")");
       return kExitNotConfirmed;
     }
-    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+    if (status != RemoteStatus::Ok) return Fail(status, error);
   }
   out << FormatState(current) << "\n";
   return kExitOk;
 }
 
-int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out,
-          std::ostream& err) {
+int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostream& out) {
   long printed = 0;
   std::string error;
   for (;;) {
@@ -134,46 +157,50 @@ int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostr
     if (count != 0 && ++printed >= count) return kExitOk;
     const RemoteStatus status = connection.ReadState(-1, &state, &error);
     if (status == RemoteStatus::Stopped) return kExitOk;
-    if (status != RemoteStatus::Ok) return Fail(status, error, err);
+    if (status != RemoteStatus::Ok) return Fail(status, error);
   }
 }
 
 }  // namespace
 
-int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd) {
+int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
   if (args.command == RemoteCommand::Help) {
     out << RemoteUsage();
     return kExitOk;
   }
+  // Watch waits for the user, not for a deadline; its start is bounded all the same.
+  const CommandDeadline deadline(kCommandLimitMs);
   RemoteConnection connection(stopFd);
   std::string error;
-  RemoteStatus status = connection.Connect(args.host, args.port, kConnectTimeoutMs, &error);
-  if (status == RemoteStatus::Ok) status = connection.ReadGreeting(kGreetingTimeoutMs, &error);
+  RemoteStatus status =
+      connection.Connect(args.host, args.port, deadline.Cap(kConnectTimeoutMs), &error);
+  if (status == RemoteStatus::Ok)
+    status = connection.ReadGreeting(deadline.Cap(kGreetingTimeoutMs), &error);
   VolumeState current;
   if (status == RemoteStatus::Ok)
-    status = ReadInitialState(connection, args.waitMs, &current, &error);
+    status = ReadInitialState(connection, deadline.Cap(args.waitMs), &current, &error);
   if (status == RemoteStatus::Stopped && args.command == RemoteCommand::Watch) return kExitOk;
-  if (status != RemoteStatus::Ok) return Fail(status, error, err);
+  if (status != RemoteStatus::Ok) return Fail(status, error);
 
   switch (args.command) {
     case RemoteCommand::Get:
       out << FormatState(current) << "\n";
       return kExitOk;
     case RemoteCommand::Watch:
-      return Watch(connection, current, args.count, out, err);
+      return Watch(connection, current, args.count, out);
     default:
       break;
   }
-  return ChangeAndConfirm(args, connection, current, stopFd, out, err);
+  return ChangeAndConfirm(args, connection, current, deadline, stopFd, out);
 }
 
-int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
-               int stopFd) {
+int RemoteMain(int argc, const char* const* argv, std::ostream& out, int stopFd) {
+  SetLogProgramName("quavix-remote");
   RemoteArgs args;
   std::string error;
   if (!ParseRemoteArgs(argc, argv, std::getenv("QUAVIX_HOST"), &args, &error)) {
-    err << "quavix-remote: " << error << "; see --help\n";
+    LogError(error + "; see --help");
     return kExitBadArgument;
   }
-  return RunRemote(args, out, err, stopFd);
+  return RunRemote(args, out, stopFd);
 }

@@ -17,9 +17,10 @@ enum RemoteExit : int {
 };
 
 // Runs one parsed command. States go to `out` (one line each; watch prefixes a UTC timestamp),
-// errors to `err`. `stopFd` (or -1): when it becomes readable, watch ends with kExitOk and
-// other commands with kExitInterrupted.
-int RunRemote(const RemoteArgs& args, std::ostream& out, std::ostream& err, int stopFd);
+// errors to the log (base/Log.h). `stopFd` (or -1): when it becomes readable, watch ends with
+// kExitOk and other commands with kExitInterrupted. Every command but watch ends within 5 s,
+// whatever the peer sends (watch's start is bounded the same way).
+int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd);
 
-// Parses argv and runs it: the whole program.
-int RemoteMain(int argc, const char* const* argv, std::ostream& out, std::ostream& err, int stopFd);
+// Parses argv and runs it: the whole program. Names the log's lines "quavix-remote".
+int RemoteMain(int argc, const char* const* argv, std::ostream& out, int stopFd);

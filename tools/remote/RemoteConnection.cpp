@@ -133,8 +133,16 @@ RemoteStatus RemoteConnection::Wait(short events, int timeoutMs, std::string* er
   }
 }
 
+bool RemoteConnection::StopRequested() {
+  if (stopFd_ < 0) return false;
+  pollfd stop{stopFd_, POLLIN, 0};
+  return poll(&stop, 1, 0) == 1;
+}
+
 RemoteStatus RemoteConnection::Fill(int timeoutMs, std::string* error) {
   if (begin_ < end_) return RemoteStatus::Ok;
+  // A peer that never pauses keeps recv busy and the wait below unused: look first.
+  if (StopRequested()) return RemoteStatus::Stopped;
   const bool unlimited = timeoutMs < 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
@@ -193,6 +201,11 @@ RemoteStatus RemoteConnection::ReadState(int timeoutMs, VolumeState* state, std:
     VolumeState decoded;
     switch (DecodeClientByte(byte, &decoded)) {
       case ClientByteKind::KeepAlive:
+        // Endless keep-alives must not outlast the time-out: the bytes in hand are looked at,
+        // no more are fetched after it.
+        if (begin_ == end_ && !unlimited && Clock::now() >= deadline) {
+          return RemoteStatus::TimedOut;
+        }
         continue;
       case ClientByteKind::Invalid:
         *error = "unexpected byte " + HexBytes(&byte, 1) + " from " + peer_;

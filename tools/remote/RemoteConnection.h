@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/IVolumeControl.h"
+#include "base/VolumeState.h"
 
 enum class RemoteStatus {
   Ok,
@@ -35,11 +35,14 @@ class RemoteConnection {
   // Tries every address the name resolves to (IPv4 and IPv6). On failure `error` says why.
   RemoteStatus Connect(const std::string& host, uint16_t port, int timeoutMs, std::string* error);
   RemoteStatus ReadGreeting(int timeoutMs, std::string* error);
-  // The next state byte, skipping keep-alives. TimedOut when none came in time.
+  // The next state byte, skipping keep-alives. TimedOut when none came in time, also while
+  // keep-alives keep coming.
   RemoteStatus ReadState(int timeoutMs, VolumeState* state, std::string* error);
   RemoteStatus SendState(const VolumeState& state, int timeoutMs, std::string* error);
 
  private:
+  // Whether the stop descriptor is readable now.
+  bool StopRequested();
   // Ensures at least one unread byte in the buffer; Ok, Closed, Failed, TimedOut or Stopped.
   RemoteStatus Fill(int timeoutMs, std::string* error);
   // Waits for `events` on the socket; Ok, TimedOut, Stopped or Failed.

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
   }
-  const int code = RemoteMain(argc, argv, std::cout, std::cerr, stopPipe[0]);
+  const int code = RemoteMain(argc, argv, std::cout, stopPipe[0]);
   std::cout.flush();
   return code;
 }

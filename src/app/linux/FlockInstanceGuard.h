@@ -11,6 +11,8 @@
 
 class FlockInstanceGuard final : public IInstanceGuard {
  public:
+  // Failed when no safe folder exists or the file cannot be used; that is said once on stderr
+  // (the folder and why), since a second start is then not refused.
   // `folder` empty: the user's runtime folder (see GuardFolder).
   explicit FlockInstanceGuard(std::string folder = "") : folder_(std::move(folder)) {}
   GuardResult Acquire(const std::string& name) override;
@@ -21,7 +23,8 @@ class FlockInstanceGuard final : public IInstanceGuard {
   UniqueFd fd_;
 };
 
-// $XDG_RUNTIME_DIR when set to an absolute path; otherwise /tmp/quavix-<uid>, created 0700 and
-// used only when it is a real folder of ours that nobody else can write to. Empty when there
-// is no safe folder.
-std::string GuardFolder();
+// $XDG_RUNTIME_DIR when set to an absolute path; otherwise quavix-<uid> in $TMPDIR (when
+// absolute) or /tmp, created 0700 and
+// used only when it is a real folder of ours that nobody else can reach. Empty when there is no
+// safe folder; `problem` (when given) then names the folder and says what is wrong with it.
+std::string GuardFolder(std::string* problem = nullptr);

@@ -5,17 +5,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 
 #include "app/ListenAddresses.h"
+#include "base/Log.h"
 
 std::vector<std::string> LocalIPv4Addresses() {
   std::vector<std::string> addresses;
   ifaddrs* first = nullptr;
   if (getifaddrs(&first) != 0) {
-    std::fprintf(stderr, "quavix-server: getifaddrs: %s\n", std::strerror(errno));
+    LogSystemError("getifaddrs", errno);
     return addresses;
   }
   const std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> list(first, &freeifaddrs);

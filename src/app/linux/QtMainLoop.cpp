@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -14,6 +15,8 @@ namespace {
 std::atomic<int> g_signalWakeFd{-1};
 std::atomic<bool> g_quitRequested{false};
 std::atomic<bool> g_portChanged{false};
+// Until the loop runs, a stop signal ends the process at once (see EndOnStopSignalUntilRun).
+std::atomic<bool> g_endOnStopSignal{false};
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
@@ -21,6 +24,12 @@ struct sigaction g_previousActions[std::size(kSignals)];
 
 void OnSignal(int signal) {
   const int savedErrno = errno;
+  if (signal != SIGUSR1 && g_endOnStopSignal.load()) {
+    // Start-up may be waiting inside a library (a sound server that does not answer) where no
+    // event of ours is looked at; nothing is held that the kernel does not release, and a
+    // quit is silent.
+    _exit(0);
+  }
   (signal == SIGUSR1 ? g_portChanged : g_quitRequested).store(true);
   const int fd = g_signalWakeFd.load();
   if (fd >= 0) {
@@ -28,6 +37,15 @@ void OnSignal(int signal) {
     [[maybe_unused]] ssize_t ignored = write(fd, &one, sizeof one);
   }
   errno = savedErrno;
+}
+
+// Once shut-down has begun, a further signal must neither end the process with its own status
+// nor run a handler that is gone.
+void IgnoreSignals() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  for (int signal : kSignals) sigaction(signal, &ignore, nullptr);
 }
 
 }  // namespace
@@ -45,8 +63,11 @@ QtMainLoop::QtMainLoop() {
 }
 
 QtMainLoop::~QtMainLoop() {
-  for (size_t i = 0; i < std::size(kSignals); ++i) {
-    sigaction(kSignals[i], &g_previousActions[i], nullptr);
+  g_endOnStopSignal.store(false);
+  if (!quit_.load()) {
+    for (size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], &g_previousActions[i], nullptr);
+    }
   }
   g_signalWakeFd.store(-1);
   timers_.clear();
@@ -128,8 +149,15 @@ void QtMainLoop::StopTimer(ShellTimer timer) {
   if (it != timers_.end()) it->second->stop();  // kept: the poll may stop it from its own tick
 }
 
+void QtMainLoop::EndOnStopSignalUntilRun() {
+  g_endOnStopSignal.store(true);
+  if (g_quitRequested.load()) _exit(0);  // one came before this was asked for
+}
+
 void QtMainLoop::Quit(int exitCode) {
   quit_.store(true);
+  g_endOnStopSignal.store(false);
+  IgnoreSignals();
   for (auto& [timer, qtTimer] : timers_) qtTimer->stop();
   {
     std::lock_guard lock(queueMutex_);
@@ -142,6 +170,7 @@ void QtMainLoop::Quit(int exitCode) {
 int QtMainLoop::Run() {
   if (quitCode_) return *quitCode_;
   running_ = true;
+  g_endOnStopSignal.store(false);  // from here the loop handles them
   const int exitCode = QCoreApplication::exec();
   running_ = false;
   return quitCode_.value_or(exitCode);

@@ -26,6 +26,12 @@ class QtMainLoop final : public QObject, public IMainLoop {
   QtMainLoop();
   ~QtMainLoop() override;
 
+  // From now until Run starts, SIGTERM, SIGINT or SIGHUP ends the process at once with status
+  // 0: start-up may wait inside a library (a sound server that does not answer) where nothing
+  // of ours runs. For the program only; tests keep the default (kept until the loop runs).
+  void EndOnStopSignalUntilRun();
+  // Quit also starts ignoring the four signals for the rest of the process, so a storm during
+  // shut-down cannot end it with a signal's status.
   bool Open(IShellEvents& events) override;
   void RunOnMainThread(std::function<void()> task) override;
   void StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) override;

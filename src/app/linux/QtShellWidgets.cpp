@@ -8,10 +8,10 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QVBoxLayout>
-#include <cstdio>
 
 #include "app/IMainLoop.h"
 #include "app/ShellIds.h"
+#include "base/Log.h"
 
 QIcon ProgramIcon() {
   QIcon icon;
@@ -42,7 +42,7 @@ bool QtTrayIcon::Add(IShellEvents& events) {
   events_ = &events;
   if (!QSystemTrayIcon::isSystemTrayAvailable()) {
     if (!toldNoTray_) {
-      std::fprintf(stderr, "quavix-server: no notification area here; running without an icon\n");
+      LogError("no notification area here; running without an icon");
       toldNoTray_ = true;
     }
     // Qt tells of no tray host that comes later, so look again now and then.

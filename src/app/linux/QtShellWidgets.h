@@ -21,8 +21,8 @@ QIcon ProgramIcon();
 // True when a person can see windows: a real display, not Qt's offscreen or minimal platform.
 bool HasInteractiveDisplay();
 
-// A modal critical box where a display is; nothing without one (the shell says every error
-// on stderr as well).
+// A modal critical box where a display is; nothing without one (the shell logs every error as
+// well).
 class QtMessageBox final : public IErrorReporter {
  public:
   explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}

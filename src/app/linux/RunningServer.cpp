@@ -1,20 +1,28 @@
 #include "app/linux/RunningServer.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <iostream>
+#include <thread>
 
 #include "app/ShellIds.h"
 #include "app/linux/FileSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"
+#include "net/Protocol.h"
 
 namespace {
 
@@ -50,8 +58,9 @@ pid_t ReadHolderPid(int fd) {
 TellResult SignalRunningServer::TellPortChanged(std::string* reason) {
   std::string path = guardFile_;
   if (path.empty()) {
-    const std::string folder = GuardFolder();
-    if (folder.empty()) return TellResult::NoneRunning;  // a server there would have no guard
+    const std::string folder = GuardFolder(reason);
+    // A server started here would have run without a guard: nothing tells whether one runs.
+    if (folder.empty()) return TellResult::CannotTell;
     path = folder + "/" + kInstanceGuardName;
   }
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
@@ -84,6 +93,74 @@ TellResult SignalRunningServer::TellPortChanged(std::string* reason) {
   return TellResult::Told;
 }
 
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int MsUntil(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return left.count() < 0 ? 0 : static_cast<int>(left.count());
+}
+
+// One connection to loopback `port`: true when its first bytes are our greeting before
+// `deadline`.
+bool GreetsOnce(uint16_t port, Clock::time_point deadline) {
+  UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    return false;
+  }
+  uint8_t got[kGreeting.size()];
+  size_t have = 0;
+  while (have < sizeof got) {
+    pollfd ready{fd.get(), POLLIN, 0};
+    if (poll(&ready, 1, MsUntil(deadline)) <= 0) return false;
+    const ssize_t n = recv(fd.get(), got + have, sizeof got - have, 0);
+    if (n <= 0) return false;  // refused (nobody listens yet), closed or failed
+    have += static_cast<size_t>(n);
+  }
+  return std::memcmp(got, kGreeting.data(), sizeof got) == 0;
+}
+
+bool PortTaken(uint16_t port) {
+  UniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd) return false;
+  const int one = 1;  // as the server binds: lingering closed connections do not count
+  setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  return bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+         errno == EADDRINUSE;
+}
+
+}  // namespace
+
+bool SignalRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string* reason) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+  for (;;) {
+    // A try ends at the deadline or at once when nobody listens; the server moves in its own
+    // time, so it is tried again after a short pause.
+    if (GreetsOnce(port, std::min(deadline, Clock::now() + std::chrono::milliseconds(500)))) {
+      return true;
+    }
+    if (Clock::now() >= deadline) break;
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(std::chrono::milliseconds(50), deadline - Clock::now()));
+  }
+  const std::string number = std::to_string(port);
+  *reason = PortTaken(port) ? "port " + number + " is in use by another program"
+                            : "it did not answer on port " + number + " within " +
+                                  std::to_string(limitMs / 1000) + " s";
+  return false;
+}
+
 std::optional<int> RunLinuxCommandLine(int argc, char** argv) {
   if (argc <= 1) return std::nullopt;
   FileSettingStore store;
@@ -92,8 +169,8 @@ std::optional<int> RunLinuxCommandLine(int argc, char** argv) {
   if (location.empty())
     location = "the configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
   CommandLineServices services{"quavix-server", store, location, runningServer};
-  const std::optional<int> code = RunCommandLine(std::vector<std::string>(argv + 1, argv + argc),
-                                                 services, std::cout, std::cerr);
+  const std::optional<int> code =
+      RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), services, std::cout);
   std::cout.flush();
   return code;
 }

@@ -17,11 +17,8 @@ endforeach()
 qt_add_resources(quavix_shell_linux quavix_icons PREFIX /icons
   BASE ${PROJECT_SOURCE_DIR}/res/icons FILES ${QUAVIX_ICON_FILES})
 
-# The executable needs the server and the backends; it is built once both modules exist.
-if(TARGET quavix_audio AND EXISTS ${PROJECT_SOURCE_DIR}/src/net/linux/OpenFileLimit.h)
-  add_executable(quavix-server ${CMAKE_CURRENT_LIST_DIR}/main.cpp
-                 ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp)
-  target_link_libraries(quavix-server PRIVATE quavix_shell_linux quavix_net quavix_audio xcb)
-  install(TARGETS quavix-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  include(${PROJECT_SOURCE_DIR}/res/linux/Install.cmake OPTIONAL)
-endif()
+add_executable(quavix-server ${CMAKE_CURRENT_LIST_DIR}/main.cpp
+               ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp)
+target_link_libraries(quavix-server PRIVATE quavix_shell_linux quavix_net quavix_audio xcb)
+install(TARGETS quavix-server RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+include(${PROJECT_SOURCE_DIR}/res/linux/Install.cmake)

@@ -3,7 +3,6 @@
 #include <xcb/xcb.h>
 
 #include <QApplication>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -14,6 +13,7 @@
 #include "app/linux/QtMainLoop.h"
 #include "app/linux/QtShellWidgets.h"
 #include "app/linux/RunningServer.h"
+#include "base/Log.h"
 #include "net/linux/OpenFileLimit.h"
 
 namespace {
@@ -35,8 +35,7 @@ void ChooseHeadlessWhenNoDisplay() {
   if (display == nullptr) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   } else if (!DisplayAnswers()) {
-    std::fprintf(stderr, "quavix-server: display %s does not answer; running without one\n",
-                 display);
+    LogError(std::string("display ") + display + " does not answer; running without one");
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
 }
@@ -56,6 +55,7 @@ int main(int argc, char** argv) {
 
   FlockInstanceGuard guard;
   QtMainLoop loop;
+  loop.EndOnStopSignalUntilRun();
   QtMessageBox messageBox;
   QtTrayIcon tray;
   QtPopupMenu menu;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "app/ListenAddresses.h"
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 std::vector<std::string> LocalIPv4Addresses() {
   std::vector<std::string> addresses;
@@ -23,7 +25,7 @@ std::vector<std::string> LocalIPv4Addresses() {
   }
   if (result != ERROR_SUCCESS) {
     if (result != ERROR_NO_DATA) {
-      std::fprintf(stderr, "QuavixServer: GetAdaptersAddresses: error %lu\n", result);
+      LogError("GetAdaptersAddresses: " + WindowsErrorText(result));
     }
     return addresses;
   }

@@ -1,7 +1,11 @@
 #include "app/win32/RunningServer.h"
 
 #include <shellapi.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
+#include <algorithm>
+#include <cstring>
 #include <sstream>
 #include <vector>
 
@@ -9,6 +13,9 @@
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
+#include "net/Protocol.h"
 
 namespace {
 
@@ -68,10 +75,102 @@ TellResult PostRunningServer::TellPortChanged(std::string* reason) {
   if (window == nullptr) return TellResult::NoneRunning;
   const UINT message = RegisterWindowMessageW(kPortChangedMessage);
   if (message == 0 || !PostMessageW(window, message, 0, 0)) {
-    *reason = "error " + std::to_string(GetLastError());
+    *reason = WindowsErrorText(GetLastError());
     return TellResult::Failed;
   }
   return TellResult::Told;
+}
+
+namespace {
+
+// Owns a socket.
+struct SocketGuard {
+  SOCKET socket;
+  ~SocketGuard() {
+    if (socket != INVALID_SOCKET) closesocket(socket);
+  }
+};
+
+sockaddr_in Address(uint32_t host, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(host);
+  return address;
+}
+
+// One connection to loopback `port`: true when its first bytes are our greeting within
+// `limitMs`. Non-blocking, since a refused connection to loopback takes Windows seconds.
+bool GreetsOnce(uint16_t port, DWORD limitMs) {
+  SocketGuard guard{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+  if (guard.socket == INVALID_SOCKET) return false;
+  u_long nonBlocking = 1;
+  ioctlsocket(guard.socket, FIONBIO, &nonBlocking);
+  const sockaddr_in address = Address(INADDR_LOOPBACK, port);
+  if (connect(guard.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+      WSAGetLastError() != WSAEWOULDBLOCK) {
+    return false;
+  }
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  uint8_t got[kGreeting.size()];
+  size_t have = 0;
+  while (have < sizeof got) {
+    const ULONGLONG now = GetTickCount64();
+    if (now >= end) return false;
+    fd_set readable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&failed);
+    FD_SET(guard.socket, &readable);
+    FD_SET(guard.socket, &failed);
+    const long leftMs = static_cast<long>(end - now);
+    timeval wait{leftMs / 1000, (leftMs % 1000) * 1000};
+    if (select(0, &readable, nullptr, &failed, &wait) <= 0 || FD_ISSET(guard.socket, &failed)) {
+      return false;  // refused (nobody listens yet), or nothing in time
+    }
+    const int n = recv(guard.socket, reinterpret_cast<char*>(got + have),
+                       static_cast<int>(sizeof got - have), 0);
+    if (n <= 0) return false;
+    have += static_cast<size_t>(n);
+  }
+  return std::memcmp(got, kGreeting.data(), sizeof got) == 0;
+}
+
+bool PortTaken(uint16_t port) {
+  SocketGuard guard{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+  if (guard.socket == INVALID_SOCKET) return false;
+  const sockaddr_in address = Address(INADDR_ANY, port);
+  return bind(guard.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+         (WSAGetLastError() == WSAEADDRINUSE || WSAGetLastError() == WSAEACCES);
+}
+
+}  // namespace
+
+bool PostRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string* reason) {
+  WSADATA data{};
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+    *reason = "Windows networking could not be started";
+    return false;
+  }
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
+  const auto leftMs = [end] {
+    const ULONGLONG now = GetTickCount64();
+    return now < end ? end - now : 0;
+  };
+  bool greeted = false;
+  for (;;) {
+    // A try ends at the deadline or when nobody listens; the server moves in its own time.
+    greeted = GreetsOnce(port, static_cast<DWORD>(std::min<ULONGLONG>(leftMs(), 500)));
+    if (greeted || leftMs() == 0) break;
+    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, leftMs())));
+  }
+  if (!greeted) {
+    const std::string number = std::to_string(port);
+    *reason = PortTaken(port) ? "port " + number + " is in use by another program"
+                              : "it did not answer on port " + number + " within " +
+                                    std::to_string(limitMs / 1000) + " s";
+  }
+  WSACleanup();
+  return greeted;
 }
 
 std::optional<int> RunWin32CommandLine() {
@@ -90,7 +189,11 @@ std::optional<int> RunWin32CommandLine() {
       std::string("HKEY_CURRENT_USER\\") + kSettingKey + " (value " + kSettingValueName + ")",
       runningServer};
   std::ostringstream out, err;
-  const std::optional<int> code = RunCommandLine(args, services, out, err);
+  std::optional<int> code;
+  {
+    const ScopedLogStream log(err);
+    code = RunCommandLine(args, services, out);
+  }
   // One answer, so a message box never comes twice.
   const bool failed = !err.str().empty();
   ShowCommandLineAnswer(out.str() + err.str(), failed);

@@ -15,6 +15,7 @@ class PostRunningServer final : public IRunningServer {
   // NoneRunning when no window of the class exists; Failed when the message could not be
   // registered or posted (GetLastError's code in `reason`).
   TellResult TellPortChanged(std::string* reason) override;
+  bool AwaitGreeting(uint16_t port, int limitMs, std::string* reason) override;
 };
 
 // The command line on Windows: GetCommandLineW, the registry store, this sender. The answer

@@ -10,14 +10,11 @@ add_library(quavix_shell_win32 STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Win32ShellServices.cpp)
 target_link_libraries(quavix_shell_win32 PUBLIC quavix_shell user32 shell32 advapi32 iphlpapi ws2_32)
 
-# The executable needs the server and the backends; it is built once both modules exist.
-if(TARGET quavix_audio AND EXISTS ${PROJECT_SOURCE_DIR}/src/net/NetworkServer.cpp)
-  add_executable(QuavixServer WIN32
-    ${CMAKE_CURRENT_LIST_DIR}/WinMain.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp
-    ${PROJECT_SOURCE_DIR}/res/QuavixServer.rc)
-  # wWinMain is the entry point.
-  target_link_options(QuavixServer PRIVATE -municode)
-  set_target_properties(QuavixServer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-  target_link_libraries(QuavixServer PRIVATE quavix_shell_win32 quavix_net quavix_audio)
-endif()
+add_executable(QuavixServer WIN32
+  ${CMAKE_CURRENT_LIST_DIR}/WinMain.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp
+  ${PROJECT_SOURCE_DIR}/res/QuavixServer.rc)
+# wWinMain is the entry point.
+target_link_options(QuavixServer PRIVATE -municode)
+set_target_properties(QuavixServer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+target_link_libraries(QuavixServer PRIVATE quavix_shell_win32 quavix_net quavix_audio)

@@ -3,13 +3,17 @@
 #include "app/win32/ResourceIds.h"
 #include "app/win32/ShellMessages.h"
 #include "app/win32/WideText.h"
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
 
 GuardResult Win32InstanceGuard::Acquire(const std::string& name) {
   mutex_ = CreateMutexW(nullptr, FALSE, Widen(name).c_str());
   // Read at once: anything in between could overwrite the thread's last error.
   const DWORD error = GetLastError();
   if (error == ERROR_ALREADY_EXISTS) return GuardResult::AlreadyRunning;
-  return mutex_ != nullptr ? GuardResult::Acquired : GuardResult::Failed;
+  if (mutex_ != nullptr) return GuardResult::Acquired;
+  LogError("CreateMutexW: " + WindowsErrorText(error));
+  return GuardResult::Failed;
 }
 
 void Win32InstanceGuard::Release() {

@@ -1,9 +1,9 @@
 #include "audio/linux/AlsaVolumeControl.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "audio/VolumeConversions.h"
+#include "base/Log.h"
 
 std::atomic<AlsaVolumeControl*> AlsaVolumeControl::pollTarget_{nullptr};
 
@@ -12,9 +12,8 @@ namespace {
 // card at all); our one message says what matters.
 void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-void LogAlsaError(const char* what, const std::string& card, int error) {
-  std::fprintf(stderr, "quavix-server: ALSA mixer \"%s\": %s: %s\n", card.c_str(), what,
-               snd_strerror(error));
+void LogAlsaError(const std::string& what, const std::string& card, int error) {
+  LogError("ALSA mixer \"" + card + "\": " + what + ": " + snd_strerror(error));
 }
 }  // namespace
 
@@ -45,8 +44,8 @@ InitResult AlsaVolumeControl::Initialize() {
   VolumeState first;
   if (!ChooseElements()) {
     result = volume_.name.empty() && mute_.name.empty() ? InitResult::NoDevice : InitResult::Failed;
-    std::fprintf(stderr, "quavix-server: ALSA mixer \"%s\" has no playback %s\n", card_.c_str(),
-                 mute_.name.empty() ? "switch" : "volume");
+    LogError("ALSA mixer \"" + card_ + "\" has no playback " +
+             (mute_.name.empty() ? "switch" : "volume"));
   } else if (!Read(&first)) {
     result = InitResult::Failed;
   }
@@ -160,10 +159,12 @@ bool AlsaVolumeControl::SetState(const VolumeState* state) {
   snd_mixer_elem_t* volume = Find(volume_);
   const long raw = static_cast<int32_t>(
       PercentToRaw(state->volume, static_cast<int32_t>(minimum_), static_cast<int32_t>(maximum_)));
-  if (volume == nullptr || snd_mixer_selem_set_playback_volume_all(volume, raw) < 0) return false;
   snd_mixer_elem_t* mute = Find(mute_);
-  return mute != nullptr &&
-         snd_mixer_selem_set_playback_switch_all(mute, state->muted != 0 ? 0 : 1) >= 0;
+  if (volume == nullptr || mute == nullptr) return false;
+  int error = snd_mixer_selem_set_playback_volume_all(volume, raw);
+  if (error >= 0) error = snd_mixer_selem_set_playback_switch_all(mute, state->muted != 0 ? 0 : 1);
+  if (error < 0) LogAlsaError("cannot set", card_, error);
+  return error >= 0;
 }
 
 void AlsaVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {

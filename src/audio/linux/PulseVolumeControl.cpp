@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "audio/VolumeConversions.h"
+#include "base/Log.h"
 
 namespace {
 constexpr const char* kDefaultSink = "@DEFAULT_SINK@";
@@ -97,7 +97,9 @@ InitResult PulseVolumeControl::Start() {
       if (startError_ != InitResult::Ok) {
         result = startError_;
       } else if (!PA_CONTEXT_IS_GOOD(state) || startExpired_) {
-        result = wasReady ? InitResult::Failed : InitResult::NoInterface;
+        // A server that took the connection is there, answering or not: ALSA's plugin for it
+        // would only hang on it as well.
+        result = wasReady || reachedServer_ ? InitResult::Failed : InitResult::NoInterface;
       }
       if (result != InitResult::Ok) break;
       pa_threaded_mainloop_wait(mainloop_);
@@ -105,10 +107,15 @@ InitResult PulseVolumeControl::Start() {
   }
   if (deadline != nullptr) api->time_free(deadline);
   if (result != InitResult::Ok) {
-    std::fprintf(stderr, "quavix-server: sound server: %s\n",
-                 startExpired_         ? "no answer"
-                 : context_ != nullptr ? pa_strerror(pa_context_errno(context_))
-                                       : "cannot connect");
+    if (startExpired_ && reachedServer_) {
+      LogError("the sound server took the connection but did not answer within " +
+               std::to_string(kStartTimeoutUsec / PA_USEC_PER_SEC) + " s (is it stopped?)");
+    } else {
+      LogError(std::string("sound server: ") + (startExpired_ ? "no answer"
+                                                : context_ != nullptr
+                                                    ? pa_strerror(pa_context_errno(context_))
+                                                    : "cannot connect"));
+    }
     phase_ = Phase::Closing;
   }
   return result;
@@ -138,6 +145,10 @@ void PulseVolumeControl::CloseContext() {
 void PulseVolumeControl::OnContextState(pa_context* context, void* self) {
   auto* control = static_cast<PulseVolumeControl*>(self);
   const pa_context_state_t state = pa_context_get_state(context);
+  // Past connecting, the socket is open and a server is there.
+  if (state == PA_CONTEXT_AUTHORIZING || state == PA_CONTEXT_SETTING_NAME) {
+    control->reachedServer_ = true;
+  }
   if (state == PA_CONTEXT_READY && control->phase_ != Phase::Closing) {
     control->reconnectPause_ = kFirstReconnectPauseUsec;
     control->SubscribeAndRead();
@@ -306,6 +317,9 @@ bool PulseVolumeControl::Write(const VolumeState& state) {
       context_, sinkIndex_, state.muted != 0 ? 1 : 0, &PulseVolumeControl::OnWritten, this);
   writesInFlight_ += (setVolume != nullptr ? 1 : 0) + (setMute != nullptr ? 1 : 0);
   const bool sent = setVolume != nullptr && setMute != nullptr;
+  if (!sent)
+    LogError(std::string("sound server: cannot set the volume: ") +
+             pa_strerror(pa_context_errno(context_)));
   Drop(setVolume);
   Drop(setMute);
   return sent;

@@ -53,8 +53,9 @@ class PulseVolumeControl final : public IVolumeControl {
   PulseVolumeControl(const PulseVolumeControl&) = delete;
   PulseVolumeControl& operator=(const PulseVolumeControl&) = delete;
 
-  // NoInterface: no sound server answered within a few seconds. NoDevice: it has no default
-  // sink. Failed: anything else.
+  // NoInterface: no sound server took the connection. NoDevice: it has no default sink.
+  // Failed: anything else, also a server that took the connection but did not answer within a
+  // few seconds (stopped or hung).
   InitResult Initialize() override;
   bool Shutdown() override;
   bool GetState(VolumeState* state) override;
@@ -114,6 +115,7 @@ class PulseVolumeControl final : public IVolumeControl {
   Phase phase_ = Phase::Starting;
   InitResult startError_ = InitResult::Ok;
   bool startExpired_ = false;
+  bool reachedServer_ = false;  // the connection got past connecting
   pa_time_event* reconnectTimer_ = nullptr;
   pa_usec_t reconnectPause_ = kFirstReconnectPauseUsec;
   bool reportNext_ = false;  // after a reconnection the first reading is news

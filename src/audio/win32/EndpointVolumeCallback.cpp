@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/win32/SystemErrorText.h"
+
 const IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 const IID kIidAudioEndpointVolumeCallback = {
     0x657804FA, 0xD6AD, 0x4496, {0x8A, 0x60, 0x35, 0x27, 0x52, 0xAF, 0x4F, 0x89}};
@@ -58,8 +60,11 @@ bool EndpointVolumeCallback::ForwardCurrentState(IAudioEndpointVolume* volume) {
   std::lock_guard lock(mutex_);
   BOOL muted = FALSE;
   float scalar = 0.0f;
-  if (target_ == nullptr || FAILED(volume->GetMute(&muted)) ||
-      FAILED(volume->GetMasterVolumeLevelScalar(&scalar))) {
+  if (target_ == nullptr) return false;
+  HRESULT result = volume->GetMute(&muted);
+  if (SUCCEEDED(result)) result = volume->GetMasterVolumeLevelScalar(&scalar);
+  if (FAILED(result)) {
+    LogHResult("Core Audio: reading the new default device", result);
     return false;
   }
   const EndpointNotification notification{muted ? 1 : 0, scalar};

@@ -1,6 +1,9 @@
 #include "audio/win32/Win32EndpointDevice.h"
 
+#include <string>
 #include <utility>
+
+#include "base/win32/SystemErrorText.h"
 
 HRESULT CreateSystemEnumerator(IMMDeviceEnumerator** enumerator) {
   return CoCreateInstance(kClsidMMDeviceEnumerator, nullptr, CLSCTX_INPROC_SERVER,
@@ -15,8 +18,8 @@ Win32EndpointDevice::~Win32EndpointDevice() {
   if (comInitialized_) CoUninitialize();
 }
 
-bool Win32EndpointDevice::Check(HRESULT result) {
-  if (FAILED(result)) lastError_ = result;
+bool Win32EndpointDevice::Check(const char* what, HRESULT result) {
+  if (FAILED(result)) LogHResult(std::string("Core Audio: ") + what, result);
   return SUCCEEDED(result);
 }
 
@@ -33,19 +36,20 @@ bool Win32EndpointDevice::CreateEnumerator() {
     const HRESULT joined = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     comInitialized_ = SUCCEEDED(joined);
   }
-  return Check(factory_(enumerator_.Put()));
+  return Check("creating the device enumerator", factory_(enumerator_.Put()));
 }
 
 bool Win32EndpointDevice::GetDefaultRenderEndpoint() {
   if (!enumerator_) return false;
-  return Check(enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.Put()));
+  return Check("GetDefaultAudioEndpoint",
+               enumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device_.Put()));
 }
 
 bool Win32EndpointDevice::ActivateEndpointVolume() {
   if (!device_) return false;
   ComPtr<IAudioEndpointVolume> volume;
-  if (!Check(device_->Activate(kIidAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
-                               reinterpret_cast<void**>(volume.Put())))) {
+  if (!Check("Activate", device_->Activate(kIidAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
+                                           reinterpret_cast<void**>(volume.Put())))) {
     return false;
   }
   std::lock_guard lock(boundMutex_);
@@ -63,7 +67,7 @@ void Win32EndpointDevice::ReleaseEnumerator() {
 bool Win32EndpointDevice::GetMute(bool* muted) {
   const ComPtr<IAudioEndpointVolume> volume = CurrentVolume();
   BOOL value = FALSE;
-  if (!volume || !Check(volume->GetMute(&value))) return false;
+  if (!volume || !Check("GetMute", volume->GetMute(&value))) return false;
   *muted = value != FALSE;
   return true;
 }
@@ -71,25 +75,27 @@ bool Win32EndpointDevice::GetMute(bool* muted) {
 bool Win32EndpointDevice::GetMasterScalar(float* scalar) {
   const ComPtr<IAudioEndpointVolume> volume = CurrentVolume();
   float value = 0.0f;
-  if (!volume || !Check(volume->GetMasterVolumeLevelScalar(&value))) return false;
+  if (!volume || !Check("GetMasterVolumeLevelScalar", volume->GetMasterVolumeLevelScalar(&value)))
+    return false;
   *scalar = value;
   return true;
 }
 
 bool Win32EndpointDevice::SetMasterScalar(float scalar) {
   const ComPtr<IAudioEndpointVolume> volume = CurrentVolume();
-  return volume && Check(volume->SetMasterVolumeLevelScalar(scalar, nullptr));
+  return volume &&
+         Check("SetMasterVolumeLevelScalar", volume->SetMasterVolumeLevelScalar(scalar, nullptr));
 }
 
 bool Win32EndpointDevice::SetMute(bool muted) {
   const ComPtr<IAudioEndpointVolume> volume = CurrentVolume();
-  return volume && Check(volume->SetMute(muted ? TRUE : FALSE, nullptr));
+  return volume && Check("SetMute", volume->SetMute(muted ? TRUE : FALSE, nullptr));
 }
 
 bool Win32EndpointDevice::RegisterNotify(IEndpointNotifyTarget* target) {
   if (!volume_ || callback_ != nullptr) return false;
   callback_ = new EndpointVolumeCallback(target);
-  if (!Check(volume_->RegisterControlChangeNotify(callback_))) {
+  if (!Check("RegisterControlChangeNotify", volume_->RegisterControlChangeNotify(callback_))) {
     DropCallback(callback_);
     return false;
   }
@@ -102,7 +108,9 @@ bool Win32EndpointDevice::UnregisterNotify(IEndpointNotifyTarget*) {
   // First the rebinding thread, which is the only other writer of the binding.
   bool unregistered = StopFollowing();
   if (callback_ == nullptr) return unregistered;
-  if (!volume_ || !Check(volume_->UnregisterControlChangeNotify(callback_))) unregistered = false;
+  if (!volume_ ||
+      !Check("UnregisterControlChangeNotify", volume_->UnregisterControlChangeNotify(callback_)))
+    unregistered = false;
   // Detached either way: whatever the audio system still delivers must not reach a target that
   // is about to be destroyed.
   DropCallback(callback_);
@@ -125,7 +133,8 @@ bool Win32EndpointDevice::ReleaseEndpointVolume() {
 void Win32EndpointDevice::StartFollowing() {
   if (!enumerator_) return;
   auto* watcher = new DefaultDeviceWatcher();
-  if (!watcher->Valid() || !Check(enumerator_->RegisterEndpointNotificationCallback(watcher))) {
+  if (!watcher->Valid() || !Check("RegisterEndpointNotificationCallback",
+                                  enumerator_->RegisterEndpointNotificationCallback(watcher))) {
     watcher->Release();
     return;
   }
@@ -140,7 +149,8 @@ bool Win32EndpointDevice::StopFollowing() {
   if (watcher_ == nullptr) return true;
   // Unregistered here, never from inside the watcher's methods (the enumerator forbids it).
   const bool unregistered =
-      Check(watchedEnumerator_->UnregisterEndpointNotificationCallback(watcher_));
+      Check("UnregisterEndpointNotificationCallback",
+            watchedEnumerator_->UnregisterEndpointNotificationCallback(watcher_));
   stopFollowing_ = true;
   SetEvent(watcher_->ChangedEvent());
   follower_.join();
@@ -165,19 +175,20 @@ void Win32EndpointDevice::Rebind() {
   // Any failure keeps the old binding: with no default device left, the old one is as good as
   // none, and the next change of the default tries again.
   ComPtr<IMMDevice> device;
-  if (!Check(watchedEnumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device.Put()))) {
+  if (!Check("GetDefaultAudioEndpoint",
+             watchedEnumerator_->GetDefaultAudioEndpoint(eRender, eConsole, device.Put()))) {
     return;
   }
   ComPtr<IAudioEndpointVolume> volume;
-  if (!Check(device->Activate(kIidAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
-                              reinterpret_cast<void**>(volume.Put())))) {
+  if (!Check("Activate", device->Activate(kIidAudioEndpointVolume, CLSCTX_INPROC_SERVER, nullptr,
+                                          reinterpret_cast<void**>(volume.Put())))) {
     return;
   }
   device.Reset();  // as at start-up, only the volume interface is kept
   // A callback object per binding, so a late notification of the old device, dropped by the
   // detached old object, can never overwrite the new device's state.
   EndpointVolumeCallback* callback = new EndpointVolumeCallback(target_);
-  if (!Check(volume->RegisterControlChangeNotify(callback))) {
+  if (!Check("RegisterControlChangeNotify", volume->RegisterControlChangeNotify(callback))) {
     DropCallback(callback);
     return;
   }
@@ -189,7 +200,8 @@ void Win32EndpointDevice::Rebind() {
     std::swap(callback_, old);
   }
   // `volume` is the old binding now; writers that still hold it keep it alive until they return.
-  if (volume && old != nullptr) Check(volume->UnregisterControlChangeNotify(old));
+  if (volume && old != nullptr)
+    Check("UnregisterControlChangeNotify", volume->UnregisterControlChangeNotify(old));
   DropCallback(old);
   volume.Reset();
   // The new device's state, reported once as a change; later ones come by notification.

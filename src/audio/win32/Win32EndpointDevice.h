@@ -5,9 +5,9 @@
 // one (plugs in a headset, say), a thread of ours binds that device's volume and reports its
 // state as a change.
 
-#include <windows.h>
-#include <mmdeviceapi.h>
 #include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <windows.h>
 
 #include <atomic>
 #include <mutex>
@@ -46,11 +46,9 @@ class Win32EndpointDevice final : public IEndpointDevice {
   bool UnregisterNotify(IEndpointNotifyTarget* target) override;
   bool ReleaseEndpointVolume() override;
 
-  // The last failing HRESULT, kept for diagnostics only.
-  HRESULT LastError() const { return lastError_; }
-
  private:
-  bool Check(HRESULT result);
+  // Logs a failure with its HRESULT, once, here where it becomes our false.
+  bool Check(const char* what, HRESULT result);
   ComPtr<IAudioEndpointVolume> CurrentVolume();
   void StartFollowing();
   bool StopFollowing();
@@ -73,5 +71,4 @@ class Win32EndpointDevice final : public IEndpointDevice {
   DefaultDeviceWatcher* watcher_ = nullptr;  // our reference
   std::thread follower_;
   std::atomic<bool> stopFollowing_{false};
-  std::atomic<HRESULT> lastError_{S_OK};
 };

@@ -9,8 +9,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <string>
+
+#include "base/Log.h"
 
 namespace {
+
+// For the calls whose failure the user may have to act on (a port taken, no descriptors left).
+bool Logged(bool succeeded, const std::string& what) {
+  if (!succeeded) LogSystemError(what, errno);
+  return succeeded;
+}
 
 int Fd(SocketHandle socket) {
   return static_cast<int>(socket);
@@ -24,7 +33,7 @@ void SetIntOption(SocketHandle socket, int level, int name, int value) {
 
 SocketHandle CreateTcpSocket() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  return fd < 0 ? kInvalidSocket : fd;
+  return Logged(fd >= 0, "socket") ? fd : kInvalidSocket;
 }
 
 bool BindAnyAddress(SocketHandle socket, uint16_t port) {
@@ -36,12 +45,14 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   // a move back to the previous port, could not bind until they expire. On Linux it never lets
   // two sockets listen on one port, so a port in use by another program is still refused.
   SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
-  return ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  return Logged(
+      ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+      "bind to port " + std::to_string(port));
 }
 
 bool ListenOn(SocketHandle socket) {
   // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
-  return ::listen(Fd(socket), INT_MAX) == 0;
+  return Logged(::listen(Fd(socket), INT_MAX) == 0, "listen");
 }
 
 uint16_t LocalPort(SocketHandle socket) {

@@ -2,7 +2,10 @@
 
 #include <pthread.h>
 
+#include <cerrno>
 #include <climits>
+
+#include "base/Log.h"
 
 namespace {
 
@@ -42,9 +45,10 @@ bool Thread::Start(Procedure procedure, void* parameter, size_t stackSize) {
   bool ok = size == 0 || pthread_attr_setstacksize(&attributes, size) == 0;
   auto* start = new StartArgs{procedure, parameter};
   auto* thread = new pthread_t{};
-  ok = ok && pthread_create(thread, &attributes, &Trampoline, start) == 0;
+  const int created = ok ? pthread_create(thread, &attributes, &Trampoline, start) : EINVAL;
   pthread_attr_destroy(&attributes);
-  if (!ok) {
+  if (created != 0) {
+    LogSystemError("cannot start a thread", created);
     delete start;
     delete thread;
     return false;

@@ -7,20 +7,33 @@
 // runs in non-blocking mode, and the calls that must block wait on an event of their own that
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
-#include "net/win32/WinsockAccept.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
 #include <mstcpip.h>
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
+
+#include "base/Log.h"
+#include "base/win32/SystemErrorText.h"
+#include "net/win32/WinsockAccept.h"
 
 namespace {
 
-SOCKET Native(SocketHandle socket) { return static_cast<SOCKET>(socket); }
+// For the calls whose failure the user may have to act on (a port taken, no sockets left).
+bool Logged(bool succeeded, const std::string& what) {
+  if (!succeeded) LogError(what + ": " + WindowsErrorText(WSAGetLastError()));
+  return succeeded;
+}
+
+SOCKET Native(SocketHandle socket) {
+  return static_cast<SOCKET>(socket);
+}
 
 // The wait state of one socket that a thread blocks on.
 struct Waiter {
@@ -108,7 +121,7 @@ void WaitAndReset(SocketHandle socket, Waiter* waiter, DWORD timeoutMs) {
 SocketHandle CreateTcpSocket() {
   // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes.
   const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (s == INVALID_SOCKET) return kInvalidSocket;
+  if (!Logged(s != INVALID_SOCKET, "socket")) return kInvalidSocket;
   if (!MakeNonBlocking(static_cast<SocketHandle>(s))) {
     closesocket(s);
     return kInvalidSocket;
@@ -121,12 +134,14 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  return ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  return Logged(
+      ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
+      "bind to port " + std::to_string(port));
 }
 
 bool ListenOn(SocketHandle socket) {
   // Winsock's SOMAXCONN asks the provider for its own maximum.
-  return ::listen(Native(socket), SOMAXCONN) == 0;
+  return Logged(::listen(Native(socket), SOMAXCONN) == 0, "listen");
 }
 
 uint16_t LocalPort(SocketHandle socket) {
@@ -225,7 +240,9 @@ void CloseSocket(SocketHandle socket) {
   closesocket(Native(socket));
 }
 
-void SetNoDelay(SocketHandle socket) { SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1); }
+void SetNoDelay(SocketHandle socket) {
+  SetIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
 
 void SetDeadPeerTimeout(SocketHandle socket, uint32_t timeoutMs) {
   // Idle for a third of the time, then the system's ten probes share the rest.

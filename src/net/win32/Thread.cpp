@@ -1,7 +1,11 @@
 #include "net/Thread.h"
 
-#include <windows.h>
 #include <process.h>
+#include <windows.h>
+
+#include <cerrno>
+
+#include "base/Log.h"
 
 namespace {
 
@@ -19,7 +23,9 @@ unsigned __stdcall Trampoline(void* boxed) {
 
 }  // namespace
 
-Thread::~Thread() { Join(); }
+Thread::~Thread() {
+  Join();
+}
 
 bool Thread::Start(Procedure procedure, void* parameter, size_t stackSize) {
   if (handle_ != nullptr) return false;
@@ -30,6 +36,7 @@ bool Thread::Start(Procedure procedure, void* parameter, size_t stackSize) {
       _beginthreadex(nullptr, static_cast<unsigned>(stackSize), &Trampoline, start,
                      stackSize != 0 ? STACK_SIZE_PARAM_IS_A_RESERVATION : 0, nullptr);
   if (handle == 0) {
+    LogSystemError("cannot start a thread", errno);
     delete start;
     return false;
   }

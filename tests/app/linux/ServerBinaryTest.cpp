@@ -166,7 +166,7 @@ TEST_F(ServerBinaryTest, SecondInstanceIsRefusedWithExitZero) {
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 0);
-  EXPECT_NE(second.Stderr().find("Error: Quavix Server already running"), std::string::npos)
+  EXPECT_NE(second.Stderr().find("quavix-server: Quavix Server already running"), std::string::npos)
       << second.Stderr();
   EXPECT_TRUE(first->Running());
   ExpectCleanQuit(*first);
@@ -185,7 +185,7 @@ TEST_F(ServerBinaryTest, PortInUseSaysSoAndExitsOne) {
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(WIFEXITED(*status));
   EXPECT_EQ(WEXITSTATUS(*status), 1);
-  EXPECT_NE(server->Stderr().find("Quavix Server Error: Couldn't bind and listen to network port " +
+  EXPECT_NE(server->Stderr().find("quavix-server: Couldn't bind and listen to network port " +
                                   std::to_string(port_) + "\n"),
             std::string::npos)
       << server->Stderr();

@@ -109,6 +109,16 @@ our_windows() { xwininfo -root -tree | grep -c '("quavix-server" "quavix-server"
 icon_docked() { [ "$(our_windows)" -ge 1 ]; }
 menu_open() { [ "$(our_windows)" -ge 2 ]; }
 menu_closed() { [ "$(our_windows)" -eq 1 ]; }
+# Presses mouse button $1 on the icon until our menu's window is up: a press that comes while
+# the server is still leaving a modal loop (a message box just closed) can be lost, however
+# fast or slow the clicks come.
+open_menu() {
+  for _ in $(seq 6); do
+    xdotool mousemove "$x" "$y" click "$1"
+    wait_for 5 menu_open && return 0
+  done
+  return 1
+}
 wait_for 30 icon_docked || fail "the icon never docked"
 read -r x y < <(icon_centre)
 [ -n "${x:-}" ] || fail "icon position unknown"
@@ -116,8 +126,7 @@ echo "icon at $x,$y"
 shot tray-icon.png
 
 # Left press: the menu opens; Escape dismisses it and nothing happens.
-xdotool mousemove "$x" "$y" click 1
-wait_for 30 menu_open || fail "left press opened no menu"
+open_menu 1 || fail "left press opened no menu"
 shot tray-menu.png
 press_until Escape menu_closed || fail "menu stayed open"
 kill -0 "$server" || fail "server ended after a dismissed menu"
@@ -126,8 +135,7 @@ dialog=""
 find_dialog() { dialog=$(xdotool search --name '^Quavix Server Settings$' 2>/dev/null | head -1); [ -n "$dialog" ]; }
 # Opens the settings from the menu (right press), types $1 and presses Enter.
 change_port() {
-  xdotool mousemove "$x" "$y" click 3
-  wait_for 30 menu_open || fail "right press opened no menu"
+  open_menu 3 || fail "right press opened no menu"
   press_until s find_dialog || fail "no settings dialog"
   shot settings-dialog.png
   xdotool windowfocus --sync "$dialog"
@@ -161,8 +169,7 @@ wait_for 20 serves_on "$new_port" || fail "not serving on the new port $new_port
 serves_on "$port" && fail "still serving on the old port"
 
 # Quit from the menu ends the process with 0.
-xdotool mousemove "$x" "$y" click 1
-wait_for 30 menu_open || fail "menu did not open for Quit"
+open_menu 1 || fail "menu did not open for Quit"
 ended() { ! kill -0 "$server" 2>/dev/null; }
 press_until q ended || wait_for 20 ended || fail "still running after Quit"
 wait "$server"

@@ -1,9 +1,19 @@
 // The sound-server backend on a real server: the shared private daemon of
 // with-sound-server.sh, and for restarts and stops a daemon of the test's own.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <barrier>
+#include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -99,12 +109,200 @@ class PulseVolume : public ::testing::Test {
   std::unique_ptr<PulseVolumeControl> control_;
 };
 
+// A null sink loaded for one test and unloaded after it.
+class ExtraSink {
+ public:
+  ExtraSink(const std::string& name, const std::string& options)
+      : module_(Output("pactl load-module module-null-sink sink_name=" + name + " " + options)) {
+    while (!module_.empty() && module_.back() == '\n') module_.pop_back();
+  }
+  ~ExtraSink() {
+    if (Loaded()) Shell("pactl unload-module " + module_);
+  }
+  ExtraSink(const ExtraSink&) = delete;
+  ExtraSink& operator=(const ExtraSink&) = delete;
+  bool Loaded() const {
+    return !module_.empty() && module_.find_first_not_of("0123456789") == std::string::npos;
+  }
+
+ private:
+  std::string module_;
+};
+
+// A listener on a sound server's socket path while the server is away: accepts and drops each
+// connection attempt, and notes when it came.
+class AttemptListener {
+ public:
+  explicit AttemptListener(const std::string& path) : path_(path) {
+    ::unlink(path_.c_str());  // the killed server's socket stays behind
+    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    listening_ = fd_ >= 0 && ::pipe(stop_) == 0 &&
+                 ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 ::listen(fd_, 8) == 0;
+    if (listening_) thread_ = std::thread([this] { Loop(); });
+  }
+  ~AttemptListener() {
+    if (thread_.joinable()) {
+      [[maybe_unused]] const ssize_t woken = ::write(stop_[1], "x", 1);
+      thread_.join();
+    }
+    for (int fd : {fd_, stop_[0], stop_[1]}) {
+      if (fd >= 0) ::close(fd);
+    }
+    ::unlink(path_.c_str());
+  }
+  AttemptListener(const AttemptListener&) = delete;
+  AttemptListener& operator=(const AttemptListener&) = delete;
+
+  bool Listening() const { return listening_; }
+  bool AwaitCount(size_t count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return times_.size() >= count; });
+  }
+  std::vector<std::chrono::steady_clock::time_point> Times() {
+    std::lock_guard lock(mutex_);
+    return times_;
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      pollfd fds[2] = {{stop_[0], POLLIN, 0}, {fd_, POLLIN, 0}};
+      if (::poll(fds, 2, -1) < 0 || fds[0].revents != 0) return;
+      const int accepted = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (accepted < 0) continue;
+      ::close(accepted);
+      {
+        std::lock_guard lock(mutex_);
+        times_.push_back(std::chrono::steady_clock::now());
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  int stop_[2] = {-1, -1};
+  bool listening_ = false;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::chrono::steady_clock::time_point> times_;
+  std::thread thread_;
+};
+
+// A loopback TCP relay between our backend and a daemon's TCP port that can hold back what the
+// backend sends, so the test decides when the daemon reads it. One connection.
+class HoldingRelay {
+ public:
+  explicit HoldingRelay(uint16_t daemonPort) : daemonPort_(daemonPort) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::pipe(stop_) == 0 &&
+        ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(listenFd_, 1) == 0 &&
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port_ = ntohs(address.sin_port);
+      thread_ = std::thread([this] { Loop(); });
+    }
+  }
+  ~HoldingRelay() {
+    if (thread_.joinable()) {
+      [[maybe_unused]] const ssize_t woken = ::write(stop_[1], "x", 1);
+      thread_.join();
+    }
+    for (int fd : {listenFd_, stop_[0], stop_[1], client_.load(), daemon_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  HoldingRelay(const HoldingRelay&) = delete;
+  HoldingRelay& operator=(const HoldingRelay&) = delete;
+
+  uint16_t Port() const { return port_; }
+  void Hold(bool hold) {
+    held_ = hold;
+    [[maybe_unused]] const ssize_t woken = ::write(stop_[1], "w", 1);
+  }
+  // Bytes the backend sent that are held back.
+  int Held() const {
+    int pending = 0;
+    return client_ >= 0 && ::ioctl(client_, FIONREAD, &pending) == 0 ? pending : 0;
+  }
+
+ private:
+  void Loop() {
+    for (;;) {
+      std::vector<pollfd> fds = {{stop_[0], POLLIN, 0}};
+      if (client_ < 0) fds.push_back({listenFd_, POLLIN, 0});
+      if (client_ >= 0 && !held_) fds.push_back({client_, POLLIN, 0});
+      if (daemon_ >= 0) fds.push_back({daemon_, POLLIN, 0});
+      if (::poll(fds.data(), fds.size(), -1) < 0) return;
+      for (const pollfd& ready : fds) {
+        if (ready.revents == 0) continue;
+        if (ready.fd == stop_[0]) {
+          char byte = 0;
+          if (::read(stop_[0], &byte, 1) != 1 || byte == 'x') return;
+        } else if (ready.fd == listenFd_) {
+          Connect();
+        } else if (!Pass(ready.fd, ready.fd == daemon_ ? client_.load() : daemon_)) {
+          return;
+        }
+      }
+    }
+  }
+  void Connect() {
+    client_ = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    daemon_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(daemonPort_);
+    ::connect(daemon_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  static bool Pass(int from, int to) {
+    char buffer[65536];
+    const ssize_t got = ::recv(from, buffer, sizeof buffer, 0);
+    return got > 0 && ::send(to, buffer, static_cast<size_t>(got), MSG_NOSIGNAL) == got;
+  }
+
+  const uint16_t daemonPort_;
+  uint16_t port_ = 0;
+  int listenFd_ = -1;
+  int stop_[2] = {-1, -1};
+  std::atomic<int> client_{-1};
+  int daemon_ = -1;
+  std::atomic<bool> held_{false};
+  std::thread thread_;
+};
+
+uint16_t FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  ::close(fd);
+  return port;
+}
+
 // Points libpulse at a daemon of the test's own for the test's lifetime.
 class OwnDaemon {
  public:
   OwnDaemon() : old_(std::getenv("PULSE_SERVER") != nullptr ? std::getenv("PULSE_SERVER") : "") {
     ::setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   }
+  // From now on libpulse reaches it at `server` instead.
+  void Through(const std::string& server) { ::setenv("PULSE_SERVER", server.c_str(), 1); }
   ~OwnDaemon() {
     if (old_.empty()) {
       ::unsetenv("PULSE_SERVER");
@@ -131,13 +329,40 @@ TEST_F(PulseVolume, FirstReadingThenChangesMadeElsewhere) {
   EXPECT_EQ(StateOf(*control_), (VolumeState{0, 45}));
 }
 
-TEST_F(PulseVolume, SetStateReachesTheSinkAndKeepsItsBalance) {
+TEST_F(PulseVolume, SetStateKeepsTheBalanceAndTheLayoutTheSinkHasNow) {
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 52428 26214"));  // 80 %, 40 %
   Start();
   EXPECT_EQ(StateOf(*control_), (VolumeState{0, 80}));  // the loudest channel is the level
   ASSERT_TRUE(Set(*control_, 1, 50));
   EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "32768 16384"; }));
   EXPECT_TRUE(IsMuted(TestSink()));
+  // The user moves the balance later: the next write keeps the new one.
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 32768 65536"));  // 50 %, 100 %
+  ASSERT_TRUE(AwaitState({1, 100}));
+  ASSERT_TRUE(Set(*control_, 1, 25));
+  EXPECT_TRUE(Eventually([] { return RawChannelVolumes(TestSink()) == "8192 16384"; }))
+      << RawChannelVolumes(TestSink());
+
+  // A mono and a 5.1 sink become the default in turn: each write fits the sink it lands on.
+  ExtraSink mono("quavix_mono", "channels=1");
+  ExtraSink surround("quavix_surround",
+                     "channels=6 channel_map=front-left,front-right,rear-left,rear-right,"
+                     "front-center,lfe");
+  ASSERT_TRUE(mono.Loaded() && surround.Loaded());
+  ASSERT_TRUE(
+      Shell("pactl set-sink-volume quavix_mono 26214 && pactl set-default-sink quavix_mono"));
+  ASSERT_TRUE(AwaitState({0, 40}));
+  ASSERT_TRUE(Set(*control_, 0, 75));
+  EXPECT_TRUE(Eventually([] { return RawChannelVolumes("quavix_mono") == "49152"; }))
+      << RawChannelVolumes("quavix_mono");
+  ASSERT_TRUE(
+      Shell("pactl set-sink-volume quavix_surround 65536 32768 65536 32768 16384 0 && "
+            "pactl set-default-sink quavix_surround"));
+  ASSERT_TRUE(AwaitState({0, 100}));
+  ASSERT_TRUE(Set(*control_, 0, 50));
+  EXPECT_TRUE(Eventually([] {
+    return RawChannelVolumes("quavix_surround") == "32768 16384 32768 16384 8192 0";
+  })) << RawChannelVolumes("quavix_surround");
 }
 
 TEST_F(PulseVolume, ARequestIsReportedBeforeSetStateReturnsAndOtherChangesStillAre) {
@@ -242,7 +467,7 @@ TEST(PulseVolumeOwnDaemon, NoServerIsNoInterface) {
   EXPECT_EQ(control.Initialize(), InitResult::NoInterface);
 }
 
-TEST(PulseVolumeOwnDaemon, TheBackendComesBackAfterTheServerRestarts) {
+TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
   QUAVIX_NEED_SOUND_SERVER();
   ClearSeen();
   OwnDaemon daemon;
@@ -250,18 +475,80 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackAfterTheServerRestarts) {
   PulseVolumeControl control;
   ASSERT_EQ(control.Initialize(), InitResult::Ok);
   control.SetChangeCallback(&OnChange, 0);
-  ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 42%"));
-  EXPECT_TRUE(AwaitState({0, 42}));
+  const std::string socketPath = daemon.pulse.Server().substr(std::string("unix:").size());
 
-  daemon.pulse.Kill();
-  EXPECT_TRUE(Eventually([&] { return !Set(control, 1, 10); }));  // nobody to take it
-  ASSERT_TRUE(daemon.pulse.Start());
-  // The new server starts at 100 %: that is reported once the backend is back.
-  EXPECT_TRUE(AwaitState({0, 100}));
+  // Twice: after a success the pauses between attempts start short again.
+  for (int outage = 1; outage <= 2; ++outage) {
+    ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 42%"));
+    ASSERT_TRUE(AwaitState({0, 42})) << "outage " << outage;
+    daemon.pulse.Kill();
+    const auto lost = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Eventually([&] { return !Set(control, 1, 10); }));  // nobody to take it
+    {
+      // While it is away, a listener of our own on its socket sees each attempt; four of them
+      // take the pause between attempts to over a second.
+      AttemptListener attempts(socketPath);
+      ASSERT_TRUE(attempts.Listening());
+      ASSERT_TRUE(attempts.AwaitCount(4, std::chrono::seconds(10))) << "outage " << outage;
+      const auto first =
+          std::chrono::duration_cast<std::chrono::milliseconds>(attempts.Times().front() - lost);
+      std::printf("outage %d: first attempt after %lld ms\n", outage,
+                  static_cast<long long>(first.count()));
+      EXPECT_LT(first, std::chrono::seconds(1))
+          << "outage " << outage << ": a sound server restarted at once must be found at once";
+    }
+    ASSERT_TRUE(daemon.pulse.Start());
+    const auto back = std::chrono::steady_clock::now();
+    // The new server starts at 100 %: that is reported once the backend is back, at the latest
+    // one longest pause after the server is.
+    ASSERT_TRUE(AwaitState({0, 100})) << "outage " << outage;
+    const auto reconnect = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - back);
+    std::printf("outage %d: back %lld ms after the server\n", outage,
+                static_cast<long long>(reconnect.count()));
+    EXPECT_LT(reconnect, std::chrono::seconds(4)) << "outage " << outage;
+  }
   ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 33%"));
   EXPECT_TRUE(AwaitState({0, 33}));
   EXPECT_TRUE(Set(control, 1, 60));
   EXPECT_TRUE(AwaitState({1, 60}));
+
+  control.SetChangeCallback(nullptr, 0);
+  EXPECT_TRUE(control.Shutdown());
+}
+
+// Another program switches the default sink while our writes are under way: its reading comes
+// in while a write is still unanswered and is held back, and our own write lands on the sink
+// that was the default. The reading after our last write must still report the new sink.
+TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
+  QUAVIX_NEED_SOUND_SERVER();
+  ClearSeen();
+  OwnDaemon daemon;
+  ASSERT_TRUE(daemon.pulse.Start());
+  const uint16_t tcpPort = FreeLoopbackPort();
+  ASSERT_TRUE(daemon.pulse.Pactl("load-module module-native-protocol-tcp listen=127.0.0.1 port=" +
+                                 std::to_string(tcpPort) + " auth-anonymous=1"));
+  ASSERT_TRUE(daemon.pulse.Pactl("load-module module-null-sink sink_name=quavix_b"));
+  ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume quavix_b 30%"));
+  HoldingRelay relay(tcpPort);
+  ASSERT_NE(relay.Port(), 0);
+  daemon.Through("tcp:127.0.0.1:" + std::to_string(relay.Port()));
+  PulseVolumeControl control;
+  ASSERT_EQ(control.Initialize(), InitResult::Ok);
+  control.SetChangeCallback(&OnChange, 0);
+
+  relay.Hold(true);
+  ASSERT_TRUE(Set(control, 0, 60));  // sent, held back: unanswered
+  ASSERT_TRUE(Eventually([&] { return relay.Held() > 0; }));
+  const int firstWrite = relay.Held();
+  ASSERT_TRUE(daemon.pulse.Pactl("set-default-sink quavix_b"));
+  // Our backend heard of the switch and asked for the default sink behind the held write.
+  ASSERT_TRUE(Eventually([&] { return relay.Held() > firstWrite; })) << "no reading asked for";
+  ASSERT_TRUE(Set(control, 0, 70));  // waits behind the first write
+  relay.Hold(false);
+  EXPECT_TRUE(AwaitState({0, 30}))
+      << "the new default sink was never reported; last seen " << LastSeen();
+  EXPECT_EQ(StateOf(control), (VolumeState{0, 30}));
 
   control.SetChangeCallback(nullptr, 0);
   EXPECT_TRUE(control.Shutdown());
@@ -276,35 +563,48 @@ TEST(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
   ASSERT_EQ(control.Initialize(), InitResult::Ok);
   control.SetChangeCallback(&OnChange, 0);
 
-  daemon.pulse.Pause();
-  // Two reader threads writing to the stopped server: every call comes back (a hang fails the
-  // bounded wait, however long the server stays stopped), and each request is reported.
-  std::atomic<int> returned{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 2; ++t) {
-    readers.emplace_back([&, t] {
-      for (int i = 0; i < 50; ++i) {
-        Set(control, static_cast<uint8_t>(t), i * 2 + t);
-        ++returned;
-      }
+  // Reader threads writing to the stopped server, round after round: every call comes back (a
+  // hang fails the bounded wait, however long the server stays stopped), and each request is
+  // reported. Without the server nothing can correct the cache: it and the last report must
+  // already be the request queued last, the one the server applies once it runs again.
+  for (int round = 0; round < 10; ++round) {
+    daemon.pulse.Pause();
+    constexpr int kThreads = 2;
+    constexpr int kCalls = 5;
+    std::atomic<int> returned{0};
+    // Every call of a round races the other thread's: each starts at the same moment.
+    std::barrier step(kThreads);
+    std::vector<std::thread> readers;
+    for (int t = 0; t < kThreads; ++t) {
+      readers.emplace_back([&, t] {
+        for (int i = 0; i < kCalls; ++i) {
+          step.arrive_and_wait();
+          Set(control, static_cast<uint8_t>(t & 1), (round * 37 + i * kThreads + t) % 101);
+          ++returned;
+        }
+      });
+    }
+    // Broadcasts read the cache meanwhile, as the relay does.
+    std::thread broadcaster([&] {
+      while (returned < kThreads * kCalls) StateOf(control);
     });
+    const bool allReturned = Eventually([&] { return returned == kThreads * kCalls; });
+    const VolumeState cached = StateOf(control);
+    const VolumeState reported = LastSeen();
+    daemon.pulse.Resume();
+    for (std::thread& reader : readers) reader.join();
+    broadcaster.join();
+    ASSERT_TRUE(allReturned) << "round " << round;
+    EXPECT_EQ(reported, cached) << "round " << round;
+    EXPECT_GE(SeenCount(), 2u);
+    ASSERT_TRUE(Eventually([&] {
+      const std::string percent = std::to_string(cached.volume);
+      return ChannelPercents("@DEFAULT_SINK@", daemon.pulse.Server()) == percent + " " + percent &&
+             IsMuted("@DEFAULT_SINK@", daemon.pulse.Server()) == (cached.muted != 0);
+    })) << "round "
+        << round << ": the sink never reached the cached " << cached;
+    EXPECT_EQ(StateOf(control), cached);
   }
-  const bool allReturned = Eventually([&] { return returned == 100; });
-  // Without the server nothing can correct the cache: it and the last report must already be
-  // the request queued last, the one the server applies once it runs again.
-  const VolumeState cached = StateOf(control);
-  const VolumeState reported = LastSeen();
-  daemon.pulse.Resume();
-  for (std::thread& reader : readers) reader.join();
-  ASSERT_TRUE(allReturned);
-  EXPECT_EQ(reported, cached);
-  EXPECT_GE(SeenCount(), 2u);
-  EXPECT_TRUE(Eventually([&] {
-    const std::string percent = std::to_string(cached.volume);
-    return ChannelPercents("@DEFAULT_SINK@", daemon.pulse.Server()) == percent + " " + percent &&
-           IsMuted("@DEFAULT_SINK@", daemon.pulse.Server()) == (cached.muted != 0);
-  }));
-  EXPECT_EQ(StateOf(control), cached);
   control.SetChangeCallback(nullptr, 0);
 
   daemon.pulse.Pause();
