@@ -21,6 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QUAVIX_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The server announces itself, and quavix-remote list finds servers, through this daemon.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS avahi-daemon)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The long text under the summary; CPack indents it and marks the empty line as Debian wants.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quavix Server sits in the notification area and lets clients on the network

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing on Debian 12 / Ubuntu. Idempotent.
 #   scripts/install-deps.sh run            building and running: compiler, CMake, the libraries'
-#                                          headers, pactl
+#                                          headers (Avahi's client for announcing), pactl
 #   scripts/install-deps.sh sound-server   the PulseAudio daemon, for run.sh's private sound
 #                                          server where none answers (never over PipeWire's)
 #   scripts/install-deps.sh [test]         the whole test stack: run's set, PulseAudio and
@@ -12,7 +12,7 @@ set -euo pipefail
 set_name="${1:-test}"
 run_set=(
   build-essential cmake pkg-config
-  libpulse-dev libasound2-dev qt6-base-dev
+  libpulse-dev libasound2-dev qt6-base-dev libavahi-client-dev
   pulseaudio-utils python3
 )
 test_set=(
@@ -23,6 +23,7 @@ test_set=(
   xvfb xauth trayer xdotool x11-apps imagemagick
   clang libclang-rt-14-dev
   lintian iproute2
+  avahi-daemon avahi-utils
 )
 windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

@@ -23,13 +23,20 @@ std::optional<uint16_t> ParsePortText(const std::string& text);
 class SettingsDialogLogic {
  public:
   // `shownPort`: the port the server listens on (the stored one when it listens on none).
-  explicit SettingsDialogLogic(uint32_t shownPort) : shownPort_(shownPort) {}
+  // `startAtLogin`: whether the program starts at login now.
+  explicit SettingsDialogLogic(uint32_t shownPort, bool startAtLogin = false)
+      : shownPort_(shownPort), startAtLogin_(startAtLogin) {}
   // The shown port in decimal, for the port box when the dialog opens.
   std::string InitialText() const { return std::to_string(shownPort_); }
   // OK with the box's text: the port to end the dialog with, or 0 after telling the user
   // kTextBadPort through `dialogBoxes` (the dialog then stays open).
   int OnOk(const std::string& text, IErrorReporter& dialogBoxes);
+  // The login box: checked when the dialog opens if the program starts at login; the dialog
+  // stores the box's state here when OK is pressed, before OnOk.
+  bool StartAtLogin() const { return startAtLogin_; }
+  void SetStartAtLogin(bool on) { startAtLogin_ = on; }
 
  private:
   uint32_t shownPort_;
+  bool startAtLogin_;
 };

@@ -72,6 +72,12 @@ int RunQuavixServer(ShellPlatform& platform) {
   retried = &relay;
   SetVolumeChangedRelay(&relay);
 
+  const std::unique_ptr<IServiceAnnouncer> announcer =
+      platform.announce ? CreateServiceAnnouncer() : nullptr;
+  platform.announcer = announcer.get();
+  const std::unique_ptr<IStartAtLogin> startAtLogin = CreateStartAtLogin();
+  platform.startAtLogin = startAtLogin.get();
+
   PlatformNetworking networking;
   FactoryBackend backend;
   RelayedServer serverControl(server, relay);

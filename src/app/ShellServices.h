@@ -13,7 +13,9 @@
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
 #include "app/ISettingStore.h"
+#include "app/IServiceAnnouncer.h"
 #include "app/ISettingsDialog.h"
+#include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
 #include "audio/IErrorReporter.h"
 #include "audio/IPollTimer.h"
@@ -32,6 +34,12 @@ struct ShellPlatform {
   // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
   std::function<std::vector<std::string>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
+  // The announce setting: whether RunQuavixServer announces the server on the network.
+  bool announce = true;
+  // Set by RunQuavixServer from the platform's factories (tests give fakes). Null announcer:
+  // not announced. Null startAtLogin: it cannot be set up, and the dialog's box shows it off.
+  IServiceAnnouncer* announcer = nullptr;
+  IStartAtLogin* startAtLogin = nullptr;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.

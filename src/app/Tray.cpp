@@ -19,6 +19,13 @@ void Tray::Started(uint16_t port) {
 
 void Tray::Announce() {
   ShellPlatform& platform = services_.platform;
+  if (platform.announcer != nullptr) {
+    if (running_) {
+      platform.announcer->Announce(*running_);
+    } else {
+      platform.announcer->Withdraw();
+    }
+  }
   if (!running_) {
     platform.tray.SetToolTip(std::string(kTextAppTitle) + " - not listening");
     return;
@@ -51,11 +58,18 @@ void Tray::OnTrayIconPressed() {
 
 void Tray::OnSettingsRequested() {
   ShellPlatform& platform = services_.platform;
-  SettingsDialogLogic logic(running_ ? *running_ : ReadServerPort(platform.store));
+  IStartAtLogin* login = platform.startAtLogin;
+  const bool startsAtLogin = login != nullptr && login->Enabled();
+  SettingsDialogLogic logic(running_ ? *running_ : ReadServerPort(platform.store), startsAtLogin);
   const int result = platform.dialog.Run(logic);
   if (result == -1) return;
   const uint16_t port = static_cast<uint16_t>(result & 0xFFFF);
   if (port == 0) return;
+  // Apart from the port: a port that is refused below does not undo it.
+  if (login != nullptr && logic.StartAtLogin() != startsAtLogin &&
+      !login->SetEnabled(logic.StartAtLogin())) {
+    boxes_.ShowError(kTextStartAtLoginFailed, kTextErrorTitle);
+  }
   if (port == running_) {
     // Only the store may lag behind (a move announced from outside that was refused).
     if (ReadServerPort(platform.store) == port) return;
@@ -106,6 +120,8 @@ bool Tray::MoveTo(uint16_t port) {
 
 void Tray::OnQuitRequested() {
   quitting_ = true;
+  // Before the server stops, so no one is sent to a port that is about to close.
+  if (services_.platform.announcer != nullptr) services_.platform.announcer->Withdraw();
   services_.platform.tray.Remove();
   services_.platform.loop.Quit(0);
 }

@@ -47,6 +47,8 @@ class Tray final : public IShellEvents {
   // disconnected; when the bind or the start still fails, the server goes back to the port it
   // ran on. Every failure is told. True when the server now listens on `port`.
   bool MoveTo(uint16_t port);
+  // Says where the server listens (stdout, tooltip) and announces it on the network, or that
+  // it listens nowhere.
   void Announce();
 
   ShellServices& services_;

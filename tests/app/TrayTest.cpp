@@ -94,6 +94,55 @@ TEST_F(TrayTest, TheDialogComparesWithTheRunningPortNotTheStoredOne) {
   EXPECT_EQ(ReadServerPort(shell.store), 17495u);  // the store follows the running port again
 }
 
+TEST_F(TrayTest, TheServerIsAnnouncedWhereItListensAndNowhereElse) {
+  EXPECT_EQ(shell.announcer.announced, 17495);
+  ChooseSettings({"8080"});
+  EXPECT_EQ(shell.announcer.announced, 8080);
+
+  // A move that fails and falls back is announced on the port it fell back to; one that
+  // cannot fall back is withdrawn, since nobody answers.
+  shell.server.busyPorts[8081] = true;
+  shell.server.probeSaysFree = true;
+  ChooseSettings({"8081"});
+  EXPECT_EQ(shell.announcer.announced, 8080);
+  shell.server.busyPorts[8080] = true;
+  ChooseSettings({"8081"});
+  EXPECT_EQ(shell.announcer.announced, std::nullopt);
+
+  shell.server.busyPorts.clear();
+  ChooseSettings({"8082"});
+  EXPECT_EQ(shell.announcer.announced, 8082);
+  tray.OnQuitRequested();
+  EXPECT_EQ(shell.announcer.announced, std::nullopt);
+}
+
+TEST_F(TrayTest, TheLoginBoxShowsTheStateAndOkAppliesAChangeEvenWhenThePortIsRefused) {
+  shell.startAtLogin.enabled = true;
+  shell.dialog.startAtLogin = false;
+  ChooseSettings({});  // cancelled: nothing changes
+  EXPECT_TRUE(shell.dialog.initialStartAtLogin);
+  EXPECT_EQ(shell.startAtLogin.sets, 0);
+
+  ChooseSettings({"17495"});  // the running port, box unticked
+  EXPECT_FALSE(shell.startAtLogin.enabled);
+
+  shell.server.busyPorts[8080] = true;
+  shell.dialog.startAtLogin = true;
+  ChooseSettings({"8080"});
+  EXPECT_FALSE(shell.dialog.initialStartAtLogin);
+  EXPECT_TRUE(shell.startAtLogin.enabled);
+  EXPECT_EQ(shell.server.Serving(), 17495);
+
+  const int sets = shell.startAtLogin.sets;
+  ChooseSettings({"17495"});  // left as it is: not written again
+  EXPECT_EQ(shell.startAtLogin.sets, sets);
+
+  shell.startAtLogin.refuse = true;
+  shell.dialog.startAtLogin = false;
+  ChooseSettings({"17495"});
+  EXPECT_EQ(Boxes().back(), "Couldn't change whether Quavix Server starts at login");
+}
+
 TEST_F(TrayTest, AnUnbindablePortIsRefusedBeforeAnyoneIsDisconnected) {
   shell.server.busyPorts[8080] = true;
   ChooseSettings({"8080"});
@@ -216,6 +265,16 @@ TEST(RetryTimer, TicksOnceAtTheEarliestDueTimeAndOnlyWhileAClientIsHeldOff) {
   EXPECT_EQ(ticks, 2) << "armed again by the tick that deferred";
   advance(5000);
   EXPECT_EQ(ticks, 2) << "nobody held off: no more ticks";
+}
+
+TEST(ListeningTexts, TheAnnouncedNameTakesTheShortHostNameAndFitsADnsLabel) {
+  EXPECT_EQ(ServiceInstanceName("box.example.org"), "Quavix Server on box");
+  EXPECT_EQ(ServiceInstanceName(""), "Quavix Server on ");
+  const std::string longName = ServiceInstanceName(std::string(60, 'h'));
+  EXPECT_EQ(longName, "Quavix Server on " + std::string(63 - 17, 'h'));
+  // "é" is two bytes: one that would straddle the 63rd byte goes whole.
+  const std::string cut = ServiceInstanceName(std::string(45, 'h') + "\xC3\xA9");
+  EXPECT_EQ(cut, "Quavix Server on " + std::string(45, 'h'));
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {

@@ -183,7 +183,9 @@ class FakeSettingsDialog final : public ISettingsDialog {
   int Run(SettingsDialogLogic& logic) override {
     ++runs;
     initialText = logic.InitialText();
+    initialStartAtLogin = logic.StartAtLogin();
     if (result) return *result;
+    if (startAtLogin) logic.SetStartAtLogin(*startAtLogin);
     for (const std::string& text : typed) {
       const int port = logic.OnOk(text, boxes);
       if (port != 0) return port;
@@ -194,7 +196,31 @@ class FakeSettingsDialog final : public ISettingsDialog {
   std::vector<std::string> typed;
   RecordingErrorReporter boxes;
   std::string initialText;
+  bool initialStartAtLogin = false;
+  std::optional<bool> startAtLogin;  // the login box as the user leaves it; unset: untouched
   int runs = 0;
+};
+
+// Keeps what is announced now.
+class FakeServiceAnnouncer final : public IServiceAnnouncer {
+ public:
+  void Announce(uint16_t port) override { announced = port; }
+  void Withdraw() override { announced.reset(); }
+  std::optional<uint16_t> announced;
+};
+
+class FakeStartAtLogin final : public IStartAtLogin {
+ public:
+  bool Enabled() override { return enabled; }
+  bool SetEnabled(bool on) override {
+    ++sets;
+    if (refuse) return false;
+    enabled = on;
+    return true;
+  }
+  bool enabled = false;
+  bool refuse = false;
+  int sets = 0;
 };
 
 class FakeSettingStore final : public ISettingStore {
@@ -376,11 +402,23 @@ struct FakeShell {
   FakeNetworking networking;
   FakeServerControl server;
   FakeVolumeBackend backend{server};
+  FakeServiceAnnouncer announcer;
+  FakeStartAtLogin startAtLogin;
   std::vector<std::string> localAddresses;
   std::FILE* out = std::tmpfile();
   std::ostringstream err;
   ScopedLogStream log{err};
-  ShellPlatform platform{
-      guard, loop, messageBox, tray, menu, dialog, store, [this] { return localAddresses; }, out};
+  ShellPlatform platform{guard,
+                         loop,
+                         messageBox,
+                         tray,
+                         menu,
+                         dialog,
+                         store,
+                         [this] { return localAddresses; },
+                         out,
+                         true,
+                         &announcer,
+                         &startAtLogin};
   ShellServices services{platform, networking, backend, server};
 };

@@ -122,6 +122,8 @@ TEST(RemoteArgs, RejectsBadArgumentsWithAReason) {
       {{"--count", "2", "get"}, "--count applies to watch only"},
       {{"--verbose", "get"}, "unknown option '--verbose'"},
       {{"host", "set", "5", "6"}, "unexpected argument '6'"},
+      {{"box", "list"}, "list finds servers itself"},
+      {{"--port", "80", "list"}, "list finds servers itself"},
   };
   for (const Case& c : bad) {
     RemoteArgs args;

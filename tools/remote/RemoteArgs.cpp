@@ -65,7 +65,8 @@ bool ParseCommand(std::string_view word, RemoteCommand* command) {
   static constexpr Entry kCommands[] = {
       {"get", RemoteCommand::Get},       {"set", RemoteCommand::Set},
       {"mute", RemoteCommand::Mute},     {"unmute", RemoteCommand::Unmute},
-      {"toggle", RemoteCommand::Toggle}, {"watch", RemoteCommand::Watch}};
+      {"toggle", RemoteCommand::Toggle}, {"watch", RemoteCommand::Watch},
+      {"list", RemoteCommand::List}};
   for (const Entry& entry : kCommands) {
     if (entry.word == word) {
       *command = entry.command;
@@ -140,7 +141,7 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
   const bool addressGiven = positionals > 0 && !ParseCommand(positional[0], &args->command);
   if (addressGiven) address = positional[next++];
   if (next == positionals) {
-    *error = "missing command (get, set, mute, unmute, toggle or watch)";
+    *error = "missing command (get, set, mute, unmute, toggle, watch or list)";
     return false;
   }
   if (!ParseCommand(positional[next], &args->command)) {
@@ -148,6 +149,10 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
     return false;
   }
   ++next;
+  if (args->command == RemoteCommand::List && (addressGiven || optionPort)) {
+    *error = "list finds servers itself: it takes no HOST or --port";
+    return false;
+  }
   std::optional<uint16_t> addressPort;
   if (!address.empty() && !ParseAddress(address, &args->host, &addressPort, error)) {
     if (!addressGiven) *error = "QUAVIX_HOST: " + *error;
@@ -186,6 +191,7 @@ std::string RemoteUsage() {
   const std::string port = std::to_string(kDefaultPort);
   return std::string(
              "usage: quavix-remote [--port N] [--wait MS] [HOST[:PORT]] COMMAND\n"
+             "       quavix-remote list\n"
              "commands:\n"
              "  get           print the volume and mute state\n"
              "  set VOLUME    set the volume, keeping the mute switch: a level from 0 to 100\n"
@@ -196,6 +202,9 @@ std::string RemoteUsage() {
              "  toggle        flip the mute switch\n"
              "  watch         print every state the server sends, with a timestamp, until\n"
              "                interrupted (--count N: stop after N states)\n"
+             "  list          look for servers on the local network for 2 s (DNS-SD, through\n"
+             "                avahi-daemon) and print one line for each: its name, host name\n"
+             "                and every address:port, separated by tabs; exit 1 when none\n"
              "set, mute, unmute and toggle print the state once the server reports it.\n"
              "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
              "HOST is a name or an address, an IPv6 address in brackets ([::1]:") +
@@ -210,7 +219,8 @@ std::string RemoteUsage() {
          ")\n"
          "exit codes: 0 done, 1 the server did not confirm the change within " +
          std::to_string(kConfirmTimeoutMs / 1000) +
-         " s,\n"
+         " s\n"
+         "            (list: no server found),\n"
          "            2 bad argument, 3 no server, 4 not a volume server,\n"
          "            5 connection closed, failed or timed out, 130 interrupted\n";
 }

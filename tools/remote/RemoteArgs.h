@@ -1,14 +1,15 @@
 #pragma once
 // The command line of quavix-remote:
 //   quavix-remote [--port N] [--wait MS] [--count N] [HOST[:PORT]] COMMAND
-// with COMMAND one of get, set VOLUME, mute, unmute, toggle, watch.
+// with COMMAND one of get, set VOLUME, mute, unmute, toggle, watch; or
+//   quavix-remote list
 
 #include <cstdint>
 #include <string>
 
 #include "base/Port.h"
 
-enum class RemoteCommand { Get, Set, Mute, Unmute, Toggle, Watch, Help };
+enum class RemoteCommand { Get, Set, Mute, Unmute, Toggle, Watch, List, Help };
 
 // How `set` reads its VOLUME: "40" or "40%" is a level, "+5" and "-5" a step from the current.
 enum class VolumeChange { To, Up, Down };

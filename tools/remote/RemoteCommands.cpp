@@ -9,10 +9,12 @@
 
 #include "base/Log.h"
 #include "remote/RemoteConnection.h"
+#include "remote/ServerBrowser.h"
 
 namespace {
 
 constexpr int kConnectTimeoutMs = 3000;
+constexpr int kBrowseMs = 2000;
 constexpr int kGreetingTimeoutMs = 3000;
 constexpr int kCommandLimitMs = 5000;
 
@@ -161,6 +163,23 @@ int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostr
   }
 }
 
+// Browses, then prints one line for each server found.
+int List(std::ostream& out, int stopFd) {
+  std::vector<FoundServer> found;
+  std::string error;
+  switch (BrowseServers(kBrowseMs, stopFd, &found, &error)) {
+    case BrowseResult::Stopped:
+      return kExitInterrupted;
+    case BrowseResult::Failed:
+      LogError(error);
+      return kExitNoneFound;
+    case BrowseResult::Done:
+      break;
+  }
+  for (const FoundServer& server : found) out << FoundServerLine(server) << "\n";
+  return found.empty() ? kExitNoneFound : kExitOk;
+}
+
 }  // namespace
 
 int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
@@ -168,6 +187,7 @@ int RunRemote(const RemoteArgs& args, std::ostream& out, int stopFd) {
     out << RemoteUsage();
     return kExitOk;
   }
+  if (args.command == RemoteCommand::List) return List(out, stopFd);
   // Watch waits for the user, not for a deadline; its start is bounded all the same.
   const CommandDeadline deadline(kCommandLimitMs);
   RemoteConnection connection(stopFd);

@@ -9,6 +9,7 @@
 enum RemoteExit : int {
   kExitOk = 0,
   kExitNotConfirmed = 1,  // the server did not report the requested state in time
+  kExitNoneFound = 1,     // list: no server found
   kExitBadArgument = 2,
   kExitNoServer = 3,
   kExitNotServer = 4,   // a wrong greeting, or a byte that is no state

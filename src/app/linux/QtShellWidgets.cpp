@@ -116,6 +116,8 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
   portBox_->setObjectName(QStringLiteral("portBox"));
   portBox_->setFixedWidth(portBox_->fontMetrics().horizontalAdvance(QStringLiteral("0000000")));
   label->setBuddy(portBox_);
+  loginBox_ = new QCheckBox(QString::fromUtf8(kTextDialogStartAtLogin));
+  loginBox_->setChecked(logic_.StartAtLogin());
   ok_ = new QPushButton(QString::fromUtf8(kTextDialogOk));
   cancel_ = new QPushButton(QString::fromUtf8(kTextDialogCancel));
   ok_->setDefault(true);
@@ -130,9 +132,11 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
   buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
+  layout->addWidget(loginBox_);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  setTabOrder(portBox_, cancel_);
+  setTabOrder(portBox_, loginBox_);
+  setTabOrder(loginBox_, cancel_);
   setTabOrder(cancel_, ok_);
 
   QObject::connect(ok_, &QPushButton::clicked, this, [this] { OnOk(); });
@@ -142,6 +146,7 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
 
 void PortDialog::OnOk() {
   IErrorReporter& boxes = badPortBoxes_ != nullptr ? *badPortBoxes_ : ownBoxes_;
+  logic_.SetStartAtLogin(loginBox_->isChecked());
   const int port = logic_.OnOk(portBox_->text().toStdString(), boxes);
   if (port != 0) done(port);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The Qt faces of the shell: tray icon, popup menu, message boxes and the settings dialog.
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QIcon>
 #include <QLineEdit>
@@ -64,6 +65,7 @@ class PortDialog final : public QDialog {
   // `badPortBoxes` null: the refusal is shown in a message box owned by the dialog.
   PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes = nullptr);
   QLineEdit* PortBox() const { return portBox_; }
+  QCheckBox* LoginBox() const { return loginBox_; }
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
 
@@ -74,6 +76,7 @@ class PortDialog final : public QDialog {
   IErrorReporter* badPortBoxes_;
   QtMessageBox ownBoxes_;
   QLineEdit* portBox_ = nullptr;
+  QCheckBox* loginBox_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
 };

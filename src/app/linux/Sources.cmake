@@ -1,14 +1,19 @@
-# Linux: Qt 6 for the loop, tray, menu and dialogs; files for the setting and the guard.
+# Linux: Qt 6 for the loop, tray, menu and dialogs; files for the setting and the guard;
+# Avahi's client library to announce the server.
 find_package(Qt6 REQUIRED COMPONENTS Widgets)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(QUAVIX_AVAHI REQUIRED IMPORTED_TARGET avahi-client)
 
 add_library(quavix_shell_linux STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/AvahiServiceAnnouncer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FileSettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlockInstanceGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMainLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtShellWidgets.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp)
-target_link_libraries(quavix_shell_linux PUBLIC quavix_shell Qt6::Widgets)
+  ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XdgStartAtLogin.cpp)
+target_link_libraries(quavix_shell_linux PUBLIC quavix_shell Qt6::Widgets PkgConfig::QUAVIX_AVAHI)
 set(QUAVIX_ICON_SIZES 16 32 48 64 256)
 set(QUAVIX_ICON_FILES)
 foreach(size ${QUAVIX_ICON_SIZES})
@@ -16,6 +21,9 @@ foreach(size ${QUAVIX_ICON_SIZES})
 endforeach()
 qt_add_resources(quavix_shell_linux quavix_icons PREFIX /icons
   BASE ${PROJECT_SOURCE_DIR}/res/icons FILES ${QUAVIX_ICON_FILES})
+# The autostart entry is the installed desktop entry with this program's path.
+qt_add_resources(quavix_shell_linux quavix_desktop_entry PREFIX /
+  BASE ${PROJECT_SOURCE_DIR}/res/linux FILES ${PROJECT_SOURCE_DIR}/res/linux/quavix-server.desktop)
 
 add_executable(quavix-server ${CMAKE_CURRENT_LIST_DIR}/main.cpp
                ${CMAKE_CURRENT_LIST_DIR}/../QuavixMain.cpp)

@@ -1,9 +1,11 @@
 # Windows: USER32 window, timers, menu, dialog and boxes; SHELL32 tray icon; the registry;
-# IPHLPAPI for the addresses we listen on.
+# IPHLPAPI for the addresses we listen on; dnsapi.dll is looked up at run time.
 add_library(quavix_shell_win32 STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/DnsSdServiceAnnouncer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegistrySettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/RunValueStartAtLogin.cpp
   ${CMAKE_CURRENT_LIST_DIR}/WideText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32MainLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32SettingsDialog.cpp

@@ -32,12 +32,15 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       wchar_t text[kPortTextLength] = {};
       if (logic != nullptr) lstrcpynW(text, Widen(logic->InitialText()).c_str(), kPortTextLength);
       SetWindowTextW(GetDlgItem(dialog, IDC_PORT), text);
+      CheckDlgButton(dialog, IDC_START_AT_LOGIN,
+                     logic != nullptr && logic->StartAtLogin() ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;  // the platform focuses the first tab stop, the port box
     }
     case WM_COMMAND:
       if (wParam == IDOK && logic != nullptr) {
         wchar_t text[kPortTextLength] = {};
         GetWindowTextW(GetDlgItem(dialog, IDC_PORT), text, kPortTextLength);
+        logic->SetStartAtLogin(IsDlgButtonChecked(dialog, IDC_START_AT_LOGIN) == BST_CHECKED);
         Win32MessageBox ownedByDialog(dialog);
         const int port = logic->OnOk(Narrow(text), ownedByDialog);
         if (port != 0) EndDialog(dialog, port);

@@ -16,7 +16,8 @@ class Win32SettingsDialog final : public ISettingsDialog {
   HWND (*owner_)();
 };
 
-// The dialog procedure: WM_INITDIALOG fills the port box; WM_COMMAND 1 (OK, or Enter) reads at
-// most 9 characters and ends with the port or shows "Bad Port"; WM_COMMAND 2 (Cancel, or Escape)
+// The dialog procedure: WM_INITDIALOG fills the port box and ticks the login box as the logic
+// says; WM_COMMAND 1 (OK, or Enter) hands the login box to the logic, reads at most 9
+// characters and ends with the port or shows "Bad Port"; WM_COMMAND 2 (Cancel, or Escape)
 // ends with 0. Every WM_COMMAND returns TRUE, everything else FALSE.
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

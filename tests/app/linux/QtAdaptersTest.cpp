@@ -257,6 +257,20 @@ TEST_F(PortDialogTest, EscapeAndCancelGiveZeroEvenWithAValidPort) {
   EXPECT_EQ(dialog.result(), 0);
 }
 
+TEST_F(PortDialogTest, TheLoginBoxShowsTheStateAndOkHandsOverWhatItHolds) {
+  for (bool before : {false, true}) {
+    SettingsDialogLogic withLogin(8080, before);
+    PortDialog dialog(withLogin, &boxes);
+    dialog.show();
+    EXPECT_EQ(dialog.LoginBox()->text(), "Start Quavix Server when I log in");
+    EXPECT_EQ(dialog.LoginBox()->isChecked(), before);
+    QTest::mouseClick(dialog.LoginBox(), Qt::LeftButton);
+    QTest::mouseClick(dialog.OkButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), 8080);
+    EXPECT_EQ(withLogin.StartAtLogin(), !before);
+  }
+}
+
 TEST_F(PortDialogTest, ModalRunReturnsTheAcceptedPort) {
   QtSettingsDialog settings;
   QTimer::singleShot(0, [] {

@@ -118,11 +118,11 @@ TEST(Resources, SettingsDialogTemplate) {
   EXPECT_EQ(r.Dword(),
             static_cast<uint32_t>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_CENTER));
   const uint16_t items = r.Word();
-  ASSERT_EQ(items, 5);
+  ASSERT_EQ(items, 6);
   EXPECT_EQ(r.Word(), 0);  // x
   EXPECT_EQ(r.Word(), 0);  // y
-  EXPECT_EQ(r.Word(), 140);
-  EXPECT_EQ(r.Word(), 62);
+  EXPECT_EQ(r.Word(), 150);
+  EXPECT_EQ(r.Word(), 78);
   EXPECT_EQ(r.NameOrOrdinal(), L"") << "menu";
   EXPECT_EQ(r.NameOrOrdinal(), L"") << "class";
   EXPECT_EQ(r.String(), L"Quavix Server Settings");
@@ -144,10 +144,12 @@ TEST(Resources, SettingsDialogTemplate) {
       {L"#130", -1, L"Server Port:", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 46, 19, 40, 8},
       {L"#129", 1001, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT, 90, 18, 32,
        12},
+      {L"#128", 1002, L"Start Quavix Server when I log in",
+       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, 14, 39, 130, 10},
       {L"#128", IDCANCEL, L"&Cancel",
-       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 72, 41, 50, 14},
-      {L"#128", IDOK, L"&OK", WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 18,
-       41, 50, 14},
+       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 77, 57, 50, 14},
+      {L"#128", IDOK, L"&OK", WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 23,
+       57, 50, 14},
   };
   for (const Control& c : expected) {
     SCOPED_TRACE(testing::Message() << "control " << c.id << " at " << c.x << "," << c.y);

@@ -109,3 +109,22 @@ TEST(SettingsDialog, OtherCommandsAreAnsweredButDoNothing) {
   EXPECT_EQ(SettingsDialogProc(nullptr, WM_COMMAND, 3, 0), TRUE);
   EXPECT_EQ(SettingsDialogProc(nullptr, WM_MOUSEMOVE, 0, 0), FALSE);
 }
+
+TEST(SettingsDialog, TheLoginBoxShowsTheStateAndOkHandsItOver) {
+  for (bool before : {false, true}) {
+    Win32SettingsDialog dialog(GetModuleHandleW(nullptr), &NoOwner);
+    SettingsDialogLogic logic(17495, before);
+    UINT initial = 99;
+    std::thread driver([&] {
+      HWND found = WaitForDialog(L"Quavix Server Settings");
+      if (found == nullptr) return;
+      initial = IsDlgButtonChecked(found, 1002);
+      SendMessageW(GetDlgItem(found, 1002), BM_CLICK, 0, 0);
+      PostMessageW(found, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(dialog.Run(logic), 17495);
+    driver.join();
+    EXPECT_EQ(initial, before ? BST_CHECKED : BST_UNCHECKED);
+    EXPECT_EQ(logic.StartAtLogin(), !before);
+  }
+}
