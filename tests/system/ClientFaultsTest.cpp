@@ -16,12 +16,12 @@
 #include <string>
 #include <thread>
 
-#include "ClientFleet.h"
-#include "fakes/Eventually.h"
 #include "LoadSizes.h"
 #include "RelayedServer.h"
+#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/linux/OpenFileLimit.h"
+#include "support/ClientFleet.h"
 
 namespace {
 

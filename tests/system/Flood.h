@@ -6,7 +6,7 @@
 #include <chrono>
 #include <functional>
 
-#include "ClientFleet.h"
+#include "support/ClientFleet.h"
 
 struct FloodResult {
   long attempts = 0;

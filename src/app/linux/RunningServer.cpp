@@ -58,10 +58,9 @@ pid_t ReadHolderPid(int fd) {
 TellResult SignalRunningServer::TellPortChanged(std::string* reason) {
   std::string path = guardFile_;
   if (path.empty()) {
-    const std::string folder = GuardFolder(reason);
+    path = GuardFilePath("", kInstanceGuardName, reason);
     // A server started here would have run without a guard: nothing tells whether one runs.
-    if (folder.empty()) return TellResult::CannotTell;
-    path = folder + "/" + kInstanceGuardName;
+    if (path.empty()) return TellResult::CannotTell;
   }
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
   if (!fd) {

@@ -10,6 +10,7 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/Win32SettingsDialog.h"
+#include "fakes/Eventually.h"
 
 namespace {
 
@@ -21,21 +22,16 @@ HWND NoOwner() {
 
 // Polls for a top-level dialog-class window with the given title (bounded).
 HWND WaitForDialog(const wchar_t* title, HWND other = nullptr) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    HWND found = FindWindowW(L"#32770", title);
-    if (found != nullptr && found != other && IsWindowVisible(found)) return found;
-    std::this_thread::sleep_for(5ms);
-  }
-  return nullptr;
+  HWND found = nullptr;
+  Eventually([&] {
+    found = FindWindowW(L"#32770", title);
+    return found != nullptr && found != other && IsWindowVisible(found);
+  });
+  return found != other && IsWindowVisible(found) ? found : nullptr;
 }
 
 bool WaitGone(HWND window) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (IsWindow(window) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
-  return !IsWindow(window);
+  return Eventually([&] { return !IsWindow(window); });
 }
 
 std::wstring ItemText(HWND dialog, int id) {

@@ -4,6 +4,8 @@
 #include <winsock2.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -21,6 +23,13 @@ namespace {
 using namespace std::chrono_literals;
 const std::vector<uint8_t> kGreetingBytes(kGreeting.begin(), kGreeting.end());
 
+// A stop that never returns leaves a thread that cannot be joined: fail and end the run now.
+[[noreturn]] void StuckInStop() {
+  ADD_FAILURE() << "Stop did not return within 10 s: a thread is still blocked in accept or recv";
+  std::fflush(stdout);
+  std::_Exit(1);
+}
+
 class ServerOnWinsock : public testing::Test {
  protected:
   void SetUp() override {
@@ -30,21 +39,20 @@ class ServerOnWinsock : public testing::Test {
   }
   void TearDown() override {
     wired.UnregisterChangeCallback();
-    EXPECT_TRUE(StopsInTime());
+    StopInTime();
     EXPECT_EQ(server.ClientCount(), 0u);
     EXPECT_EQ(server.RetiredCount(), 0u);
     StopNetworking();
   }
   // Stop must return: a thread left blocked in accept or recv would hang it.
-  bool StopsInTime() {
+  void StopInTime() {
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
       server.Stop();
       stopped = true;
     });
-    const bool inTime = Eventually([&] { return stopped.load(); }, 10s);
-    stopper.join();  // waits anyway: a hang shows as a test time-out, never as a leak
-    return inTime;
+    if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
+    stopper.join();
   }
   std::unique_ptr<TestClient> Connect(uint16_t to = 0) {
     const size_t before = server.ClientCount();
@@ -103,7 +111,7 @@ TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
 TEST_F(ServerOnWinsock, StopWithClientsEndsEveryConnectionAndRestartsElsewhere) {
   std::vector<std::unique_ptr<TestClient>> clients;
   for (int i = 0; i < 4; ++i) clients.push_back(Connect());
-  ASSERT_TRUE(StopsInTime());
+  StopInTime();
   for (auto& client : clients) EXPECT_TRUE(client->Receive(1).empty());
   EXPECT_EQ(server.ClientCount(), 0u);
 
@@ -124,7 +132,7 @@ TEST_F(ServerOnWinsock, EveryStopWithClientsReturns) {
   for (int cycle = 0; cycle < 40; ++cycle) {
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < 3; ++i) clients.push_back(Connect());
-    ASSERT_TRUE(StopsInTime()) << "cycle " << cycle;
+    StopInTime();
     ASSERT_TRUE(server.BindAndListen(0));
     ASSERT_TRUE(server.Start());
     port = server.ListeningPort();
@@ -141,7 +149,7 @@ TEST_F(ServerOnWinsock, BusyPortFailsToBindAndItsAcceptThreadEndsAtOnce) {
     other.Stop();
     stopped = true;
   });
-  EXPECT_TRUE(Eventually([&] { return stopped.load(); }, 10s));
+  if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
   stopper.join();
 }
 
