@@ -4,25 +4,35 @@
 
 namespace {
 
-std::string Endpoints(uint16_t port, const std::vector<std::string>& addresses) {
+std::string Endpoints(uint16_t port, const std::vector<IpAddress>& addresses) {
   std::string text;
-  for (const std::string& address : addresses) {
+  for (const IpAddress& address : addresses) {
     if (!text.empty()) text += ", ";
-    text += address + ":" + std::to_string(port);
+    text += EndpointText(address, port);
   }
   return text;
 }
 
 }  // namespace
 
-std::string ListeningLine(uint16_t port, const std::vector<std::string>& addresses) {
+bool IsReachableIPv6(const IpAddress& address) {
+  if (address.IsV4() || address == IpAddress{}) return false;
+  const uint8_t first = address.bytes[0];
+  if (first == 0xFF) return false;                                  // multicast
+  if (first == 0xFE && (address.bytes[1] & 0xC0) == 0x80) return false;  // link-local
+  IpAddress loopback;
+  loopback.bytes[15] = 1;
+  return address != loopback;
+}
+
+std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses) {
   const std::string head =
       std::string(kTextAppTitle) + " listening on port " + std::to_string(port);
   if (addresses.empty()) return head + " (no network address other than loopback)";
   return head + ": " + Endpoints(port, addresses);
 }
 
-std::string ListeningToolTip(uint16_t port, const std::vector<std::string>& addresses) {
+std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addresses) {
   if (addresses.empty()) return std::string(kTextAppTitle) + " - port " + std::to_string(port);
   return std::string(kTextAppTitle) + " - " + Endpoints(port, addresses);
 }

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "app/ServerSettings.h"
 #include "app/Shell.h"
 #include "app/ShellServices.h"
 #include "app/ShellTimers.h"
@@ -35,10 +37,27 @@ class ServerControl final : public IServerControl {
  public:
   explicit ServerControl(VolumeServer& server) : wired_(server) {}
   void Connect(IVolumeControl* control) override { wired_.Connect(control); }
+  void Configure(const ServerSettings& settings) override {
+    listen_ = settings.listen;
+    wired_.Configure(settings.listen, settings.access);
+  }
   bool BindAndListen(uint16_t port) override { return wired_.Server().BindAndListen(port); }
+  std::optional<IpAddress> MissingAddress() override {
+    if (wired_.Server().LastListenResult() != ListenResult::NotLocal) return std::nullopt;
+    return wired_.Server().FailedAddress();
+  }
   bool CanBind(uint16_t port) override {
-    Socket probe(CreateTcpSocket());
-    return probe.Valid() && BindAnyAddress(probe.Get(), port);
+    std::vector<Socket> probes;  // all held at once, as the server will hold them
+    const size_t count = listen_.empty() ? 1 : listen_.size();
+    for (size_t i = 0; i < count; ++i) {
+      SocketHandle handle = kInvalidSocket;
+      if (OpenListener(listen_.empty() ? nullptr : &listen_[i], port, &handle) !=
+          ListenResult::Listening) {
+        return false;
+      }
+      probes.emplace_back(handle);
+    }
+    return true;
   }
   bool Start() override { return wired_.Server().Start(); }
   bool Stop() override { return wired_.Server().Stop(); }
@@ -49,6 +68,7 @@ class ServerControl final : public IServerControl {
 
  private:
   VolumeServer& wired_;
+  std::vector<IpAddress> listen_;
 };
 
 }  // namespace
@@ -62,6 +82,8 @@ int RunQuavixServer(ShellPlatform& platform) {
   VolumeServer server(SystemClock(), retryTimer);
   retried = &server;
 
+  // Quietly: the shell names any bad setting once when it starts.
+  platform.announce = LoadServerSettings(platform.store, true).announce;
   const std::unique_ptr<IServiceAnnouncer> announcer =
       platform.announce ? CreateServiceAnnouncer() : nullptr;
   platform.announcer = announcer.get();

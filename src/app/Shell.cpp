@@ -1,6 +1,6 @@
 #include "app/Shell.h"
 
-#include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 #include "app/ShellNames.h"
 #include "base/Texts.h"
 #include "app/ShellTimers.h"
@@ -80,11 +80,20 @@ int RunShell(ShellServices& services) {
   // Before binding, so the accept thread and every connection see both from the first client.
   services.server.Connect(control);
 
-  const uint16_t port = static_cast<uint16_t>(ReadServerPort(platform.store));
-  acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
+  const ServerSettings settings = LoadServerSettings(platform.store);
+  services.server.Configure(settings);
+  const uint16_t port = settings.port;
+  acquired.Server();
   if (!services.server.BindAndListen(port)) {
+    const std::optional<IpAddress> missing = services.server.MissingAddress();
     acquired.Release();
-    boxes.Report(kTextBindFailed, kTextErrorTitle, port);
+    if (missing) {
+      boxes.ShowError(std::string(kTextAddressNotLocal) + " " + IpAddressText(*missing) +
+                          " (setting listen)",
+                      kTextErrorTitle);
+    } else {
+      boxes.Report(kTextBindFailed, kTextErrorTitle, port);
+    }
     return 1;
   }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "app/ISettingStore.h"
 #include "app/IServiceAnnouncer.h"
 #include "app/ISettingsDialog.h"
+#include "app/ServerSettings.h"
 #include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
 #include "audio/IErrorReporter.h"
@@ -31,8 +33,9 @@ struct ShellPlatform {
   IPopupMenu& menu;
   ISettingsDialog& dialog;
   ISettingStore& store;
-  // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
-  std::function<std::vector<std::string>()> localAddresses;
+  // The machine's addresses clients can reach, loopback and IPv6 link-local left out
+  // (LocalAddresses).
+  std::function<std::vector<IpAddress>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
   // The announce setting: whether RunQuavixServer announces the server on the network.
   bool announce = true;
@@ -70,7 +73,12 @@ class IServerControl {
  public:
   virtual ~IServerControl() = default;
   virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
+  // Where the next BindAndListen listens, and whom the server serves from now on.
+  virtual void Configure(const ServerSettings& settings) = 0;
   virtual bool BindAndListen(uint16_t port) = 0;
+  // After a failed BindAndListen: the listen address this computer does not have, if that was
+  // the reason.
+  virtual std::optional<IpAddress> MissingAddress() = 0;
   // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
   virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;

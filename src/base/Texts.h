@@ -23,5 +23,7 @@ constexpr const char* kTextDialogLabel = "Server Port:";
 constexpr const char* kTextDialogStartAtLogin = "Start Quavix Server when I log in";
 constexpr const char* kTextDialogOk = "&OK";
 constexpr const char* kTextDialogCancel = "&Cancel";
+constexpr const char* kTextDialogAllowOutside = "Allow clients from outside the local network";
+constexpr const char* kTextAddressNotLocal = "This computer has no network address";
 constexpr const char* kTextBadPortTitle = "Bad Port";
 constexpr const char* kTextBadPort = "Port must be an integer within the range 1 to 65535.";

@@ -35,31 +35,59 @@ void NetworkServer::SetExternalListener(IClientListener* listener) {
   externalListener_ = listener;
 }
 
+void NetworkServer::SetListenAddresses(std::vector<IpAddress> addresses) {
+  listenAddresses_ = std::move(addresses);
+}
+
+void NetworkServer::SetAccessPolicy(AccessPolicy policy) {
+  gate_.SetPolicy(std::move(policy));
+}
+
 bool NetworkServer::BindAndListen(uint16_t port) {
-  listenSocket_.Reset(CreateTcpSocket());
-  if (!listenSocket_.Valid()) return false;
-  // A failed bind leaves the socket open for the next Stop, as the failed listen does not.
-  if (!BindAnyAddress(listenSocket_.Get(), port)) return false;
-  if (!ListenOn(listenSocket_.Get())) {
-    listenSocket_.Reset();
-    return false;
+  listeners_.clear();
+  failedAddress_.reset();
+  const size_t count = listenAddresses_.empty() ? 1 : listenAddresses_.size();
+  for (size_t i = 0; i < count; ++i) {
+    const IpAddress* address = listenAddresses_.empty() ? nullptr : &listenAddresses_[i];
+    SocketHandle handle = kInvalidSocket;
+    listenResult_ = OpenListener(address, port, &handle);
+    if (listenResult_ != ListenResult::Listening) {
+      if (address != nullptr) failedAddress_ = *address;
+      listeners_.clear();
+      return false;
+    }
+    auto listener = std::make_unique<Listener>();
+    listener->server = this;
+    listener->socket.Reset(handle);
+    listeners_.push_back(std::move(listener));
+    if (port == 0) port = LocalPort(handle);  // the others share the port the system chose
   }
   return true;
 }
 
 bool NetworkServer::Start() {
-  if (acceptThread_.Joinable()) return false;
+  // Without a listening socket (a failed bind) there is nothing to accept: as an accept thread
+  // that ends at once.
+  for (const auto& listener : listeners_) {
+    if (listener->thread.Joinable()) return false;
+  }
   ReapRetired();  // readers of an earlier stop that have ended since
-  return acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize);
+  for (const auto& listener : listeners_) {
+    if (!listener->thread.Start(&NetworkServer::AcceptLoop, listener.get(), kAcceptStackSize)) {
+      return false;  // Stop ends the ones that did start
+    }
+  }
+  return true;
 }
 
 bool NetworkServer::Stop() {
   stopping_.store(true);
   // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
-  if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
-  acceptThread_.Join();
-  listenSocket_.Reset();
+  for (const auto& listener : listeners_) ShutdownBoth(listener->socket.Get());
+  for (const auto& listener : listeners_) listener->thread.Join();
+  listeners_.clear();
   stopping_.store(false);
+  DrainClients();
   return AllReadersEnded();
 }
 
@@ -81,7 +109,7 @@ void NetworkServer::SetDeadClientTimeout(std::chrono::milliseconds timeout) {
 }
 
 uint16_t NetworkServer::ListeningPort() const {
-  return LocalPort(listenSocket_.Get());
+  return listeners_.empty() ? 0 : LocalPort(listeners_.front()->socket.Get());
 }
 
 size_t NetworkServer::ClientCount() const {
@@ -95,13 +123,15 @@ size_t NetworkServer::RetiredCount() const {
 }
 
 void NetworkServer::AcceptLoop(void* parameter) {
-  auto* server = static_cast<NetworkServer*>(parameter);
-  const SocketHandle listener = server->listenSocket_.Get();
+  auto* own = static_cast<Listener*>(parameter);
+  NetworkServer* server = own->server;
+  const SocketHandle listener = own->socket.Get();
   for (;;) {
     SocketHandle accepted = kInvalidSocket;
-    const AcceptResult result = AcceptClient(listener, &accepted);
+    IpAddress peer;
+    const AcceptResult result = AcceptClient(listener, &accepted, &peer);
     if (result == AcceptResult::Accepted) {
-      server->ServeAccepted(accepted);
+      server->ServeAccepted(listener, accepted, peer);
       server->ReapRetired();
       continue;
     }
@@ -110,12 +140,17 @@ void NetworkServer::AcceptLoop(void* parameter) {
     if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
     server->ReapRetired();  // after every attempt, as after a success
   }
-  server->DrainClients();
   server->ReapRetired();
 }
 
-void NetworkServer::ServeAccepted(SocketHandle accepted) {
-  SetListenerOptions(listenSocket_.Get());
+void NetworkServer::ServeAccepted(SocketHandle listener, SocketHandle accepted,
+                                  const IpAddress& peer) {
+  // Before a byte is sent and before a reader exists: a refused client costs one close.
+  if (!gate_.Admit(peer, ClientCount())) {
+    CloseSocket(accepted);
+    return;
+  }
+  SetListenerOptions(listener);
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
   // A client that vanishes without a FIN would otherwise keep its record and reader for as long

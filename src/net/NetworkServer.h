@@ -8,7 +8,7 @@
 // state while it holds the server mutex, so a backend may report changes with any of its own
 // locks held.
 //
-// Threads: one accept thread while the server runs, one reader per client. Every thread is
+// Threads: one accept thread per listening socket while the server runs, one reader per client. Every thread is
 // joined, never detached; a client never frees itself. Readers that a bounded Stop left running
 // are joined later (see Stop), at the latest by the destructor. A reader tells the external
 // listener of its end before the server retires it, so the listener may take no lock of ours.
@@ -19,10 +19,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "audio/IVolumeControl.h"
 #include "net/ClientConnection.h"
+#include "net/ClientGate.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
 #include "net/SendPool.h"
@@ -44,9 +46,19 @@ class NetworkServer {
   void SetStateSource(IVolumeControl* source);
   void SetExternalListener(IClientListener* listener);
 
-  // Main thread. Only on a server that never ran or was stopped.
+  // Main thread, before BindAndListen. The local addresses to listen on; empty (the default)
+  // means every address of both families.
+  void SetListenAddresses(std::vector<IpAddress> addresses);
+  // Any thread. Whom the server serves; a change applies to the next client that connects.
+  void SetAccessPolicy(AccessPolicy policy);
+
+  // Main thread. Only on a server that never ran or was stopped. Listens on every set address
+  // (all on the same port; port 0 takes the one the system gives the first). On failure nothing
+  // listens, and FailedAddress says which address failed (empty: every address).
   bool BindAndListen(uint16_t port);
-  // Main thread. Starts the accept thread.
+  ListenResult LastListenResult() const { return listenResult_; }
+  std::optional<IpAddress> FailedAddress() const { return failedAddress_; }
+  // Main thread. Starts the accept threads.
   bool Start();
   // Main thread. Ends the accept thread and every connection, closes the listening socket.
   // BindAndListen + Start may follow. Bounded: every client is shut down, and its reader is given
@@ -86,14 +98,21 @@ class NetworkServer {
   size_t RetiredCount() const;
 
  private:
+  struct Listener {
+    NetworkServer* server = nullptr;
+    Socket socket;
+    Thread thread;
+  };
+
   // Reader thread, last thing before its socket closes: unlists the ended connection and hands
   // it to the reaper.
   void Retire(ClientConnection* connection);
-  static void AcceptLoop(void* server);
-  void ServeAccepted(SocketHandle accepted);
+  static void AcceptLoop(void* listener);
+  // Closes `accepted` before the greeting when the gate refuses its peer.
+  void ServeAccepted(SocketHandle listener, SocketHandle accepted, const IpAddress& peer);
   // The state source's current state (the default without one). Takes none of our locks.
   VolumeState ReadState() const;
-  // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits,
+  // Stop, once nothing accepts any more. Shuts every listed connection down and waits,
   // up to the stop bound, until each has reported its end; the rest are moved to `lingering_`.
   void DrainClients();
   void ReapRetired();
@@ -105,8 +124,11 @@ class NetworkServer {
   IClock& clock_;
   IVolumeControl* stateSource_ = nullptr;
   IClientListener* externalListener_ = nullptr;
-  Socket listenSocket_;
-  Thread acceptThread_;
+  std::vector<IpAddress> listenAddresses_;
+  std::vector<std::unique_ptr<Listener>> listeners_;
+  ListenResult listenResult_ = ListenResult::Listening;
+  std::optional<IpAddress> failedAddress_;
+  ClientGate gate_{clock_};
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
   std::chrono::milliseconds stopBound_{1500};

@@ -5,6 +5,9 @@
 // Main thread for every call; threads and locks as in NetworkServer.h and VolumeRelay.h. The
 // volume control and the retry timer must outlive this object.
 
+#include <utility>
+#include <vector>
+
 #include "net/VolumeRelay.h"
 
 class VolumeServer {
@@ -36,6 +39,12 @@ class VolumeServer {
     SetVolumeChangedRelay(&relay_);
     control_->SetChangeCallback(&OnVolumeChanged, 0);
     registered_ = true;
+  }
+  // Where the server listens (empty: every address; takes effect at the next BindAndListen) and
+  // whom it serves (from the next client that connects).
+  void Configure(std::vector<IpAddress> listen, AccessPolicy access) {
+    server_.SetListenAddresses(std::move(listen));
+    server_.SetAccessPolicy(std::move(access));
   }
   // Before the server stops. Waits for a callback running on another thread.
   void UnregisterChangeCallback() {

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "app/ShellNames.h"
-#include "app/linux/FileSettingStore.h"
+#include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"
 #include "net/Protocol.h"
@@ -162,12 +162,9 @@ bool SignalRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string*
 
 std::optional<int> RunLinuxCommandLine(int argc, char** argv) {
   if (argc <= 1) return std::nullopt;
-  FileSettingStore store;
+  IniSettingStore store;
   SignalRunningServer runningServer;
-  std::string location = store.ValuePath(kSettingKey, kSettingValueName);
-  if (location.empty())
-    location = "the configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
-  CommandLineServices services{"quavix-server", store, location, runningServer};
+  CommandLineServices services{"quavix-server", store, store.Location(), runningServer};
   const std::optional<int> code =
       RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), services, std::cout);
   std::cout.flush();

@@ -152,3 +152,29 @@ TEST_F(ServerOnWinsock, BusyPortFailsToBindAndItsAcceptThreadEndsAtOnce) {
   if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
   stopper.join();
 }
+
+namespace {
+
+// One dual-stack socket serves both families, and the gate closes refused clients before the
+// greeting.
+TEST_F(ServerOnWinsock, IPv6LoopbackIsServedAndTheGateClosesRefusedClientsSilently) {
+  TestClient v6(port, true);
+  ASSERT_TRUE(v6.Connected());
+  EXPECT_EQ(v6.Receive(4), kGreetingBytes);
+
+  server.SetAccessPolicy({false, {*ParseIpNetwork("10.0.0.0/8")}, 4096});
+  TestClient refused(port);
+  ASSERT_TRUE(refused.Connected());
+  EXPECT_TRUE(refused.Receive(4).empty()) << "closed without a greeting";
+  TestClient refusedV6(port, true);
+  EXPECT_TRUE(refusedV6.Receive(4).empty());
+
+  server.SetAccessPolicy({true, {}, 1});
+  TestClient beyondBound(port);
+  EXPECT_TRUE(beyondBound.Receive(4).empty()) << "one client is connected already";
+  server.SetAccessPolicy({true, {}, 4096});
+  TestClient welcome(port);
+  EXPECT_EQ(welcome.Receive(4), kGreetingBytes);
+}
+
+}  // namespace
