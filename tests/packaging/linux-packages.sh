@@ -144,9 +144,8 @@ fi
 server="$root/usr/bin/quavix-server"
 port=$(free_port)
 export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$XDG_CONFIG_HOME/Software/Marrowick/Quavix"
-python3 -c 'import sys; open(sys.argv[1], "wb").write(int(sys.argv[2]).to_bytes(4, "little"))' \
-  "$XDG_CONFIG_HOME/Software/Marrowick/Quavix/ServerPort" "$port"
+mkdir -p "$XDG_CONFIG_HOME/quavix"
+printf '[server]\nport = %s\n' "$port" >"$XDG_CONFIG_HOME/quavix/quavix-server.conf"
 cat >"$work/start-check.sh" <<'CHECK'
 set -u
 server="$1" port="$2" log="$3"
