@@ -2,7 +2,7 @@
 // The one way diagnostics leave the program: "PROGRAM: text" lines on one stream.
 // Errors are for the user and always shown; notes only with --verbose. Native failures are
 // logged once, by the adapter that turns them into our result, with the library's own reason
-// (a Windows HRESULT through base/win32/SystemErrorText.h).
+// (each platform's adapters format their own codes).
 // Any thread; each line is written whole.
 
 #include <ostream>
@@ -10,8 +10,8 @@
 
 // Main thread, before any other thread logs. "quavix-server" unless set.
 void SetLogProgramName(const std::string& name);
-// Where lines go (std::cerr unless set); tests and the Windows command line collect them in a
-// string stream. Null restores std::cerr. The stream must outlive its use. Returns the one
+// Where lines go (std::cerr unless set); tests, and a program with no console, collect them
+// in a string stream. Null restores std::cerr. The stream must outlive its use. Returns the one
 // that was set.
 std::ostream* SetLogStream(std::ostream* stream);
 // Whether notes are shown (off unless set).
