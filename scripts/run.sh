@@ -39,12 +39,20 @@ if ! pactl info >/dev/null 2>&1; then
   pa_pid=$private_pulse_pid
 fi
 
-# The port the server will listen on: the stored one (4 bytes, little-endian), else 17495.
-setting="${XDG_CONFIG_HOME:-$HOME/.config}/Software/Marrowick/Quavix/ServerPort"
-port=17495
-if [ -f "$setting" ] && [ "$(stat -c %s "$setting")" -le 4 ]; then
-  port=$(python3 -c 'import sys; b=open(sys.argv[1],"rb").read(); print(int.from_bytes((b+bytes([0x57,0x44,0,0])[len(b):])[:2],"little"))' "$setting")
-fi
+# The port the server will listen on: the stored one (the settings file's [server] port), else
+# 17495.
+setting="${XDG_CONFIG_HOME:-$HOME/.config}/quavix/quavix-server.conf"
+port=$(python3 - "$setting" <<'PORT'
+import configparser, sys
+c = configparser.ConfigParser()
+try:
+    c.read(sys.argv[1])
+    p = int(c.get("server", "port", fallback="17495"))
+except (configparser.Error, ValueError):
+    p = 17495
+print(p if 0 < p < 65536 else 17495)
+PORT
+)
 echo "Starting quavix-server on TCP port $port (Ctrl+C stops it). Try it from another terminal:"
 echo "  build/tools/quavix-remote 127.0.0.1:$port get"
 echo "  python3 -c \"import socket; s=socket.create_connection(('127.0.0.1', $port)); [print(hex(b)) for c in iter(lambda: s.recv(16), b'') for b in c]\""

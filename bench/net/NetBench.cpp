@@ -18,16 +18,17 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "ClientSwarm.h"
+#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/Socket.h"
 #include "net/linux/OpenFileLimit.h"
+#include "support/ClientFleet.h"
 #include "system/ProcessProbe.h"
 #include "system/RelayedServer.h"
 
 namespace {
 
-using Clock = ClientSwarm::Clock;
+using Clock = ClientFleet::Clock;
 using Micros = std::chrono::duration<double, std::micro>;
 
 // Commands from the swarm to the server process; each is one byte, some followed by one more.
@@ -120,7 +121,7 @@ struct Latency {
   size_t samples = 0, expected = 0;
 };
 
-Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, int& next) {
+Latency MeasureChanges(ClientFleet& swarm, ServerProcess& server, int changes, int& next) {
   std::vector<Clock::duration> all;
   Latency result;
   for (int i = 0; i < changes; ++i) {
@@ -128,7 +129,7 @@ Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, i
     next = next >= 100 ? 1 : next + 1;
     const auto since = Clock::now();
     server.Report(byte);
-    result.expected += swarm.Size();
+    result.expected += swarm.CountLive();
     for (const auto& arrival : swarm.AwaitByte(byte, since, std::chrono::seconds(5))) {
       all.push_back(arrival.arrived);
     }
@@ -145,12 +146,11 @@ Latency MeasureChanges(ClientSwarm& swarm, ServerProcess& server, int changes, i
   return result;
 }
 
-// Clients greeted per second. The state differs from the default, so each greeting is followed
-// by a state byte, and a client counts once it has both. At most `window` connects are in flight
-// (SIZE_MAX: all of them at once).
-double AcceptRate(ClientSwarm& swarm, size_t count, size_t window, size_t& greeted) {
+// Clients greeted per second (the state byte follows the greeting at once). At most
+// `window` connects are in flight (SIZE_MAX: all of them at once).
+double AcceptRate(ClientFleet& swarm, uint16_t port, size_t count, size_t window, size_t& greeted) {
   const auto start = Clock::now();
-  greeted = swarm.Connect(count, window, 5, std::chrono::seconds(60));
+  greeted = swarm.Connect(port, count, std::chrono::seconds(60), window);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return seconds > 0 ? greeted / seconds : 0;
 }
@@ -198,29 +198,29 @@ void PrintLatency(const char* name, const Latency& latency, bool withTarget) {
 
 int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t heldClients,
              int changes, size_t burstClients) {
-  ClientSwarm swarm("127.0.0.1", port);
+  ClientFleet swarm({.stampArrivals = true});
   const Reply before = server.Ask(kMeasure);
 
   // Every connect fired in one go, before anything else is connected; then they all leave.
   size_t burstGreeted = 0;
   double burstMs = 0;
   {
-    ClientSwarm burst("127.0.0.1", port);
+    ClientFleet burst;
     const auto burstStart = Clock::now();
-    AcceptRate(burst, burstClients, SIZE_MAX, burstGreeted);
+    AcceptRate(burst, port, burstClients, SIZE_MAX, burstGreeted);
     burstMs = std::chrono::duration<double, std::milli>(Clock::now() - burstStart).count();
   }
 
   size_t greeted = 0;
-  const double rate = AcceptRate(swarm, latencyClients, 4, greeted);
+  const double rate = AcceptRate(swarm, port, latencyClients, 4, greeted);
   int next = 1;
   MeasureChanges(swarm, server, 10, next);  // warm-up
   const Latency latency = MeasureChanges(swarm, server, changes, next);
 
   const Reply afterLatency = server.Ask(kMeasure);
   size_t moreGreeted = 0;
-  const size_t more = heldClients > swarm.Size() ? heldClients - swarm.Size() : 0;
-  const double heldRate = AcceptRate(swarm, more, 4, moreGreeted);
+  const size_t more = heldClients > swarm.CountLive() ? heldClients - swarm.CountLive() : 0;
+  const double heldRate = AcceptRate(swarm, port, more, 4, moreGreeted);
   const Reply held = server.Ask(kMeasure);
   const Latency heldLatency = MeasureChanges(swarm, server, 20, next);
   const Reply afterHeld = server.Ask(kMeasure);
@@ -274,16 +274,24 @@ int main(int argc, char** argv) {
   }
   close(commands[0]);
   close(replies[1]);
+  // The server process ends on kStop or once its command pipe closes; bounded all the same.
+  const auto reap = [child] {
+    if (!Eventually([&] { return waitpid(child, nullptr, WNOHANG) == child; },
+                    std::chrono::seconds(30))) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+  };
   Reply first;
   if (!ReadAll(replies[0], &first, sizeof first) || first.port == 0) {
     std::fprintf(stderr, "server did not start\n");
-    waitpid(child, nullptr, 0);
+    reap();
     return 1;
   }
   ServerProcess server(commands[1], replies[0]);
   const int result =
       RunSwarm(server, first.port, latencyClients, heldClients, changes, burstClients);
   close(commands[1]);
-  waitpid(child, nullptr, 0);
+  reap();
   return result;
 }

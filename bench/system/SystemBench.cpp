@@ -30,9 +30,10 @@
 #include <thread>
 #include <vector>
 
-#include "ClientSwarm.h"
-#include "PulseDriver.h"
 #include "net/Protocol.h"
+#include "support/ClientFleet.h"
+#include "support/LoopbackClient.h"
+#include "support/SoundServer.h"
 #include "system/ProcessProbe.h"
 #include "system/ServerUnderTest.h"
 
@@ -83,33 +84,12 @@ int RoundsFor(size_t n) {
   return n <= 1 ? 200 : n <= 100 ? 100 : n <= 1000 ? 40 : 20;
 }
 
-// A client of our own that asks for states (it is not one of the timed clients).
-class Requester {
- public:
-  explicit Requester(uint16_t port) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    ok_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~Requester() { close(fd_); }
-  bool Ask(uint8_t byte) { return ok_ && send(fd_, &byte, 1, MSG_NOSIGNAL) == 1; }
-
- private:
-  int fd_ = -1;
-  bool ok_ = false;
-};
-
 // Milliseconds per client byte, both ways of timing it.
 struct Samples {
   std::vector<double> arrived, read;
   size_t missed = 0;
 
-  void Add(const std::vector<ClientSwarm::Arrival>& got, size_t expected) {
+  void Add(const std::vector<ClientFleet::Arrival>& got, size_t expected) {
     missed += expected - got.size();
     for (const auto& a : got) {
       arrived.push_back(std::chrono::duration<double, std::milli>(a.arrived).count());
@@ -165,8 +145,8 @@ int main(int argc, char** argv) {
                  "[--idle-seconds S] [--burst N]\n");
     return 2;
   }
-  PulseDriver pulse;
-  if (!pulse.Connect() || !pulse.SetDefaultSinkAndWait(50, false)) {
+  soundserver::SinkDriver pulse;
+  if (!pulse.Connect() || !pulse.Set(50, false, true)) {
     std::fprintf(stderr, "system_bench: no sound server (run under tests/fixtures)\n");
     return 1;
   }
@@ -188,9 +168,9 @@ int main(int argc, char** argv) {
   std::string burstJson = "null";
   if (options.burst > 0) {
     // Every connect fired in one go, nothing paced; then they all leave again.
-    ClientSwarm burst("127.0.0.1", server.Port());
+    ClientFleet burst;
     const auto start = Clock::now();
-    const size_t greeted = burst.Connect(options.burst, SIZE_MAX, 4, 60s);
+    const size_t greeted = burst.Connect(server.Port(), options.burst, 60s, SIZE_MAX);
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::printf("burst of %zu connects at once: %zu greeted, the last after %.0f ms\n",
                 options.burst, greeted, ms);
@@ -200,7 +180,7 @@ int main(int argc, char** argv) {
     burstJson = entry;
   }
 
-  ClientSwarm swarm("127.0.0.1", server.Port());
+  ClientFleet swarm({.stampArrivals = true});
   std::string sizesJson;
   std::string idleJson = "null";
   int volume = 50;
@@ -209,9 +189,9 @@ int main(int argc, char** argv) {
     return volume;
   };
   for (size_t n : options.sizes) {
-    const size_t before = swarm.Size();
+    const size_t before = swarm.CountLive();
     const auto connectStart = Clock::now();
-    const size_t greeted = swarm.Connect(n - before, 4, 4, 300s);
+    const size_t greeted = swarm.Connect(server.Port(), n - before, 300s);
     const double connectSeconds =
         std::chrono::duration<double>(Clock::now() - connectStart).count();
     const double acceptRate = greeted / connectSeconds;
@@ -219,25 +199,29 @@ int main(int argc, char** argv) {
     const long rssKiB = StatusKiB("VmRSS", pid);
     const long threads = CountThreads(pid);
     std::printf("N=%zu: %zu clients held, %.0f accepted/s, %ld KiB resident, %ld threads\n",
-                swarm.Size(), swarm.Size(), acceptRate, rssKiB, threads);
-    if (swarm.Size() < n) std::printf("  only %zu of %zu clients were greeted\n", swarm.Size(), n);
+                swarm.CountLive(), swarm.CountLive(), acceptRate, rssKiB, threads);
+    if (swarm.CountLive() < n)
+      std::printf("  only %zu of %zu clients were greeted\n", swarm.CountLive(), n);
 
     Samples serverSamples, requestSamples;
     const int rounds = RoundsFor(n);
     for (int r = 0; r < rounds; ++r) {
       const int v = nextVolume();
       const auto t0 = Clock::now();
-      pulse.SetDefaultSink(v, false);
-      serverSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.Size());
+      pulse.Set(v, false, false);
+      serverSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.CountLive());
     }
     {
-      Requester requester(server.Port());
+      // A client of our own that asks for states (it is not one of the timed clients).
+      LoopbackClient requester(server.Port());
+      const int one = 1;
+      setsockopt(requester.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::this_thread::sleep_for(200ms);  // listed before it asks
       for (int r = 0; r < rounds; ++r) {
         const int v = nextVolume();
         const auto t0 = Clock::now();
-        requester.Ask(EncodeStateByte({0, v}));
-        requestSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.Size());
+        requester.Send({EncodeStateByte({0, v})});
+        requestSamples.Add(swarm.AwaitByte(EncodeStateByte({0, v}), t0, 10s), swarm.CountLive());
       }
     }
     const Latency fromServer = Summarise(serverSamples.arrived, serverSamples.missed);
@@ -254,15 +238,15 @@ int main(int argc, char** argv) {
     print("sound-server change:", fromServer, fromServerRead);
     print("client request:", fromClient, fromClientRead);
     const double perClientKiB =
-        swarm.Size() > 0 ? static_cast<double>(rssKiB - baseRssKiB) / swarm.Size() : 0;
+        swarm.CountLive() > 0 ? static_cast<double>(rssKiB - baseRssKiB) / swarm.CountLive() : 0;
     char entry[2048];
     std::snprintf(entry, sizeof entry,
                   "%s    {\"n\": %zu, \"held\": %zu, \"accept_per_s\": %.0f, \"rss_kib\": %ld, "
                   "\"rss_per_client_kib\": %.2f, \"threads\": %ld,\n"
                   "     \"server_change\": %s,\n     \"client_request\": %s,\n"
                   "     \"server_change_read\": %s,\n     \"client_request_read\": %s}",
-                  sizesJson.empty() ? "" : ",\n", n, swarm.Size(), acceptRate, rssKiB, perClientKiB,
-                  threads, Json(fromServer).c_str(), Json(fromClient).c_str(),
+                  sizesJson.empty() ? "" : ",\n", n, swarm.CountLive(), acceptRate, rssKiB,
+                  perClientKiB, threads, Json(fromServer).c_str(), Json(fromClient).c_str(),
                   Json(fromServerRead).c_str(), Json(fromClientRead).c_str());
     sizesJson += entry;
 
@@ -276,12 +260,12 @@ int main(int argc, char** argv) {
       const double wakeupsPerSecond =
           static_cast<double>(switches1 - switches0) / options.idleSeconds;
       std::printf("  idle %d s with %zu clients: %.3f %% of one core, %.1f wake-ups/s\n",
-                  options.idleSeconds, swarm.Size(), cpuPercent, wakeupsPerSecond);
+                  options.idleSeconds, swarm.CountLive(), cpuPercent, wakeupsPerSecond);
       char idle[256];
       std::snprintf(idle, sizeof idle,
                     "{\"clients\": %zu, \"seconds\": %d, \"cpu_percent\": %.4f, "
                     "\"wakeups_per_s\": %.2f}",
-                    swarm.Size(), options.idleSeconds, cpuPercent, wakeupsPerSecond);
+                    swarm.CountLive(), options.idleSeconds, cpuPercent, wakeupsPerSecond);
       idleJson = idle;
     }
   }

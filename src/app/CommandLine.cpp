@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 #include "base/Log.h"
 #include "base/Port.h"
 
@@ -39,8 +39,8 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
     return kCommandLineUsage;
   }
   const std::string number = std::to_string(*port);
-  const uint16_t previous = static_cast<uint16_t>(ReadServerPort(services.store));
-  if (!WriteServerPort(services.store, *port)) {
+  const uint16_t previous = LoadServerSettings(services.store, true).port;
+  if (!StorePort(services.store, *port)) {
     LogError("could not store port " + number + " in " + services.portLocation);
     return kCommandLineFailed;
   }
@@ -65,7 +65,7 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
   if (services.runningServer.AwaitGreeting(*port, kMoveWaitMs, &reason)) return kCommandLineOk;
   // The server refused the move and stored its port again; so does this, in case it could not.
   const std::string kept = std::to_string(previous);
-  const bool restored = WriteServerPort(services.store, previous);
+  const bool restored = StorePort(services.store, previous);
   LogError("the server stays on port " + kept + " (" + reason + "); port " +
            (restored ? kept : number) + " stays stored");
   return kCommandLineFailed;

@@ -1,26 +1,37 @@
 #include "app/ListenAddresses.h"
 
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 
 namespace {
 
-std::string Endpoints(uint16_t port, const std::vector<std::string>& addresses) {
+std::string Endpoints(uint16_t port, const std::vector<IpAddress>& addresses) {
   std::string text;
-  for (const std::string& address : addresses) {
+  for (const IpAddress& address : addresses) {
     if (!text.empty()) text += ", ";
-    text += address + ":" + std::to_string(port);
+    text += EndpointText(address, port);
   }
   return text;
 }
 
 }  // namespace
 
-std::string PageAddress(uint16_t pagePort, const std::vector<std::string>& addresses) {
-  return "http://" + (addresses.empty() ? std::string("localhost") : addresses.front()) + ":" +
-         std::to_string(pagePort) + "/";
+bool IsReachableIPv6(const IpAddress& address) {
+  if (address.IsV4() || address == IpAddress{}) return false;
+  const uint8_t first = address.bytes[0];
+  if (first == 0xFF) return false;                                       // multicast
+  if (first == 0xFE && (address.bytes[1] & 0xC0) == 0x80) return false;  // link-local
+  IpAddress loopback;
+  loopback.bytes[15] = 1;
+  return address != loopback;
 }
 
-std::string ListeningLine(uint16_t port, const std::vector<std::string>& addresses,
+std::string PageAddress(uint16_t pagePort, const std::vector<IpAddress>& addresses) {
+  const std::string host = addresses.empty() ? "localhost:" + std::to_string(pagePort)
+                                             : EndpointText(addresses.front(), pagePort);
+  return "http://" + host + "/";
+}
+
+std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses,
                           uint16_t pagePort) {
   const std::string head =
       std::string(kTextAppTitle) + " listening on port " + std::to_string(port);
@@ -30,7 +41,7 @@ std::string ListeningLine(uint16_t port, const std::vector<std::string>& address
   return head + ": " + Endpoints(port, addresses) + page;
 }
 
-std::string ListeningToolTip(uint16_t port, const std::vector<std::string>& addresses,
+std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addresses,
                              uint16_t pagePort) {
   const std::string page = pagePort == 0 ? "" : " - " + PageAddress(pagePort, addresses);
   if (addresses.empty()) {

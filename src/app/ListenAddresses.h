@@ -5,17 +5,24 @@
 #include <string>
 #include <vector>
 
-// The IPv4 addresses of the machine's interfaces that are up, loopback left out, in dotted
-// form; empty when there are none or they cannot be listed. linux/ or win32/ implements it.
-std::vector<std::string> LocalIPv4Addresses();
+#include "net/IpAddress.h"
 
-// "Quavix Server listening on port 17495: 192.168.1.20:17495, 10.0.0.5:17495"; with a page
+// The addresses of the machine's interfaces that are up, IPv4 first: loopback, IPv6 link-local
+// and other scoped ones left out (global and unique-local IPv6 kept), each once. Empty when
+// there are none or they cannot be listed. linux/ or win32/ implements it.
+std::vector<IpAddress> LocalAddresses();
+
+// "Quavix Server listening on port 17495: 192.168.1.20:17495, [fd00::5]:17495"; with a page
 // port, followed by ", control page http://192.168.1.20:17496/".
-std::string ListeningLine(uint16_t port, const std::vector<std::string>& addresses,
+std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses,
                           uint16_t pagePort = 0);
-// "Quavix Server - 192.168.1.20:17495, 10.0.0.5:17495"; with a page port, followed by
+// "Quavix Server - 192.168.1.20:17495, [fd00::5]:17495"; with a page port, followed by
 // " - http://192.168.1.20:17496/".
-std::string ListeningToolTip(uint16_t port, const std::vector<std::string>& addresses,
+std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addresses,
                              uint16_t pagePort = 0);
 // The address a phone types: http://FIRST-ADDRESS:PORT/ (localhost without one).
-std::string PageAddress(uint16_t pagePort, const std::vector<std::string>& addresses);
+std::string PageAddress(uint16_t pagePort, const std::vector<IpAddress>& addresses);
+
+// Whether an IPv6 address is one a client elsewhere can use: not loopback, link-local,
+// multicast or unspecified.
+bool IsReachableIPv6(const IpAddress& address);

@@ -2,30 +2,9 @@
 
 #include <cstring>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "base/Port.h"
-
-uint32_t ReadServerPort(ISettingStore& store) {
-  // The stored bytes replace the first bytes of the default, as a registry query into a
-  // prepared buffer does: a 2-byte value keeps the default's upper bytes (which are 0 anyway).
-  uint8_t buffer[4] = {kDefaultPort & 0xFF, kDefaultPort >> 8, 0, 0};
-  size_t size = sizeof buffer;
-  if (!store.Read(kSettingKey, kSettingValueName, buffer, &size)) return kDefaultPort;
-  return static_cast<uint32_t>(buffer[0]) | (static_cast<uint32_t>(buffer[1]) << 8);
-}
-
-uint16_t ReadWebPort(ISettingStore& store) {
-  uint8_t buffer[4] = {};
-  size_t size = sizeof buffer;
-  if (!store.Read(kSettingKey, kWebPortValueName, buffer, &size) || size == 0) {
-    return kDefaultWebPort;
-  }
-  return static_cast<uint16_t>(buffer[0] | (size > 1 ? buffer[1] << 8 : 0));
-}
-
-bool WriteServerPort(ISettingStore& store, uint16_t port) {
-  return store.WriteUint32(kSettingKey, kSettingValueName, port);
-}
 
 namespace {
 

@@ -1,21 +1,11 @@
 #pragma once
-// The stored server port and the settings dialog's validation.
+// The settings dialog's validation.
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "app/ISettingStore.h"
 #include "audio/IErrorReporter.h"
-
-// Up to 4 stored bytes overlay 17495 (little-endian); the low 16 bits are the port. Anything
-// missing, unreadable or longer than 4 bytes gives 17495. No range test. Creates nothing.
-uint32_t ReadServerPort(ISettingStore& store);
-// The control page's port, stored as the server port is; kDefaultWebPort when none is stored.
-// 0 turns the page off.
-uint16_t ReadWebPort(ISettingStore& store);
-// Stores the port zero-extended to 32 bits. False when the store refused it.
-bool WriteServerPort(ISettingStore& store, uint16_t port);
 
 // The port-box text as the dialog reads it (the first 9 characters), converted as wcstol with
 // base 10 would: leading white space and an optional sign, then ParsePort's digits. Empty when
@@ -38,6 +28,10 @@ class SettingsDialogLogic {
   // stores the box's state here when OK is pressed, before OnOk.
   bool StartAtLogin() const { return startAtLogin_; }
   void SetStartAtLogin(bool on) { startAtLogin_ = on; }
+
+  // The box "Allow clients from outside the local network": the dialog shows this when it opens
+  // and leaves the box's state here when it ends with OK.
+  bool allowOutside = false;
 
  private:
   uint32_t shownPort_;

@@ -3,18 +3,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <vector>
 
+#include "app/ServerSettings.h"
 #include "app/Shell.h"
-#include "app/ShellIds.h"
 #include "app/ShellServices.h"
 #include "app/ShellTimers.h"
 #include "audio/VolumeControlFactory.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 #include "net/IClock.h"
-#include "net/NetworkServer.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
@@ -33,40 +34,51 @@ class FactoryBackend final : public IVolumeBackend {
   void Destroy() override { DestroyCurrentVolumeControl(); }
 };
 
-class RelayedServer final : public IServerControl {
+// The shell's view of the one server, relay and volume control.
+class ServerControl final : public IServerControl {
  public:
-  RelayedServer(NetworkServer& server, MyClientListener& relay) : server_(server), relay_(relay) {}
-  void Connect(IVolumeControl* stateSource) override {
-    server_.SetStateSource(stateSource);
-    server_.SetExternalListener(&relay_);
+  explicit ServerControl(VolumeServer& server) : wired_(server) {}
+  void Connect(IVolumeControl* control) override { wired_.Connect(control); }
+  void Configure(const ServerSettings& settings) override {
+    listen_ = settings.listen;
+    pagePort_ = settings.webPort;
+    wired_.Configure(settings.listen, settings.access);
   }
-  void SetPagePort(uint16_t port) override { pagePort_ = port; }
   bool BindAndListen(uint16_t port) override {
-    if (!server_.BindAndListen(port)) return false;
-    if (pagePort_ != 0 && !server_.BindAndListenPage(pagePort_, site_)) {
+    if (!wired_.Server().BindAndListen(port)) return false;
+    if (pagePort_ != 0 && !wired_.Server().BindAndListenPage(pagePort_, site_)) {
       LogError(std::string(kTextPageBindFailed) + " " + std::to_string(pagePort_));
     }
     return true;
   }
-  uint16_t PagePort() override { return server_.PagePort(); }
+  std::optional<IpAddress> MissingAddress() override {
+    if (wired_.Server().LastListenResult() != ListenResult::NotLocal) return std::nullopt;
+    return wired_.Server().FailedAddress();
+  }
+  uint16_t PagePort() override { return wired_.Server().PagePort(); }
   bool CanBind(uint16_t port) override {
-    Socket probe(CreateTcpSocket());
-    return probe.Valid() && BindAnyAddress(probe.Get(), port);
+    std::vector<Socket> probes;  // all held at once, as the server will hold them
+    const size_t count = listen_.empty() ? 1 : listen_.size();
+    for (size_t i = 0; i < count; ++i) {
+      SocketHandle handle = kInvalidSocket;
+      if (OpenListener(listen_.empty() ? nullptr : &listen_[i], port, &handle) !=
+          ListenResult::Listening) {
+        return false;
+      }
+      probes.emplace_back(handle);
+    }
+    return true;
   }
-  bool Start() override { return server_.Start(); }
-  bool Stop() override { return server_.Stop(); }
-  void RegisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(OnVolumeChanged, 0);
-  }
-  void UnregisterChangeCallback(IVolumeControl* control) override {
-    control->SetChangeCallback(nullptr, 0);
-  }
-  bool BroadcastState() override { return relay_.BroadcastState(); }
-  void SendKeepAlive() override { relay_.SendKeepAlive(); }
+  bool Start() override { return wired_.Server().Start(); }
+  bool Stop() override { return wired_.Server().Stop(); }
+  void RegisterChangeCallback(IVolumeControl*) override { wired_.RegisterChangeCallback(); }
+  void UnregisterChangeCallback(IVolumeControl*) override { wired_.UnregisterChangeCallback(); }
+  bool BroadcastState() override { return wired_.Relay().BroadcastState(); }
+  void SendKeepAlive() override { wired_.Relay().SendKeepAlive(); }
 
  private:
-  NetworkServer& server_;
-  MyClientListener& relay_;
+  VolumeServer& wired_;
+  std::vector<IpAddress> listen_;
   uint16_t pagePort_ = 0;
   const PageSite site_ = LocalPageSite();
 };
@@ -76,14 +88,14 @@ class RelayedServer final : public IServerControl {
 int RunQuavixServer(ShellPlatform& platform) {
   // The one server and the one relay; they outlive every thread that uses them, since the
   // shell stops the server before returning.
-  NetworkServer server(SystemClock());
-  MyClientListener* retried = nullptr;  // set before any thread can arm the retry
+  VolumeServer* retried = nullptr;  // set before any thread can arm the retry
   LoopRetryTimer retryTimer(platform.loop, SystemClock(),
-                            [&retried] { retried->OnVolumeChanged(); });
-  MyClientListener relay(server, retryTimer);
-  retried = &relay;
-  SetVolumeChangedRelay(&relay);
+                            [&retried] { retried->Relay().OnVolumeChanged(); });
+  VolumeServer server(SystemClock(), retryTimer);
+  retried = &server;
 
+  // Quietly: the shell names any bad setting once when it starts.
+  platform.announce = LoadServerSettings(platform.store, true).announce;
   const std::unique_ptr<IServiceAnnouncer> announcer =
       platform.announce ? CreateServiceAnnouncer() : nullptr;
   platform.announcer = announcer.get();
@@ -92,16 +104,15 @@ int RunQuavixServer(ShellPlatform& platform) {
 
   PlatformNetworking networking;
   FactoryBackend backend;
-  RelayedServer serverControl(server, relay);
+  ServerControl serverControl(server);
   ShellServices services{platform, networking, backend, serverControl};
   const int exitCode = RunShell(services);
-  if (!server.AllReadersEnded()) {
+  if (!server.Server().AllReadersEnded()) {
     // A reader is still inside the volume control (a stuck sound system). The server's
     // destructor would wait for it without a bound, so the process ends here, with the
     // volume control, the relay and the server still in place under that reader.
     std::fflush(nullptr);
     std::_Exit(exitCode);
   }
-  SetVolumeChangedRelay(nullptr);
   return exitCode;
 }

@@ -1,5 +1,5 @@
 #include "app/IServiceAnnouncer.h"
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 
 std::string ServiceInstanceName(const std::string& hostName) {
   constexpr size_t kLabelBytes = 63;

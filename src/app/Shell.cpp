@@ -1,10 +1,11 @@
 #include "app/Shell.h"
 
-#include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ServerSettings.h"
+#include "app/ShellNames.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 
 namespace {
 
@@ -79,12 +80,20 @@ int RunShell(ShellServices& services) {
   // Before binding, so the accept thread and every connection see both from the first client.
   services.server.Connect(control);
 
-  const uint16_t port = static_cast<uint16_t>(ReadServerPort(platform.store));
-  services.server.SetPagePort(ReadWebPort(platform.store));
+  const ServerSettings settings = LoadServerSettings(platform.store);
+  services.server.Configure(settings);
+  const uint16_t port = settings.port;
   acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
   if (!services.server.BindAndListen(port)) {
+    const std::optional<IpAddress> missing = services.server.MissingAddress();
     acquired.Release();
-    boxes.Report(kTextBindFailed, kTextErrorTitle, port);
+    if (missing) {
+      boxes.ShowError(
+          std::string(kTextAddressNotLocal) + " " + IpAddressText(*missing) + " (setting listen)",
+          kTextErrorTitle);
+    } else {
+      boxes.Report(kTextBindFailed, kTextErrorTitle, port);
+    }
     return 1;
   }
 

@@ -6,17 +6,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/IInstanceGuard.h"
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
-#include "app/ISettingStore.h"
 #include "app/IServiceAnnouncer.h"
+#include "app/ISettingStore.h"
 #include "app/ISettingsDialog.h"
 #include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
+#include "app/ServerSettings.h"
 #include "audio/IErrorReporter.h"
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
@@ -31,8 +33,9 @@ struct ShellPlatform {
   IPopupMenu& menu;
   ISettingsDialog& dialog;
   ISettingStore& store;
-  // The machine's IPv4 addresses other than loopback, as text (LocalIPv4Addresses).
-  std::function<std::vector<std::string>()> localAddresses;
+  // The machine's addresses clients can reach, loopback and IPv6 link-local left out
+  // (LocalAddresses).
+  std::function<std::vector<IpAddress>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
   // The announce setting: whether RunQuavixServer announces the server on the network.
   bool announce = true;
@@ -72,11 +75,15 @@ class IServerControl {
  public:
   virtual ~IServerControl() = default;
   virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
-  // Before BindAndListen: the control page's port for every later bind (0: no page).
-  virtual void SetPagePort(uint16_t port) = 0;
+  // Where the next BindAndListen listens, whom the server serves from now on, and the control
+  // page's port for every later bind (0: no page).
+  virtual void Configure(const ServerSettings& settings) = 0;
   // Binds the byte-protocol port, then the page's; a page that cannot be served is reported
   // and left out, and the result is the byte port's.
   virtual bool BindAndListen(uint16_t port) = 0;
+  // After a failed BindAndListen: the listen address this computer does not have, if that was
+  // the reason.
+  virtual std::optional<IpAddress> MissingAddress() = 0;
   // The control page's port while it is served, else 0.
   virtual uint16_t PagePort() = 0;
   // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).

@@ -6,7 +6,7 @@
 #include <mutex>
 
 #include "app/IMainLoop.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "audio/IPollTimer.h"
 #include "net/IClock.h"
 #include "net/IRetryTimer.h"

@@ -2,8 +2,9 @@
 
 #include "app/ListenAddresses.h"
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ServerSettings.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 
 void LoggedBoxes::Report(const std::string& text, const std::string& title,
                          std::optional<uint16_t> port) {
@@ -30,7 +31,9 @@ void Tray::Announce() {
     platform.tray.SetToolTip(std::string(kTextAppTitle) + " - not listening");
     return;
   }
-  const std::vector<std::string> addresses = platform.localAddresses();
+  // Where the server listens: the set addresses, else every address the machine has.
+  std::vector<IpAddress> addresses = LoadServerSettings(platform.store, true).listen;
+  if (addresses.empty()) addresses = platform.localAddresses();
   const uint16_t page = services_.server.PagePort();
   std::fprintf(platform.out, "%s\n", ListeningLine(*running_, addresses, page).c_str());
   std::fflush(platform.out);
@@ -67,37 +70,49 @@ void Tray::OnTrayIconPressed() {
 
 void Tray::OnSettingsRequested() {
   ShellPlatform& platform = services_.platform;
+  const ServerSettings settings = LoadServerSettings(platform.store, true);
   IStartAtLogin* login = platform.startAtLogin;
   const bool startsAtLogin = login != nullptr && login->Enabled();
-  SettingsDialogLogic logic(running_ ? *running_ : ReadServerPort(platform.store), startsAtLogin);
+  SettingsDialogLogic logic(running_ ? *running_ : settings.port, startsAtLogin);
+  logic.allowOutside = settings.access.anyone;
   const int result = platform.dialog.Run(logic);
   if (result == -1) return;
   const uint16_t port = static_cast<uint16_t>(result & 0xFFFF);
   if (port == 0) return;
-  // Apart from the port: a port that is refused below does not undo it.
+  // Apart from the port: a port that is refused below does not undo them.
+  if (logic.allowOutside != settings.access.anyone) ApplyAllowOutside(logic.allowOutside);
   if (login != nullptr && logic.StartAtLogin() != startsAtLogin &&
       !login->SetEnabled(logic.StartAtLogin())) {
     boxes_.ShowError(kTextStartAtLoginFailed, kTextErrorTitle);
   }
   if (port == running_) {
     // Only the store may lag behind (a move announced from outside that was refused).
-    if (ReadServerPort(platform.store) == port) return;
+    if (settings.port == port) return;
   } else if (!MoveTo(port)) {
     return;  // the refused port is not stored: the next start would fail on it
   }
-  if (!WriteServerPort(platform.store, port)) {
+  if (!StorePort(platform.store, port)) {
     boxes_.Report(kTextStoreFailed, kTextErrorTitle, port);
   }
 }
 
+void Tray::ApplyAllowOutside(bool allow) {
+  ShellPlatform& platform = services_.platform;
+  if (!StoreAllowOutside(platform.store, allow)) {
+    boxes_.ShowError(kTextStoreFailed, kTextErrorTitle);
+    return;
+  }
+  // The next client that connects is judged by the new rule; connected ones stay.
+  services_.server.Configure(LoadServerSettings(platform.store, true));
+}
+
 void Tray::OnPortChangeAnnounced() {
   ISettingStore& store = services_.platform.store;
-  const uint16_t stored = static_cast<uint16_t>(ReadServerPort(store));
+  const uint16_t stored = LoadServerSettings(store).port;
   if (stored == running_ || MoveTo(stored) || !running_) return;
   // Refused as the dialog refuses it: the port we stay on is the stored one again, so the next
   // start does not fail on the refused port.
-  if (!WriteServerPort(store, *running_))
-    boxes_.Report(kTextStoreFailed, kTextErrorTitle, running_);
+  if (!StorePort(store, *running_)) boxes_.Report(kTextStoreFailed, kTextErrorTitle, *running_);
 }
 
 bool Tray::MoveTo(uint16_t port) {

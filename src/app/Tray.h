@@ -50,6 +50,8 @@ class Tray final : public IShellEvents {
   // Says where the server listens (stdout, tooltip) and announces it on the network, or that
   // it listens nowhere.
   void Announce();
+  // Stores the dialog's "Allow clients from outside the local network" and applies it.
+  void ApplyAllowOutside(bool allow);
 
   ShellServices& services_;
   LoggedBoxes& boxes_;

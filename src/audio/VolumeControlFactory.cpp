@@ -1,6 +1,8 @@
-// What both platforms' factories share: the one current volume control and the texts that
-// tell the user why none could be had.
+// What both platforms' factories share: the one current volume control and telling the user
+// why none could be had.
 #include "audio/VolumeControlFactory.h"
+
+#include "base/Texts.h"
 
 namespace {
 // Written on the main thread only, before any other thread of ours exists and after they all
@@ -10,11 +12,11 @@ IVolumeControl* g_currentVolumeControl = nullptr;
 const char* TextFor(InitResult result) {
   switch (result) {
     case InitResult::NoInterface:
-      return "Could not find volume control interface.";
+      return kTextNoInterface;
     case InitResult::NoDevice:
-      return "Could not locate audio device.";
+      return kTextNoDevice;
     default:
-      return "Initializing the audio control failed.";
+      return kTextInitFailed;
   }
 }
 }  // namespace
@@ -22,7 +24,7 @@ const char* TextFor(InitResult result) {
 bool InstallVolumeControl(std::unique_ptr<IVolumeControl> control, InitResult result,
                           IErrorReporter& reporter) {
   if (result != InitResult::Ok) {
-    reporter.ShowError(TextFor(result), "Quavix Server Error");
+    reporter.ShowError(TextFor(result), kTextErrorTitle);
     return false;  // not initialised: destroyed without Shutdown
   }
   g_currentVolumeControl = control.release();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iostream>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -26,9 +27,9 @@ void SetLogProgramName(const std::string& name) {
   programName = name;
 }
 
-void SetLogStream(std::ostream* stream) {
+std::ostream* SetLogStream(std::ostream* stream) {
   std::lock_guard lock(logMutex);
-  logStream = stream;
+  return std::exchange(logStream, stream);
 }
 
 void SetLogVerbose(bool on) {

@@ -43,9 +43,7 @@ bool HandleClientByte(ClientConnection* connection, uint8_t byte) {
   if (kind == ClientByteKind::KeepAlive) return true;
   if (kind == ClientByteKind::Invalid) return false;
   RecordRequest(connection, request);
-  for (IClientListener* listener : connection->listeners) {
-    listener->OnVolumeReceived(connection, &request);
-  }
+  if (connection->listener != nullptr) connection->listener->OnVolumeReceived(connection, &request);
   return true;
 }
 
@@ -59,8 +57,7 @@ void ReadLoop(void* parameter) {
            HandleClientByte(connection, byte)) {
     }
   }
-  for (IClientListener* listener : connection->listeners) {
-    listener->OnClientDisconnected(connection);
-  }
+  if (connection->listener != nullptr) connection->listener->OnClientDisconnected(connection);
+  if (connection->ended) connection->ended(connection);
   connection->socket.Reset();
 }

@@ -3,9 +3,9 @@
 // state byte is due to it.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "base/VolumeState.h"
 #include "net/IClientListener.h"
@@ -21,8 +21,12 @@ constexpr size_t kReaderStackSize = 128 * 1024;
 struct ClientConnection {
   ClientConnection(SocketHandle accepted, IClock& clock) : socket(accepted), clock(&clock) {}
 
-  // Filled before the reader starts and never changed afterwards (read without a lock).
-  std::vector<IClientListener*> listeners;
+  // Set before the reader starts and never changed afterwards (read without a lock).
+  // Told of every request, then of the end: the relay. May be null.
+  IClientListener* listener = nullptr;
+  // Called last when the stream ended, after the listener and before the socket is closed: the
+  // server retires the connection here. May be empty.
+  std::function<void(ClientConnection*)> ended;
   // Started by the accept thread, joined by the server's reaper.
   Thread readerThread;
   // Closed by the reader thread when it ends. Senders use it only while the connection is
@@ -66,10 +70,10 @@ inline bool SendToClient(ClientConnection* connection, const uint8_t* data, size
 void ShutdownClient(ClientConnection* connection);
 
 // Reader thread. Handles one received byte: drops a keep-alive, records a state request and
-// passes it to the listeners. False for an invalid byte, which ends the connection.
+// passes it to the listener. False for an invalid byte, which ends the connection.
 bool HandleClientByte(ClientConnection* connection, uint8_t byte);
 
 // The reader thread's procedure (parameter: the ClientConnection). Receives from the socket, or
-// lets the transport serve the connection, and on the end of the stream tells the listeners and
-// closes the socket.
+// lets the transport serve the connection, and on the end of the stream tells the listener and
+// `ended`, then closes the socket.
 void ReadLoop(void* connection);

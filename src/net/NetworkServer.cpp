@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/Log.h"
 #include "net/PageTransport.h"
 #include "net/Protocol.h"
 
@@ -34,40 +35,61 @@ void NetworkServer::SetStateSource(IVolumeControl* source) {
 void NetworkServer::SetExternalListener(IClientListener* listener) {
   externalListener_ = listener;
 }
-IVolumeControl* NetworkServer::StateSource() const {
-  return stateSource_;
+
+void NetworkServer::SetListenAddresses(std::vector<IpAddress> addresses) {
+  listenAddresses_ = std::move(addresses);
+}
+
+void NetworkServer::SetAccessPolicy(AccessPolicy policy) {
+  gate_.SetPolicy(std::move(policy));
 }
 
 bool NetworkServer::BindAndListen(uint16_t port) {
-  listenSocket_.Reset(CreateTcpSocket());
-  if (!listenSocket_.Valid()) return false;
-  // A failed bind leaves the socket open for the next Stop, as the failed listen does not.
-  if (!BindAnyAddress(listenSocket_.Get(), port)) return false;
-  if (!ListenOn(listenSocket_.Get())) {
-    listenSocket_.Reset();
-    return false;
-  }
-  return true;
+  listeners_.clear();
+  return OpenListeners(port, false);
 }
 
 bool NetworkServer::BindAndListenPage(uint16_t port, const PageSite& site) {
   site_ = site;
-  pageSocket_.Reset(CreateTcpSocket());
-  if (pageSocket_.Valid() && BindAnyAddress(pageSocket_.Get(), port) &&
-      ListenOn(pageSocket_.Get())) {
-    return true;
-  }
-  pageSocket_.Reset();
+  if (OpenListeners(port, true)) return true;
+  std::erase_if(listeners_, [](const auto& listener) { return listener->page; });
   return false;
 }
 
+bool NetworkServer::OpenListeners(uint16_t port, bool page) {
+  failedAddress_.reset();
+  const size_t count = listenAddresses_.empty() ? 1 : listenAddresses_.size();
+  for (size_t i = 0; i < count; ++i) {
+    const IpAddress* address = listenAddresses_.empty() ? nullptr : &listenAddresses_[i];
+    SocketHandle handle = kInvalidSocket;
+    const ListenResult result = OpenListener(address, port, &handle);
+    if (!page) listenResult_ = result;
+    if (result != ListenResult::Listening) {
+      if (address != nullptr) failedAddress_ = *address;
+      if (!page) listeners_.clear();
+      return false;
+    }
+    auto listener = std::make_unique<Listener>();
+    listener->server = this;
+    listener->socket.Reset(handle);
+    listener->page = page;
+    listeners_.push_back(std::move(listener));
+    if (port == 0) port = LocalPort(handle);  // the others share the port the system chose
+  }
+  return true;
+}
+
 bool NetworkServer::Start() {
-  if (acceptThread_.Joinable()) return false;
+  // Without a listening socket (a failed bind) there is nothing to accept: as an accept thread
+  // that ends at once.
+  for (const auto& listener : listeners_) {
+    if (listener->thread.Joinable()) return false;
+  }
   ReapRetired();  // readers of an earlier stop that have ended since
-  if (!acceptThread_.Start(&NetworkServer::AcceptLoop, this, kAcceptStackSize)) return false;
-  if (pageSocket_.Valid() &&
-      !pageThread_.Start(&NetworkServer::PageAcceptLoop, this, kAcceptStackSize)) {
-    pageSocket_.Reset();  // the byte protocol still runs
+  for (const auto& listener : listeners_) {
+    if (!listener->thread.Start(&NetworkServer::AcceptLoop, listener.get(), kAcceptStackSize)) {
+      return false;  // Stop ends the ones that did start
+    }
   }
   return true;
 }
@@ -75,15 +97,11 @@ bool NetworkServer::Start() {
 bool NetworkServer::Stop() {
   stopping_.store(true);
   // Closing alone would leave a Linux accept blocked: shut down first, close after the join.
-  // The page's listener ends first, so nothing is accepted while the byte listener's thread
-  // drains every connection.
-  if (pageSocket_.Valid()) ShutdownBoth(pageSocket_.Get());
-  pageThread_.Join();
-  pageSocket_.Reset();
-  if (listenSocket_.Valid()) ShutdownBoth(listenSocket_.Get());
-  acceptThread_.Join();
-  listenSocket_.Reset();
+  for (const auto& listener : listeners_) ShutdownBoth(listener->socket.Get());
+  for (const auto& listener : listeners_) listener->thread.Join();
+  listeners_.clear();
   stopping_.store(false);
+  DrainClients();
   return AllReadersEnded();
 }
 
@@ -100,16 +118,21 @@ void NetworkServer::SetStopBound(std::chrono::milliseconds bound) {
   stopBound_ = bound;
 }
 
-void NetworkServer::SetDeadPeerTimeout(std::chrono::milliseconds timeout) {
+void NetworkServer::SetDeadClientTimeout(std::chrono::milliseconds timeout) {
   deadPeerTimeout_ = timeout;
 }
 
 uint16_t NetworkServer::ListeningPort() const {
-  return LocalPort(listenSocket_.Get());
+  return listeners_.empty() || listeners_.front()->page
+             ? 0
+             : LocalPort(listeners_.front()->socket.Get());
 }
 
 uint16_t NetworkServer::PagePort() const {
-  return LocalPort(pageSocket_.Get());
+  for (const auto& listener : listeners_) {
+    if (listener->page) return LocalPort(listener->socket.Get());
+  }
+  return 0;
 }
 
 size_t NetworkServer::ClientCount() const {
@@ -123,78 +146,50 @@ size_t NetworkServer::RetiredCount() const {
 }
 
 void NetworkServer::AcceptLoop(void* parameter) {
-  auto* server = static_cast<NetworkServer*>(parameter);
-  server->Accept(server->listenSocket_.Get(), false);
-  server->DrainClients();
-  server->ReapRetired();
-}
-
-void NetworkServer::PageAcceptLoop(void* parameter) {
-  auto* server = static_cast<NetworkServer*>(parameter);
-  server->Accept(server->pageSocket_.Get(), true);
-}
-
-void NetworkServer::Accept(SocketHandle listener, bool page) {
+  auto* own = static_cast<Listener*>(parameter);
+  NetworkServer* server = own->server;
+  const SocketHandle listener = own->socket.Get();
   for (;;) {
     SocketHandle accepted = kInvalidSocket;
-    const AcceptResult result = AcceptClient(listener, &accepted);
+    IpAddress peer;
+    const AcceptResult result = AcceptClient(listener, &accepted, &peer);
     if (result == AcceptResult::Accepted) {
-      PrepareAccepted(accepted);
-      if (page) {
-        ServePageAccepted(accepted);
-      } else {
-        ServeAccepted(accepted);
-      }
-      ReapRetired();
+      server->ServeAccepted(*own, accepted, peer);
+      server->ReapRetired();
       continue;
     }
     // Only the end of the listener stops the service; one client's failure does not.
-    if (result == AcceptResult::Closed || stopping_.load()) return;
+    if (result == AcceptResult::Closed || server->stopping_.load()) break;
     if (result == AcceptResult::Exhausted) std::this_thread::sleep_for(kExhaustedPause);
-    ReapRetired();  // after every attempt, as after a success
+    server->ReapRetired();  // after every attempt, as after a success
   }
+  server->ReapRetired();
 }
 
-void NetworkServer::PrepareAccepted(SocketHandle accepted) {
-  SetListenerOptions(listenSocket_.Get());
+void NetworkServer::ServeAccepted(const Listener& listener, SocketHandle accepted,
+                                  const IpAddress& peer) {
+  // Before a byte is sent and before a reader exists: a refused client costs one close. Pages
+  // still answering HTTP hold a reader each, so they count too.
+  size_t held = 0;
+  {
+    std::lock_guard lock(serverMutex_);
+    held = clients_.size() + opening_.size();
+  }
+  if (!gate_.Admit(peer, held)) {
+    CloseSocket(accepted);
+    return;
+  }
+  SetListenerOptions(listener.socket.Get());
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
   // A client that vanishes without a FIN would otherwise keep its record and reader for as long
   // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
-  ::SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
-}
-
-std::unique_ptr<ClientConnection> NetworkServer::NewConnection(SocketHandle socket) {
-  auto connection = std::make_unique<ClientConnection>(socket, clock_);
-  connection->listeners.push_back(this);
-  if (externalListener_ != nullptr) connection->listeners.push_back(externalListener_);
-  return connection;
-}
-
-void NetworkServer::ServePageAccepted(SocketHandle accepted) {
-  // The transport owns the socket; the connection's own stays empty. Listed as opening before
-  // its reader starts, so a drain reaches it and its end always finds it.
-  std::unique_ptr<ClientConnection> connection = NewConnection(kInvalidSocket);
-  ClientConnection* raw = connection.get();
-  connection->transport = MakePageTransport(
-      accepted, site_, [this](ClientConnection* opened) { OnPageOpened(opened); });
-  {
-    std::lock_guard lock(serverMutex_);
-    opening_.push_back(std::move(connection));
+  SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
+  if (listener.page) {
+    ServePageAccepted(accepted);
+    return;
   }
-  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
-  std::unique_ptr<ClientConnection> failed;
-  {
-    std::lock_guard lock(serverMutex_);
-    failed = TakeFrom(opening_, raw);
-  }
-}
 
-void NetworkServer::OnPageOpened(ClientConnection* connection) {
-  GreetAndList(connection, nullptr);
-}
-
-void NetworkServer::ServeAccepted(SocketHandle accepted) {
   std::unique_ptr<ClientConnection> connection = NewConnection(accepted);
   ClientConnection* raw = connection.get();
   GreetAndList(raw, std::move(connection));
@@ -208,13 +203,39 @@ void NetworkServer::ServeAccepted(SocketHandle accepted) {
   }
 }
 
+std::unique_ptr<ClientConnection> NetworkServer::NewConnection(SocketHandle socket) {
+  auto connection = std::make_unique<ClientConnection>(socket, clock_);
+  connection->listener = externalListener_;
+  connection->ended = [this](ClientConnection* ended) { Retire(ended); };
+  return connection;
+}
+
+void NetworkServer::ServePageAccepted(SocketHandle accepted) {
+  // The transport owns the socket; the connection's own stays empty. Listed as opening before
+  // its reader starts, so a drain reaches it and its end always finds it.
+  std::unique_ptr<ClientConnection> connection = NewConnection(kInvalidSocket);
+  ClientConnection* raw = connection.get();
+  connection->transport = MakePageTransport(
+      accepted, site_, [this](ClientConnection* opened) { GreetAndList(opened, nullptr); });
+  {
+    std::lock_guard lock(serverMutex_);
+    opening_.push_back(std::move(connection));
+  }
+  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+  std::unique_ptr<ClientConnection> failed;
+  {
+    std::lock_guard lock(serverMutex_);
+    failed = TakeFrom(opening_, raw);
+  }
+}
+
 void NetworkServer::GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned) {
   // The state is read before the server mutex is taken (a backend's locks come first in the lock
   // order), then the client is greeted, given that state and listed in one step under the mutex.
   // A change stored after that reading may have been broadcast before the client was listed, so
   // the state is read again and offered until a reading after the offer matches it; any later
   // change is broadcast to the listed client. Listed before its reader starts, so the reader's
-  // OnClientDisconnected always finds it, and nothing but this thread can unlist it meanwhile.
+  // Retire always finds it, and nothing but this thread can unlist it meanwhile.
   // A page's reader lists its own connection, which a drain may have taken off `opening_`
   // already (it is then shut down and left as it is).
   VolumeState offered = ReadState();
@@ -225,6 +246,8 @@ void NetworkServer::GreetAndList(ClientConnection* raw, std::unique_ptr<ClientCo
     SendToClient(raw, kGreeting.data(), kGreeting.size());
     SendStateIfDue(raw, &offered);
     clients_.push_back(std::move(owned));
+    if (LogVerbose())
+      LogNote("a client connected; " + std::to_string(clients_.size()) + " connected");
   }
   for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
     offered = now;
@@ -274,18 +297,19 @@ void NetworkServer::ReapRetired() {
     reaped.swap(retired_);
   }
   // Joined without the server mutex: broadcasts need not wait for leaving readers. A retired
-  // reader has already returned from our OnClientDisconnected, so nothing here can deadlock.
+  // reader has already returned from Retire, so nothing here can deadlock.
   for (auto& connection : reaped) connection->readerThread.Join();
 }
 
-void NetworkServer::OnVolumeReceived(ClientConnection*, const VolumeState*) {}
-
-void NetworkServer::OnClientDisconnected(ClientConnection* connection) {
+void NetworkServer::Retire(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
   std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
+  const bool wasListed = ended != nullptr;
   if (ended == nullptr) ended = TakeFrom(opening_, connection);
   if (ended == nullptr) ended = TakeFrom(lingering_, connection);
   if (ended != nullptr) retired_.push_back(std::move(ended));
+  if (wasListed && LogVerbose())
+    LogNote("a client left; " + std::to_string(clients_.size()) + " connected");
   // The drain waits for empty lists, the destructor for the last lingering reader.
   if (clients_.empty() && opening_.empty()) drained_.notify_all();
 }

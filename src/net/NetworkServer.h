@@ -1,16 +1,19 @@
 #pragma once
-// The listening socket, the accept thread and every client connection.
-// (Public surface used by the shell and the relay; the net module owns the rest.)
+// The listening socket, the accept thread and every client connection. It greets each client
+// and offers it the state source's state; what clients ask for goes to the external listener
+// (the relay). Wired with the relay and a volume control by VolumeServer.
 //
 // Lock order: a backend's callback mutex, then its state mutex (inside GetState), then the
 // server mutex, then one connection's mutex. The server never asks the state source for the
 // state while it holds the server mutex, so a backend may report changes with any of its own
 // locks held.
 //
-// Threads: one accept thread while the server runs (two while it serves the control page), one
-// reader per client; a page's reader also answers its HTTP requests. Every thread is
+// Threads: one accept thread per listening socket while the server runs (the control page's
+// sockets included), one reader per client; a page's reader also answers its HTTP requests.
+// Every thread is
 // joined, never detached; a client never frees itself. Readers that a bounded Stop left running
-// are joined later (see Stop), at the latest by the destructor.
+// are joined later (see Stop), at the latest by the destructor. A reader tells the external
+// listener of its end before the server retires it, so the listener may take no lock of ours.
 
 #include <atomic>
 #include <chrono>
@@ -18,10 +21,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "audio/IVolumeControl.h"
 #include "net/ClientConnection.h"
+#include "net/ClientGate.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
 #include "net/PageSite.h"
@@ -29,29 +34,40 @@
 #include "net/Socket.h"
 #include "net/Thread.h"
 
-class NetworkServer : public IClientListener {
+class NetworkServer {
  public:
   explicit NetworkServer(IClock& clock);
   // Stops the server if it still runs, then waits without a bound for readers that a bounded
   // Stop left running, and joins them: no thread outlives the object. Those readers may still
   // call the external listener and the volume control, so both must outlive this object.
-  ~NetworkServer() override;
+  ~NetworkServer();
   NetworkServer(const NetworkServer&) = delete;
   NetworkServer& operator=(const NetworkServer&) = delete;
 
-  // Main thread, before Start; not changed while the accept thread runs.
+  // Main thread, before Start; not changed while the accept thread runs. The state source is
+  // only read, for each new client's first state; the listener hears every request and end.
   void SetStateSource(IVolumeControl* source);
   void SetExternalListener(IClientListener* listener);
-  IVolumeControl* StateSource() const;
 
-  // Main thread. Only on a server that never ran or was stopped.
+  // Main thread, before BindAndListen. The local addresses to listen on; empty (the default)
+  // means every address of both families.
+  void SetListenAddresses(std::vector<IpAddress> addresses);
+  // Any thread. Whom the server serves; a change applies to the next client that connects.
+  void SetAccessPolicy(AccessPolicy policy);
+
+  // Main thread. Only on a server that never ran or was stopped. Listens on every set address
+  // (all on the same port; port 0 takes the one the system gives the first). On failure nothing
+  // listens, and FailedAddress says which address failed (empty: every address).
   bool BindAndListen(uint16_t port);
+  ListenResult LastListenResult() const { return listenResult_; }
+  std::optional<IpAddress> FailedAddress() const { return failedAddress_; }
   // Main thread, after BindAndListen, only on a server that never ran or was stopped. Serves
-  // the control page and its WebSocket on `port` too (0 asks the system) until the next Stop.
-  // A page that opens its WebSocket becomes a client like any other. False on failure; the
+  // the control page and its WebSocket on `port` too (0 asks the system), on the same addresses
+  // and behind the same gate, until the next Stop. A page that opens its WebSocket becomes a
+  // client like any other. False on failure (nothing of the page listens then); the
   // byte-protocol port is not affected.
   bool BindAndListenPage(uint16_t port, const PageSite& site);
-  // Main thread. Starts the accept thread(s).
+  // Main thread. Starts the accept threads.
   bool Start();
   // Main thread. Ends the accept thread and every connection, closes the listening socket.
   // BindAndListen + Start may follow. Bounded: every client is shut down, and its reader is given
@@ -69,7 +85,7 @@ class NetworkServer : public IClientListener {
   void SetStopBound(std::chrono::milliseconds bound);
   // Main thread, before Start. How long a client may stop acknowledging before its connection
   // is ended, as if it had closed it (about a minute unless set; whole seconds).
-  void SetDeadPeerTimeout(std::chrono::milliseconds timeout);
+  void SetDeadClientTimeout(std::chrono::milliseconds timeout);
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
@@ -88,32 +104,35 @@ class NetworkServer : public IClientListener {
     sendPool_.ForEachIndex(clients_.size(), [&](size_t i) { visit(clients_[i].get()); });
   }
 
-  // Any thread. Listed connections, and connections that left but are not freed yet.
+  // Any thread. Listed connections (pages still answering HTTP are not), and connections that
+  // left but are not freed yet.
   size_t ClientCount() const;
   size_t RetiredCount() const;
 
-  // Reader threads. The server ignores requests; it retires a connection whose stream ended.
-  void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
-  void OnClientDisconnected(ClientConnection* connection) override;
-
  private:
-  static void AcceptLoop(void* server);
-  static void PageAcceptLoop(void* server);
-  // Accepts on `listener` until it ends; true when it ended because of Stop or a closed socket.
-  void Accept(SocketHandle listener, bool page);
-  void ServeAccepted(SocketHandle accepted);
+  struct Listener {
+    NetworkServer* server = nullptr;
+    Socket socket;
+    Thread thread;
+    bool page = false;  // serves the control page
+  };
+
+  // Reader thread, last thing before its socket closes: unlists the ended connection and hands
+  // it to the reaper.
+  void Retire(ClientConnection* connection);
+  static void AcceptLoop(void* listener);
+  // Listens on every set address on `port`, adding to `listeners_`; the rest as BindAndListen.
+  bool OpenListeners(uint16_t port, bool page);
+  // Closes `accepted` before the greeting when the gate refuses its peer.
+  void ServeAccepted(const Listener& listener, SocketHandle accepted, const IpAddress& peer);
   void ServePageAccepted(SocketHandle accepted);
-  // Sets the options every accepted socket gets.
-  void PrepareAccepted(SocketHandle accepted);
   std::unique_ptr<ClientConnection> NewConnection(SocketHandle socket);
   // Greets `raw`, offers it the state and lists it. `owned` holds it, or is null for a page,
   // which is taken off `opening_` (and left alone when a drain has taken it already).
   void GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned);
-  // A page's reader thread, once its WebSocket is open.
-  void OnPageOpened(ClientConnection* connection);
   // The state source's current state (the default without one). Takes none of our locks.
   VolumeState ReadState() const;
-  // Accept thread, once it has stopped accepting. Shuts every listed connection down and waits,
+  // Stop, once nothing accepts any more. Shuts every listed connection down and waits,
   // up to the stop bound, until each has reported its end; the rest are moved to `lingering_`.
   void DrainClients();
   void ReapRetired();
@@ -125,10 +144,11 @@ class NetworkServer : public IClientListener {
   IClock& clock_;
   IVolumeControl* stateSource_ = nullptr;
   IClientListener* externalListener_ = nullptr;
-  Socket listenSocket_;
-  Thread acceptThread_;
-  Socket pageSocket_;
-  Thread pageThread_;
+  std::vector<IpAddress> listenAddresses_;
+  std::vector<std::unique_ptr<Listener>> listeners_;
+  ListenResult listenResult_ = ListenResult::Listening;
+  std::optional<IpAddress> failedAddress_;
+  ClientGate gate_{clock_};
   PageSite site_;  // written before Start only
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
@@ -136,13 +156,13 @@ class NetworkServer : public IClientListener {
   std::chrono::milliseconds deadPeerTimeout_{60000};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
-  // Start. Guards the two lists below and is the lock `drained_` waits with.
+  // Start. Guards the lists below and is the lock `drained_` waits with.
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
-  std::vector<std::unique_ptr<ClientConnection>> retired_;
   // Page connections before their WebSocket is open (answering HTTP): drained like clients,
   // never broadcast to.
   std::vector<std::unique_ptr<ClientConnection>> opening_;
+  std::vector<std::unique_ptr<ClientConnection>> retired_;
   // Connections whose reader was still inside a listener when a drain gave up on it: shut down
   // and unlisted, still owned here. Its reader moves it to `retired_` when it ends.
   std::vector<std::unique_ptr<ClientConnection>> lingering_;

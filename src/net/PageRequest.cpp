@@ -14,15 +14,29 @@ bool SameText(std::string_view a, std::string_view b) {
          });
 }
 
-// "name:port" -> "name"; "name" stays. Empty when the port part is not a port number.
+// "name:port" -> "name"; "name" stays; "[v6]:port" and "[v6]" -> "v6". Empty when the port
+// part is not a port number.
 std::string_view WithoutPort(std::string_view host) {
-  const size_t colon = host.rfind(':');
-  if (colon == std::string_view::npos) return host;
-  const std::string_view port = host.substr(colon + 1);
+  std::string_view name = host;
+  std::string_view port;
+  if (host.starts_with('[')) {
+    const size_t close = host.find(']');
+    if (close == std::string_view::npos) return {};
+    name = host.substr(1, close - 1);
+    const std::string_view rest = host.substr(close + 1);
+    if (rest.empty()) return name;
+    if (rest.front() != ':') return {};
+    port = rest.substr(1);
+  } else {
+    const size_t colon = host.rfind(':');
+    if (colon == std::string_view::npos) return host;
+    name = host.substr(0, colon);
+    port = host.substr(colon + 1);
+  }
   const bool numeric =
       !port.empty() && port.size() <= 5 &&
       std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; });
-  return numeric ? host.substr(0, colon) : std::string_view();
+  return numeric ? name : std::string_view();
 }
 
 std::string Escaped(std::string_view text) {
@@ -56,7 +70,7 @@ std::string Escaped(std::string_view text) {
 bool HostIsOurs(std::string_view host, const PageSite& site, std::string_view localAddress) {
   const std::string_view name = WithoutPort(host);
   if (name.empty()) return false;
-  if (!localAddress.empty() && name == localAddress) return true;
+  if (!localAddress.empty() && SameText(name, localAddress)) return true;
   return std::any_of(site.hostNames.begin(), site.hostNames.end(),
                      [name](const std::string& ours) { return SameText(name, ours); });
 }

@@ -7,8 +7,8 @@
 #include "net/PageSite.h"
 
 // Whether a request's Host header names this computer: one of `site.hostNames`, or
-// `localAddress` (the dotted address the request came in on), either with or without a port;
-// case does not matter. Anything else, an empty Host included, is refused.
+// `localAddress` (the address the request came in on: dotted IPv4, or IPv6 in brackets in the
+// Host), either with or without a port; case does not matter. Anything else, an empty Host included, is refused.
 bool HostIsOurs(std::string_view host, const PageSite& site, std::string_view localAddress);
 
 // Whether a WebSocket handshake may go on. A browser sends the Origin of the page that opens the

@@ -60,8 +60,20 @@ class PageTransport final : public IClientTransport {
       ended_ = true;
       return;
     }
+    // A dual-stack socket reports an IPv4 peer's connection as IPv4-mapped IPv6; its Host is the
+    // dotted form. A scope (link-local) never appears in a Host.
     const auto local = Socket().local_endpoint(error);
-    if (!error) localAddress_ = local.address().to_string(error);
+    if (!error) {
+      asio::ip::address address = local.address();
+      if (address.is_v6() && address.to_v6().is_v4_mapped()) {
+        address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
+      } else if (address.is_v6()) {
+        asio::ip::address_v6 v6 = address.to_v6();
+        v6.scope_id(0);
+        address = v6;
+      }
+      localAddress_ = address.to_string(error);
+    }
   }
 
   bool Send(const uint8_t* data, size_t length) override {

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <utility>
 
+#include "net/IpAddress.h"
+
 // A socket handle as the platform knows it, widened to an integer (a descriptor on Linux, a
 // SOCKET on Windows, whose INVALID_SOCKET is all ones and therefore -1 here).
 using SocketHandle = std::intptr_t;
@@ -33,6 +35,20 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port);
 // False on failure.
 bool ListenOn(SocketHandle socket);
 
+enum class ListenResult {
+  Listening,  // *listener holds the listening socket
+  InUse,      // another socket listens on the port
+  NotLocal,   // the address is not one of this computer's
+  Failed,     // anything else
+};
+
+// Opens a TCP socket bound to `address` and `port` (0 lets the system choose) and listening as
+// ListenOn does, with BindAnyAddress's lingering-connection rule. Without an address: every
+// address of both families through one dual-stack IPv6 socket, or of IPv4 alone where the
+// system has no IPv6 (no stack, or switched off); that fallback is silent. An IPv6 address is
+// served on IPv6 alone. Nothing stays open on failure.
+ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener);
+
 // The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
 uint16_t LocalPort(SocketHandle socket);
 
@@ -45,9 +61,10 @@ enum class AcceptResult {
 };
 
 // Blocks until a client arrives, or until ShutdownBoth on `listener` from another thread makes it
-// return Closed. The peer's address is not asked for. The accepted socket blocks on receive and
-// is not inherited by child processes.
-AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted);
+// return Closed. With `peer`, the client's address is stored there (all zeros, the unspecified
+// address, when the system gave none). The accepted socket blocks on receive and is not
+// inherited by child processes.
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer = nullptr);
 
 // Sends without ever blocking: hands to the socket what fits into its send buffer at once and
 // returns the number of bytes taken (possibly fewer than `length`, possibly 0 when the buffer is

@@ -8,20 +8,22 @@
 MyClientListener::MyClientListener(NetworkServer& server, IRetryTimer& retryTimer)
     : server_(server), retryTimer_(retryTimer) {}
 
+void MyClientListener::SetVolumeControl(IVolumeControl* control) {
+  control_ = control;
+}
+
 void MyClientListener::OnVolumeReceived(ClientConnection*, const VolumeState* state) {
-  IVolumeControl* control = server_.StateSource();
   // The reader recorded the request as the client's state just now; a failed change reports
   // nothing, so only a broadcast after the hold-off corrects what the client believes.
-  if (control != nullptr && !control->SetState(state)) retryTimer_.Arm(HOLD_OFF_MS + 1);
+  if (control_ != nullptr && !control_->SetState(state)) retryTimer_.Arm(HOLD_OFF_MS + 1);
 }
 
 void MyClientListener::OnClientDisconnected(ClientConnection*) {}
 
 bool MyClientListener::BroadcastState(uint32_t* retryInMs) {
-  IVolumeControl* source = server_.StateSource();
-  if (source == nullptr) return false;
+  if (control_ == nullptr) return false;
   VolumeState state;
-  source->GetState(&state);
+  control_->GetState(&state);
   constexpr uint32_t kNoneDeferred = HOLD_OFF_MS + 1;
   std::atomic<uint32_t> holdOffLeftMs{kNoneDeferred};  // visits run on several threads
   // Broadcasts run on several threads (the retry tick, the audio system's, readers'). One that
@@ -30,7 +32,7 @@ bool MyClientListener::BroadcastState(uint32_t* retryInMs) {
   for (;;) {
     Pass(state, holdOffLeftMs);
     VolumeState now;
-    source->GetState(&now);
+    control_->GetState(&now);
     if (now == state) break;
     state = now;
   }

@@ -1,17 +1,25 @@
 #pragma once
-// Client requests to the volume control; system changes to every client.
+// Client requests to the volume control; system changes to every client. The one place where
+// a client's request meets the volume control. Wired to the server by VolumeServer.
 
 #include <atomic>
 
+#include "audio/IVolumeControl.h"
 #include "net/IClientListener.h"
 #include "net/IRetryTimer.h"
 #include "net/NetworkServer.h"
 
 class MyClientListener : public IClientListener {
  public:
+  // Keeps both references; uses neither before SetVolumeControl (so `server` may still be under
+  // construction).
   MyClientListener(NetworkServer& server, IRetryTimer& retryTimer);
 
-  // Reader thread: applies the request to the server's state source. When that fails, the
+  // Main thread, while no reader, broadcast or change callback can run. The control requests go
+  // to and broadcasts read; null: requests are dropped and nothing is broadcast.
+  void SetVolumeControl(IVolumeControl* control);
+
+  // Reader thread: applies the request to the volume control. When that fails, the
   // requesting client is told the true state once its hold-off ends (the retry is armed).
   void OnVolumeReceived(ClientConnection* connection, const VolumeState* state) override;
   // Reader thread: does nothing, takes no lock (the server's reaping relies on it).
@@ -34,6 +42,7 @@ class MyClientListener : public IClientListener {
   void Pass(const VolumeState& state, std::atomic<uint32_t>& holdOffLeftMs);
   NetworkServer& server_;
   IRetryTimer& retryTimer_;
+  IVolumeControl* control_ = nullptr;
 };
 
 // The change callback registered on the volume control. Reaches the relay named by

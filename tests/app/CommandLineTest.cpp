@@ -5,28 +5,31 @@
 #include <sstream>
 
 #include "app/CommandLine.h"
-#include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 #include "base/Log.h"
 
 namespace {
 
 class MemoryStore final : public ISettingStore {
  public:
-  bool Read(const std::string& key, const std::string& name, uint8_t* buffer,
-            size_t* size) override {
-    const auto it = values.find(key + "|" + name);
-    if (it == values.end() || *size < 4) return false;
-    for (int i = 0; i < 4; ++i) buffer[i] = static_cast<uint8_t>(it->second >> (8 * i));
-    *size = 4;
-    return true;
+  std::string Location() const override { return "memory"; }
+  std::string StoredName(const std::string& key) const override { return key; }
+  std::optional<std::string> Read(const std::string& key) override {
+    const auto it = values.find(key);
+    if (it == values.end()) return std::nullopt;
+    return it->second;
   }
-  bool WriteUint32(const std::string& key, const std::string& name, uint32_t value) override {
+  bool Write(const std::string& key, const std::string& text) override {
     ++writes;
     if (refuseWrites) return false;
-    values[key + "|" + name] = value;
+    values[key] = text;
     return true;
   }
-  std::map<std::string, uint32_t> values;
+  bool Remove(const std::string& key) override {
+    values.erase(key);
+    return true;
+  }
+  std::map<std::string, std::string> values;
   bool refuseWrites = false;
   int writes = 0;
 };
@@ -117,7 +120,7 @@ TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
     server_.result = c.tell;
     const Answer run = Call({"--set-port", "8080"});
     EXPECT_EQ(run.code, c.code) << c.says;
-    EXPECT_EQ(ReadServerPort(store_), 8080u) << c.says;
+    EXPECT_EQ(store_.values["port"], "8080") << c.says;
     EXPECT_NE(run.out.find("Stored port 8080 in /home/u/.config/x/ServerPort."), std::string::npos)
         << run.out;
     EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
@@ -125,9 +128,9 @@ TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
   // Leading zeros are decimal, never octal; the edges of the range are ports.
   server_.result = TellResult::NoneRunning;
   EXPECT_EQ(Call({"--set-port", "0010"}).code, 0);
-  EXPECT_EQ(ReadServerPort(store_), 10u);
+  EXPECT_EQ(store_.values["port"], "10");
   EXPECT_EQ(Call({"--set-port", "65535"}).code, 0);
-  EXPECT_EQ(ReadServerPort(store_), 65535u);
+  EXPECT_EQ(store_.values["port"], "65535");
 }
 
 TEST_F(CommandLineTest, AFailedStoreIsAnErrorAndNoServerIsTold) {
@@ -179,7 +182,7 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
 }
 
 TEST_F(CommandLineTest, AMoveTheServerRefusesEndsWithOneAndTheOldPortStored) {
-  ASSERT_TRUE(WriteServerPort(store_, 17540));
+  ASSERT_TRUE(StorePort(store_, 17540));
   server_.result = TellResult::Told;
   server_.answers = false;
   const Answer run = Call({"--set-port", "8080"});
@@ -187,17 +190,28 @@ TEST_F(CommandLineTest, AMoveTheServerRefusesEndsWithOneAndTheOldPortStored) {
   EXPECT_EQ(run.err,
             "quavix-server: the server stays on port 17540 (port 8080 is in use by another "
             "program); port 17540 stays stored\n");
-  EXPECT_EQ(ReadServerPort(store_), 17540u);
+  EXPECT_EQ(store_.values["port"], "17540");
 }
 
 TEST_F(CommandLineTest, NotKnowingWhetherAServerRunsStillStoresButEndsWithOne) {
   server_.result = TellResult::CannotTell;
   const Answer run = Call({"--set-port", "8080"});
   EXPECT_EQ(run.code, 1);
-  EXPECT_EQ(ReadServerPort(store_), 8080u);
+  EXPECT_EQ(store_.values["port"], "8080");
   EXPECT_EQ(Lines(run.err), 1u) << run.err;
   EXPECT_NE(run.err.find("cannot tell whether a server is running (/tmp/quavix-1000 is a "
                          "symbolic link)"),
             std::string::npos)
       << run.err;
+}
+
+TEST_F(CommandLineTest, VerboseShowsNotesBesideTheErrors) {
+  std::ostringstream log;
+  const ScopedLogStream capture(log);
+  LogNote("hidden");
+  LogError("always");
+  Call({"--verbose"});
+  LogNote("shown");
+  SetLogVerbose(false);
+  EXPECT_EQ(log.str(), "quavix-server: always\nquavix-server: shown\n");
 }

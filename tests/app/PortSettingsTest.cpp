@@ -5,49 +5,6 @@
 
 namespace {
 
-TEST(ReadServerPort, DefaultWhenNothingStoredAndReadingCreatesNothing) {
-  FakeSettingStore store;
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-  EXPECT_TRUE(store.values.empty());
-}
-
-TEST(ReadServerPort, StoredBytesOverlayTheDefault) {
-  FakeSettingStore store;
-  store.SetPort(8080);
-  EXPECT_EQ(ReadServerPort(store), 8080u);
-  // No range test: the low 16 bits of 0 and of 65536 are both 0.
-  store.SetPort(0);
-  EXPECT_EQ(ReadServerPort(store), 0u);
-  store.SetPort(65536);
-  EXPECT_EQ(ReadServerPort(store), 0u);
-  store.SetPort(0x12345678);
-  EXPECT_EQ(ReadServerPort(store), 0x5678u);
-  // A one-byte value replaces only the low byte of 17495 (0x4457).
-  store.SetPortBytes({0x01});
-  EXPECT_EQ(ReadServerPort(store), 0x4401u);
-  // The wide string "8" with its terminator: '8' = 0x38, 0x00 -> 56.
-  store.SetPortBytes({0x38, 0x00, 0x00, 0x00});
-  EXPECT_EQ(ReadServerPort(store), 56u);
-}
-
-TEST(ReadServerPort, LongerOrUnreadableValuesGiveTheDefault) {
-  FakeSettingStore store;
-  store.SetPortBytes({0x38, 0x00, 0x30, 0x00, 0x00, 0x00});
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-  store.SetPort(80);
-  store.readable = false;
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-}
-
-TEST(WriteServerPort, StoresFourLittleEndianBytesWithZeroHighHalf) {
-  FakeSettingStore store;
-  EXPECT_TRUE(WriteServerPort(store, 0xABCD));
-  const std::vector<uint8_t> expected = {0xCD, 0xAB, 0x00, 0x00};
-  EXPECT_EQ(store.values.at("Software\\Marrowick\\Quavix|ServerPort"), expected);
-  EXPECT_EQ(ReadServerPort(store), 0xABCDu);
-}
-
 TEST(ParsePortText, AcceptsWhatWcstolReadsToTheEndWithinRange) {
   EXPECT_EQ(ParsePortText("8080"), 8080);
   EXPECT_EQ(ParsePortText("1"), 1);

@@ -42,6 +42,20 @@ TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
   EXPECT_EQ(shell.Err(), "");
 }
 
+TEST(Shell, AListenAddressThisComputerLacksIsAStartUpFailureNamingIt) {
+  FakeShell shell;
+  shell.store.values["listen"] = "192.0.2.99";
+  shell.server.busyPorts[17495] = true;
+  shell.server.missingAddress = ParseIpAddress("192.0.2.99");
+  EXPECT_EQ(RunShell(shell.services), 1);
+  ASSERT_TRUE(shell.server.configured);
+  ASSERT_EQ(shell.server.configured->listen.size(), 1u);
+  ASSERT_EQ(shell.messageBox.shown.size(), 1u);
+  EXPECT_NE(shell.messageBox.shown[0].first.find("192.0.2.99"), std::string::npos);
+  EXPECT_NE(shell.Err().find("no network address 192.0.2.99"), std::string::npos) << shell.Err();
+  EXPECT_FALSE(shell.tray.shown);
+}
+
 TEST(Shell, AReaderStuckInTheVolumeControlKeepsItAliveAtQuit) {
   FakeShell shell;
   shell.menu.choice = MenuCommand::Quit;

@@ -61,7 +61,7 @@ TEST_F(TrayTest, APressOpensTheMenuAndItsChoiceIsCarriedOutAfterIt) {
 }
 
 TEST_F(TrayTest, WithThePageServedTheMenuOpensItAboveQuitAndTheTextsSayWhere) {
-  shell.server.SetPagePort(17496);
+  shell.server.pagePort = 17496;
   tray.Started(17495);
   EXPECT_EQ(shell.tray.toolTip, "Quavix Server - 192.168.1.20:17495 - http://192.168.1.20:17496/");
   EXPECT_NE(shell.Out().find("192.168.1.20:17495, control page http://192.168.1.20:17496/\n"),
@@ -81,7 +81,7 @@ TEST_F(TrayTest, ANewPortMovesTheServerIsStoredAndSaidWhere) {
   EXPECT_EQ(shell.dialog.initialText, "17495");
   EXPECT_EQ(shell.dialog.boxes.shown.size(), 1u);  // "abc" was refused, the dialog stayed
   EXPECT_EQ(shell.server.Serving(), 8080);
-  EXPECT_EQ(ReadServerPort(shell.store), 8080u);
+  EXPECT_EQ(shell.store.values["port"], "8080");
   EXPECT_EQ(shell.Out(),
             "Quavix Server listening on port 17495: 192.168.1.20:17495\n"
             "Quavix Server listening on port 8080: 192.168.1.20:8080\n");
@@ -107,7 +107,7 @@ TEST_F(TrayTest, TheDialogComparesWithTheRunningPortNotTheStoredOne) {
   ChooseSettings({"17495"});
   EXPECT_EQ(shell.dialog.initialText, "17495");
   EXPECT_FALSE(shell.server.clientsDropped);
-  EXPECT_EQ(ReadServerPort(shell.store), 17495u);  // the store follows the running port again
+  EXPECT_EQ(shell.store.values["port"], "17495");  // the store follows the running port again
 }
 
 TEST_F(TrayTest, TheServerIsAnnouncedWhereItListensAndNowhereElse) {
@@ -176,7 +176,7 @@ TEST_F(TrayTest, APortTakenAfterTheProbeFallsBackToTheRunningPort) {
   ChooseSettings({"8080"});
   EXPECT_EQ(shell.server.Serving(), 17495);
   EXPECT_EQ(tray.RunningPort(), 17495);
-  EXPECT_EQ(ReadServerPort(shell.store), 9000u);
+  EXPECT_EQ(shell.store.values["port"], "9000");
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Couldn't bind and listen to network port"});
 }
 
@@ -195,7 +195,7 @@ TEST_F(TrayTest, AFailedFallbackIsToldAndTheNextMoveStillWorks) {
 
   ChooseSettings({"8081"});
   EXPECT_EQ(shell.server.Serving(), 8081);
-  EXPECT_EQ(ReadServerPort(shell.store), 8081u);
+  EXPECT_EQ(shell.store.values["port"], "8081");
 }
 
 TEST_F(TrayTest, AStoreThatRefusesTheNewPortIsTold) {
@@ -227,7 +227,7 @@ TEST_F(TrayTest, AnAnnouncedPortThatIsRefusedLeavesTheRunningPortStored) {
   shell.server.busyPorts[8081] = true;
   tray.OnPortChangeAnnounced();
   EXPECT_EQ(shell.server.Serving(), 17495);
-  EXPECT_EQ(ReadServerPort(shell.store), 17495u) << "the next start must not fail on 8081";
+  EXPECT_EQ(shell.store.values["port"], "17495") << "the next start must not fail on 8081";
 }
 
 TEST(TrayLater, TheIconComesWhenTheNotificationAreaDoesButNotAfterQuit) {
@@ -294,14 +294,47 @@ TEST(ListeningTexts, TheAnnouncedNameTakesTheShortHostNameAndFitsADnsLabel) {
 }
 
 TEST(ListeningTexts, NameEveryAddressWithThePort) {
-  const std::vector<std::string> two = {"192.168.1.20", "10.0.0.5"};
+  const std::vector<IpAddress> two = {*ParseIpAddress("192.168.1.20"), *ParseIpAddress("fd00::5")};
   EXPECT_EQ(ListeningLine(17495, two),
-            "Quavix Server listening on port 17495: 192.168.1.20:17495, 10.0.0.5:17495");
-  EXPECT_EQ(ListeningToolTip(17495, two), "Quavix Server - 192.168.1.20:17495, 10.0.0.5:17495");
+            "Quavix Server listening on port 17495: 192.168.1.20:17495, [fd00::5]:17495");
+  EXPECT_EQ(ListeningToolTip(17495, two), "Quavix Server - 192.168.1.20:17495, [fd00::5]:17495");
+  // Only IPv6 addresses a client elsewhere can use are listed.
+  EXPECT_TRUE(IsReachableIPv6(*ParseIpAddress("2001:db8::1")));
+  EXPECT_TRUE(IsReachableIPv6(*ParseIpAddress("fd12::1")));
+  for (const char* local : {"fe80::1", "::1", "::", "ff02::1", "10.0.0.1"}) {
+    EXPECT_FALSE(IsReachableIPv6(*ParseIpAddress(local))) << local;
+  }
   EXPECT_EQ(ListeningLine(80, {}),
             "Quavix Server listening on port 80 (no network address other than loopback)");
   EXPECT_EQ(ListeningToolTip(80, {}), "Quavix Server - port 80");
   EXPECT_EQ(ListeningToolTip(80, {}, 8081), "Quavix Server - port 80 - http://localhost:8081/");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TrayTest, TheOutsideBoxShowsTheSettingAndAChangeIsStoredAndApplied) {
+  shell.dialog.checkAllowOutside = true;
+  ChooseSettings({"17495"});
+  EXPECT_FALSE(shell.dialog.shownAllowOutside) << "off by default";
+  EXPECT_EQ(shell.store.values["allow"], "any");
+  ASSERT_TRUE(shell.server.configured);
+  EXPECT_TRUE(shell.server.configured->access.anyone);
+
+  shell.dialog.checkAllowOutside = false;
+  ChooseSettings({"17495"});
+  EXPECT_TRUE(shell.dialog.shownAllowOutside);
+  EXPECT_EQ(shell.store.values.count("allow"), 0u) << "off brings the local networks back";
+  EXPECT_FALSE(shell.server.configured->access.anyone);
+
+  // A list of the user's own is kept when the box is left alone, and Cancel changes nothing.
+  shell.store.values["allow"] = "192.168.1.0/24";
+  shell.dialog.checkAllowOutside.reset();
+  ChooseSettings({"17495"});
+  shell.dialog.checkAllowOutside = true;
+  ChooseSettings({});
+  EXPECT_EQ(shell.store.values["allow"], "192.168.1.0/24");
 }
 
 }  // namespace

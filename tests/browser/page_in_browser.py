@@ -64,11 +64,10 @@ class Server:
     def __init__(self, binary, port, page_port):
         self.binary = binary
         self.config = tempfile.mkdtemp(prefix="quavix-web-page-config.")
-        folder = os.path.join(self.config, "Software", "Marrowick", "Quavix")
+        folder = os.path.join(self.config, "quavix")
         os.makedirs(folder)
-        for name, value in (("ServerPort", port), ("WebPort", page_port)):
-            with open(os.path.join(folder, name), "wb") as f:
-                f.write(struct.pack("<I", value))
+        with open(os.path.join(folder, "quavix-server.conf"), "w") as f:
+            f.write(f"[server]\nport = {port}\nweb_port = {page_port}\nannounce = false\n")
         self.page_port = page_port
         self.process = None
 

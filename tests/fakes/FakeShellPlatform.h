@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "app/PortSettings.h"
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
 #include "app/ShellServices.h"
 #include "base/Log.h"
 #include "fakes/FakeVolumeControl.h"
@@ -183,15 +183,21 @@ class FakeSettingsDialog final : public ISettingsDialog {
   int Run(SettingsDialogLogic& logic) override {
     ++runs;
     initialText = logic.InitialText();
+    shownAllowOutside = logic.allowOutside;
     initialStartAtLogin = logic.StartAtLogin();
     if (result) return *result;
     if (startAtLogin) logic.SetStartAtLogin(*startAtLogin);
     for (const std::string& text : typed) {
       const int port = logic.OnOk(text, boxes);
-      if (port != 0) return port;
+      if (port == 0) continue;
+      if (checkAllowOutside) logic.allowOutside = *checkAllowOutside;
+      return port;
     }
     return 0;
   }
+  // The box as the user leaves it at OK (untouched when empty), and as it was shown.
+  std::optional<bool> checkAllowOutside;
+  bool shownAllowOutside = false;
   std::optional<int> result;
   std::vector<std::string> typed;
   RecordingErrorReporter boxes;
@@ -225,31 +231,28 @@ class FakeStartAtLogin final : public IStartAtLogin {
 
 class FakeSettingStore final : public ISettingStore {
  public:
-  bool Read(const std::string& key, const std::string& name, uint8_t* buffer,
-            size_t* size) override {
-    auto it = values.find(key + "|" + name);
-    if (it == values.end() || !readable || it->second.size() > *size) return false;
-    std::memcpy(buffer, it->second.data(), it->second.size());
-    *size = it->second.size();
-    return true;
+  std::string Location() const override { return "settings.conf"; }
+  std::string StoredName(const std::string& key) const override { return key; }
+  std::optional<std::string> Read(const std::string& key) override {
+    auto it = values.find(key);
+    if (it == values.end() || !readable) return std::nullopt;
+    return it->second;
   }
-  bool WriteUint32(const std::string& key, const std::string& name, uint32_t value) override {
+  bool Write(const std::string& key, const std::string& text) override {
     ++writes;
     if (!writeResult) return false;
-    values[key + "|" + name] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                static_cast<uint8_t>(value >> 16),
-                                static_cast<uint8_t>(value >> 24)};
+    values[key] = text;
     return true;
   }
-  void SetPortBytes(std::vector<uint8_t> bytes) {
-    values[std::string(kSettingKey) + "|" + kSettingValueName] = std::move(bytes);
+  bool Remove(const std::string& key) override {
+    ++writes;
+    if (!writeResult) return false;
+    values.erase(key);
+    return true;
   }
-  void SetPort(uint32_t port) {
-    WriteUint32(kSettingKey, kSettingValueName, port);
-    --writes;
-  }
+  void SetPort(uint32_t port) { values["port"] = std::to_string(port); }
 
-  std::map<std::string, std::vector<uint8_t>> values;
+  std::map<std::string, std::string> values;
   bool readable = true;
   bool writeResult = true;
   int writes = 0;
@@ -329,12 +332,18 @@ class FakeVolumeBackend final : public IVolumeBackend {
 class FakeServerControl final : public IServerControl {
  public:
   void Connect(IVolumeControl* stateSource) override { source = stateSource; }
+  void Configure(const ServerSettings& settings) override {
+    configured = settings;
+    pagePort = settings.webPort;
+  }
+  std::optional<IpAddress> MissingAddress() override { return missingAddress; }
+  std::optional<ServerSettings> configured;
+  std::optional<IpAddress> missingAddress;
   bool BindAndListen(uint16_t port) override {
     const bool ok = !busyPorts.count(port);
     if (ok) listeningPort = port;
     return ok;
   }
-  void SetPagePort(uint16_t port) override { pagePort = port; }
   uint16_t PagePort() override { return running ? pagePort : 0; }
   bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
@@ -371,7 +380,7 @@ class FakeServerControl final : public IServerControl {
   bool clientsDropped = false;  // a running server was stopped: every client lost its connection
   int broadcasts = 0;
   int keepAlives = 0;
-  uint16_t pagePort = 0;
+  uint16_t pagePort = 0;  // the page this fake serves while running; 0: none
 };
 
 inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
@@ -384,7 +393,7 @@ inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
 // stdout and to the log is kept for Out() and Err().
 struct FakeShell {
   FakeShell() {
-    localAddresses = {"192.168.1.20"};
+    localAddresses = {*ParseIpAddress("192.168.1.20")};
     platform.openUrl = [this](const std::string& url) { openedUrls.push_back(url); };
   }
   ~FakeShell() { std::fclose(out); }
@@ -410,7 +419,7 @@ struct FakeShell {
   FakeVolumeBackend backend{server};
   FakeServiceAnnouncer announcer;
   FakeStartAtLogin startAtLogin;
-  std::vector<std::string> localAddresses;
+  std::vector<IpAddress> localAddresses;
   std::FILE* out = std::tmpfile();
   std::ostringstream err;
   ScopedLogStream log{err};

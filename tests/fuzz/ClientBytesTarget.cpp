@@ -26,6 +26,7 @@
 #include "net/NetworkServer.h"
 #include "net/Protocol.h"
 #include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
@@ -101,25 +102,22 @@ class CountingListener final : public IClientListener {
 };
 
 struct Harness {
-  Harness() : server(SystemClock()), relay(server, retryTimer), counting(relay) {
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&counting);
-    SetVolumeChangedRelay(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-    FUZZ_CHECK(server.BindAndListen(0) && server.Start(), "server starts");
-    port = server.ListeningPort();
+  Harness() {
+    wired.Server().SetExternalListener(&counting);
+    port = wired.Serve(&volume);
+    FUZZ_CHECK(port != 0, "server starts");
   }
+  // Before `counting` goes: readers may still call it until the server has stopped.
   ~Harness() {
-    volume.SetChangeCallback(nullptr, 0);
-    server.Stop();
-    SetVolumeChangedRelay(nullptr);
+    wired.UnregisterChangeCallback();
+    wired.Server().Stop();
   }
 
   RecordingVolumeControl volume;
   FakeRetryTimer retryTimer;
-  NetworkServer server;
-  MyClientListener relay;
-  CountingListener counting;
+  VolumeServer wired{SystemClock(), retryTimer};
+  NetworkServer& server = wired.Server();
+  CountingListener counting{wired.Relay()};
   uint16_t port = 0;
   uint64_t connections = 0;  // fuzzing thread only
 };

@@ -205,6 +205,11 @@ TEST(PageRequestTest, HostRule) {
   EXPECT_FALSE(HostIsOurs("box:", site, "10.0.0.5"));
   EXPECT_FALSE(HostIsOurs("box:123456", site, "10.0.0.5"));
   EXPECT_FALSE(HostIsOurs("[::1]:17496", site, "10.0.0.5"));
+  EXPECT_TRUE(HostIsOurs("[fd00::5]:17496", site, "fd00::5"));
+  EXPECT_TRUE(HostIsOurs("[FD00::5]", site, "fd00::5"));
+  EXPECT_FALSE(HostIsOurs("[fd00::5]x", site, "fd00::5"));
+  EXPECT_FALSE(HostIsOurs("[fd00::5", site, "fd00::5"));
+  EXPECT_FALSE(HostIsOurs("fd00::5", site, "fd00::5")) << "an IPv6 Host is bracketed";
   EXPECT_FALSE(HostIsOurs("", site, ""));
 }
 

@@ -11,30 +11,18 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
-#include "net/NetworkServer.h"
 #include "net/Protocol.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-    SetVolumeChangedRelay(&relay);
-    ASSERT_TRUE(server.BindAndListen(0));
-    if (servePage) {
-      ASSERT_TRUE(server.BindAndListenPage(0, site));
-      pagePort = server.PagePort();
-      ASSERT_NE(pagePort, 0);
-    }
-    ASSERT_TRUE(server.Start());
-    port = server.ListeningPort();
+    port = wired.Serve(&volume, 0, servePage ? &site : nullptr);
+    pagePort = server.PagePort();
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
-    volume.SetChangeCallback(nullptr, 0);
-    SetVolumeChangedRelay(nullptr);
+    wired.UnregisterChangeCallback();
     server.Stop();
     EXPECT_EQ(server.ClientCount(), 0u);
     EXPECT_EQ(server.RetiredCount(), 0u);
@@ -66,8 +54,9 @@ class ServerFixture : public ::testing::Test {
   FakeClock clock{100000};
   FakeVolumeControl volume;
   FakeRetryTimer retry;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
+  VolumeServer wired{clock, retry};
+  NetworkServer& server = wired.Server();
+  MyClientListener& relay = wired.Relay();
   uint16_t port = 0;
   // Set by fixtures of the control page before SetUp.
   bool servePage = false;

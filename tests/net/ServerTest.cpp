@@ -288,16 +288,10 @@ TEST(ServerStop, LeavesAReaderStuckInTheVolumeControlAndJoinsItLater) {
   FakeClock clock{100000};
   FakeRetryTimer retry;
   StuckVolumeControl volume;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
-  server.SetStateSource(&volume);
-  server.SetExternalListener(&relay);
-  volume.SetChangeCallback(&OnVolumeChanged, 0);
-  SetVolumeChangedRelay(&relay);
+  VolumeServer wired{clock, retry};
+  NetworkServer& server = wired.Server();
   server.SetStopBound(std::chrono::milliseconds(200));
-  ASSERT_TRUE(server.BindAndListen(0));
-  ASSERT_TRUE(server.Start());
-  const uint16_t oldPort = server.ListeningPort();
+  const uint16_t oldPort = wired.Serve(&volume);
 
   LoopbackClient stuck(oldPort);
   LoopbackClient idle(oldPort);
@@ -332,6 +326,5 @@ TEST(ServerStop, LeavesAReaderStuckInTheVolumeControlAndJoinsItLater) {
   EXPECT_TRUE(TimedStop(server, std::chrono::seconds(2)).result);
   EXPECT_EQ(server.ClientCount(), 0u);
   EXPECT_EQ(server.RetiredCount(), 0u);
-  volume.SetChangeCallback(nullptr, 0);
-  SetVolumeChangedRelay(nullptr);
+  wired.UnregisterChangeCallback();
 }

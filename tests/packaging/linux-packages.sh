@@ -12,13 +12,8 @@ set -uo pipefail
 repo="$(cd "$(dirname "$0")/../.." && pwd)"
 work=$(mktemp -d /tmp/quavix-packages.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-failed=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failed=1; }
-finish() {
-  [ "$failed" = 0 ] && echo "PASS: Linux install and package checks" || echo "FAIL: Linux install and package checks"
-  exit "$failed"
-}
+source "$repo/tests/packaging/checks.sh"
+summary="Linux install and package checks"
 block() { python3 "$repo/tests/packaging/readme-block.py" "$repo/README.md" '## Installing' "$1"; }
 
 # The tracked and new (not ignored) files of the working tree, as a clone would have them.
@@ -29,7 +24,7 @@ mkdir -p "$src"
   (cd "$repo" && xargs -0 cp --parents -t "$src")
 
 # 1. The README's install steps, verbatim; `sudo` keeps DESTDIR here (a real sudo drops it).
-install_steps=$(block 'cmake --install') || { fail "README install steps found"; finish; }
+install_steps=$(block 'cmake --install') || { fail "README install steps found"; finish "$summary"; }
 dest="$work/destdir"
 echo "README install steps, run in a copy of the tree with DESTDIR=$dest:"
 echo "$install_steps" | sed 's/^/    /'
@@ -39,7 +34,7 @@ if (cd "$src" && export DESTDIR="$dest" &&
 else
   tail -20 "$work/install.log"
   fail "README install steps"
-  finish
+  finish "$summary"
 fi
 prefix="$dest/usr/local"
 missing=()
@@ -65,13 +60,13 @@ fi
 
 # 2. The README's package step, verbatim (without the `sudo apt install` line, done below in
 # an empty root instead).
-package_steps=$(block 'cpack -G DEB' | grep -v '^sudo apt ') || { fail "README package steps found"; finish; }
+package_steps=$(block 'cpack -G DEB' | grep -v '^sudo apt ') || { fail "README package steps found"; finish "$summary"; }
 if (cd "$src" && bash -euo pipefail -c "$package_steps") >"$work/cpack.log" 2>&1; then
   pass "README package step (cpack -G DEB)"
 else
   tail -20 "$work/cpack.log"
   fail "README package step"
-  finish
+  finish "$summary"
 fi
 # The README's uninstall of the source install reads install_manifest.txt: packaging must not
 # rewrite it with the package's paths.
@@ -82,7 +77,7 @@ else
 fi
 debs=("$src"/build-release/quavix-server_*.deb)
 deb="${debs[0]}"
-[ -f "$deb" ] || { fail "no .deb made"; finish; }
+[ -f "$deb" ] || { fail "no .deb made"; finish "$summary"; }
 echo "Package: $(basename "$deb")"
 dpkg-deb -f "$deb" Package Version Section Maintainer Depends | sed 's/^/    /'
 depends=$(dpkg-deb -f "$deb" Depends)
@@ -144,39 +139,20 @@ if dpkg --root="$root" --force-depends --force-not-root --log=/dev/null -i "$deb
 else
   cat "$work/dpkg.log"
   fail "dpkg install"
-  finish
+  finish "$summary"
 fi
 server="$root/usr/bin/quavix-server"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 export XDG_CONFIG_HOME="$work/config"
-mkdir -p "$XDG_CONFIG_HOME/Software/Marrowick/Quavix"
-python3 -c 'import sys; open(sys.argv[1], "wb").write(int(sys.argv[2]).to_bytes(4, "little"))' \
-  "$XDG_CONFIG_HOME/Software/Marrowick/Quavix/ServerPort" "$port"
+mkdir -p "$XDG_CONFIG_HOME/quavix"
+printf '[server]\nport = %s\n' "$port" >"$XDG_CONFIG_HOME/quavix/quavix-server.conf"
 cat >"$work/start-check.sh" <<'CHECK'
 set -u
 server="$1" port="$2" log="$3"
+source "$4/tests/packaging/checks.sh"
 env -u DISPLAY -u WAYLAND_DISPLAY "$server" >"$log" 2>&1 &
 pid=$!
-python3 - "$port" <<'PY'
-import socket, sys, time
-deadline = time.monotonic() + 20
-while time.monotonic() < deadline:
-    try:
-        s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=2)
-        break
-    except OSError:
-        time.sleep(0.1)
-else:
-    sys.exit("nothing listens on port %s" % sys.argv[1])
-s.settimeout(5)
-data = b""
-while len(data) < 4:
-    chunk = s.recv(4 - len(data))
-    if not chunk:
-        break
-    data += chunk
-sys.exit(0 if data == bytes([0x19, 0xC8, 0xDE, 0x00]) else "greeting was %r" % data)
-PY
+greets "$port" 20
 greeted=$?
 kill -TERM "$pid" 2>/dev/null
 # Bounded: a server that ignores SIGTERM fails the check instead of hanging it.
@@ -184,11 +160,11 @@ for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -KILL "$pid" 2>/dev/null
 wait "$pid"
 status=$?
-[ "$greeted" = 0 ] && echo "PASS: installed server greets on port $port" || echo "FAIL: installed server greets on port $port"
-[ "$status" = 0 ] && echo "PASS: installed server quits with 0 on SIGTERM" || echo "FAIL: installed server exit status $status on SIGTERM"
-[ "$greeted" = 0 ] && [ "$status" = 0 ]
+check "installed server greets on port $port" [ "$greeted" = 0 ]
+check "installed server quits with 0 on SIGTERM (got $status)" [ "$status" = 0 ]
+exit "$failed"
 CHECK
-if ! bash "$repo/tests/fixtures/with-sound-server.sh" bash "$work/start-check.sh" "$server" "$port" "$work/server.log"; then
+if ! bash "$repo/tests/fixtures/with-sound-server.sh" bash "$work/start-check.sh" "$server" "$port" "$work/server.log" "$repo"; then
   sed 's/^/    server: /' "$work/server.log"
   failed=1
 fi
@@ -196,4 +172,4 @@ dpkg --root="$root" --force-not-root --log=/dev/null -r quavix-server >"$work/dp
   { cat "$work/dpkg.log"; fail "dpkg remove"; }
 left=$(cd "$root" && find . -path ./var/lib/dpkg -prune -o -type f -print)
 [ -z "$left" ] && pass "dpkg -r removes every file" || fail "left after dpkg -r: $left"
-finish
+finish "$summary"

@@ -21,14 +21,7 @@ if [ -z "${QUAVIX_INSTALLER_IN_WINE:-}" ]; then
     bash "$repo/tests/win32/fixtures/with-wine.sh" "$build" bash "$0" "$build"
 fi
 
-failed=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failed=1; }
-check() {  # check DESCRIPTION COMMAND...
-  local what="$1"
-  shift
-  if "$@"; then pass "$what"; else fail "$what"; fi
-}
+source "$repo/tests/packaging/checks.sh"
 setups=("$build"/QuavixServer-*-setup.exe)
 setup="${setups[0]}"
 echo "Installer: $(basename "$setup")"
@@ -52,7 +45,7 @@ if [ -e "$dir/Uninstall.exe" ]; then
   wine "$dir/Uninstall.exe" /S >/dev/null 2>&1
   wait_gone "$dir"
 fi
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("0.0.0.0", 0)); print(s.getsockname()[1])')
+port=$(free_port)
 wine reg add "$setting_key" /v ServerPort /t REG_DWORD /d "$port" /f >/dev/null 2>&1
 
 # 1. Silent install without the logon start.
@@ -79,26 +72,7 @@ fi
 # 3. The installed program on the stored port.
 wine "$dir/QuavixServer.exe" >/dev/null 2>&1 &
 server=$!
-check "installed program greets on stored port $port" python3 - "$port" <<'PY'
-import socket, sys, time
-deadline = time.monotonic() + 30
-while time.monotonic() < deadline:
-    try:
-        s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=2)
-        break
-    except OSError:
-        time.sleep(0.2)
-else:
-    sys.exit(1)
-s.settimeout(5)
-data = b""
-while len(data) < 4:
-    chunk = s.recv(4 - len(data))
-    if not chunk:
-        break
-    data += chunk
-sys.exit(0 if data == bytes([0x19, 0xC8, 0xDE, 0x00]) else 1)
-PY
+check "installed program greets on stored port $port" greets "$port" 30
 
 # 4. Silent uninstall while it runs.
 wine "$dir/Uninstall.exe" /S >/dev/null 2>&1
@@ -119,6 +93,4 @@ else
   fail "stored port kept"
 fi
 wine reg delete "$setting_key" /f >/dev/null 2>&1
-
-[ "$failed" = 0 ] && echo "PASS: Windows installer checks" || echo "FAIL: Windows installer checks"
-exit "$failed"
+finish "Windows installer checks"

@@ -12,12 +12,12 @@
 #include <thread>
 #include <vector>
 
-#include "ClientFleet.h"
 #include "LoadSizes.h"
 #include "ProcessProbe.h"
 #include "RelayedServer.h"
 #include "fakes/Eventually.h"
 #include "net/Protocol.h"
+#include "support/ClientFleet.h"
 
 namespace {
 

@@ -16,12 +16,12 @@
 #include <string>
 #include <thread>
 
-#include "ClientFleet.h"
-#include "fakes/Eventually.h"
 #include "LoadSizes.h"
 #include "RelayedServer.h"
+#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/linux/OpenFileLimit.h"
+#include "support/ClientFleet.h"
 
 namespace {
 
@@ -146,7 +146,7 @@ TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
   CutPath path;
   if (!path.Ready()) GTEST_SKIP() << "cannot make network namespaces (ip from iproute2 needed)";
   RelayedServer wired;
-  wired.server.SetDeadPeerTimeout(2s);
+  wired.server.SetDeadClientTimeout(2s);
   uint16_t port = 0;
   ASSERT_TRUE(path.InServer([&] { port = wired.Listen(); }));
   ASSERT_NE(port, 0);

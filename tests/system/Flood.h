@@ -1,12 +1,11 @@
 #pragma once
 // A connection flood: waves of attempts against one port, far more than a server can hold.
-// Attempts not greeted within two seconds are given up and closed; greeted ones are held.
 
 #include <algorithm>
 #include <chrono>
 #include <functional>
 
-#include "ClientFleet.h"
+#include "support/ClientFleet.h"
 
 struct FloodResult {
   long attempts = 0;
@@ -23,8 +22,11 @@ inline size_t HeldClients(const ClientFleet& fleet) {
   return count;
 }
 
-// Makes at least `attempts`, and goes on (for at most 30 s more) until `wantHeld` clients are
-// held: a full listen backlog drops most of a wave, and those retry only seconds later.
+// Makes at least `attempts`, then drains (for at most 30 s more) until `wantHeld` clients are
+// held. While flooding, attempts not greeted within two seconds are given up. The listen
+// backlog is first in, first out, so a server slower than the flood (a sanitizer build) would
+// only ever reach attempts already given up: draining opens just what is still missing and
+// waits for it, as a patient client would.
 // `serverAlive` is asked after every wave; the flood stops early when it says no.
 inline FloodResult Flood(ClientFleet& fleet, uint16_t port, long attempts, size_t heldAtOnce,
                          size_t wantHeld, const std::function<bool()>& serverAlive) {
@@ -33,21 +35,28 @@ inline FloodResult Flood(ClientFleet& fleet, uint16_t port, long attempts, size_
   const auto start = Clock::now();
   auto extraUntil = Clock::time_point::max();
   for (;;) {
-    if (result.attempts >= attempts) {
-      if (HeldClients(fleet) >= wantHeld) break;
+    const bool draining = result.attempts >= attempts;
+    const size_t held = HeldClients(fleet);
+    if (draining) {
+      if (held >= wantHeld) break;
       if (extraUntil == Clock::time_point::max())
         extraUntil = Clock::now() + std::chrono::seconds(30);
       if (Clock::now() >= extraUntil) break;
     }
     size_t open = 0;
-    for (size_t i = 0; i < fleet.Size(); ++i) open += fleet[i].fd >= 0 ? 1 : 0;
-    const long room = static_cast<long>(heldAtOnce) - static_cast<long>(open);
+    size_t pending = 0;  // not yet greeted
+    for (size_t i = 0; i < fleet.Size(); ++i) {
+      open += fleet[i].fd >= 0 ? 1 : 0;
+      pending += fleet[i].fd >= 0 && !fleet[i].greeted ? 1 : 0;
+    }
+    const long room = draining ? static_cast<long>(wantHeld) - static_cast<long>(held + pending)
+                               : static_cast<long>(heldAtOnce) - static_cast<long>(open);
     const long wave = std::min<long>(500, room);
     if (wave > 0) result.attempts += static_cast<long>(fleet.Open(port, static_cast<size_t>(wave)));
     fleet.PumpUntil([] { return false; }, std::chrono::milliseconds(100));
     const auto now = Clock::now();
     for (size_t i = 0; i < fleet.Size(); ++i) {
-      if (fleet[i].fd >= 0 && !fleet[i].greeted &&
+      if (!draining && fleet[i].fd >= 0 && !fleet[i].greeted &&
           now - fleet[i].openedAt > std::chrono::seconds(2)) {
         fleet.Close(i);
       }

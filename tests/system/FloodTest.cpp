@@ -7,10 +7,10 @@
 #include <chrono>
 #include <string>
 
-#include "ClientFleet.h"
 #include "Flood.h"
 #include "LoadSizes.h"
 #include "fakes/ChildProcess.h"
+#include "support/ClientFleet.h"
 
 namespace {
 

@@ -13,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "PrivatePulse.h"
 #include "audio/linux/PulseVolumeControl.h"
-#include "fixtures/SoundServer.h"
+#include "support/SoundServer.h"
 
 namespace {
 
@@ -35,7 +34,7 @@ void OnChange(int32_t, const VolumeState* state) {
   std::unique_lock lock(g_busy.mutex);
   g_busy.seen.push_back(*state);
   g_busy.changed.notify_all();
-  g_busy.changed.wait(lock, [] { return g_busy.released; });
+  g_busy.changed.wait_for(lock, 30s, [] { return g_busy.released; });
 }
 
 bool Await(const std::function<bool()>& condition) {
@@ -53,7 +52,7 @@ void Release() {
 
 TEST(NotificationBurst, TheNewestStateComesNextNotABacklog) {
   QUAVIX_NEED_SOUND_SERVER();
-  PrivatePulse pulse;
+  soundserver::PrivatePulse pulse;
   ASSERT_TRUE(pulse.Start());
   setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
   {

@@ -3,7 +3,6 @@
 // changing through the sound server, and a connection flood under a low descriptor limit.
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,16 +10,14 @@
 #include <cstdio>
 #include <thread>
 
-#include "../../bench/system/PulseDriver.h"
-#include "ClientFleet.h"
 #include "Flood.h"
 #include "LoadSizes.h"
-#include "PrivatePulse.h"
 #include "ProcessProbe.h"
 #include "ServerUnderTest.h"
 #include "fakes/Eventually.h"
-#include "fixtures/SoundServer.h"
 #include "net/Protocol.h"
+#include "support/ClientFleet.h"
+#include "support/SoundServer.h"
 
 namespace {
 
@@ -35,18 +32,12 @@ uint8_t Byte(uint8_t muted, int32_t volume) {
 struct RealServer {
   explicit RealServer(long nofile = 0) {
     started = pulse.Start() && pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 40%");
-    // libpulse clients of this process (PulseDriver) reach the private daemon too.
-    setenv("PULSE_SERVER", pulse.Server().c_str(), 1);
     server = std::make_unique<ServerUnderTest>(
         QUAVIX_SERVER_PATH, FreeLoopbackPort(), nofile,
         std::vector<std::string>{"PULSE_SERVER=" + pulse.Server()});
     started = started && server->WaitServing();
   }
-  ~RealServer() {
-    server.reset();
-    unsetenv("PULSE_SERVER");
-  }
-  PrivatePulse pulse;
+  soundserver::PrivatePulse pulse;
   std::unique_ptr<ServerUnderTest> server;
   bool started = false;
 };
@@ -81,10 +72,7 @@ TEST(RealServerFaults, SoundServerCrashAndRestartReachEveryClient) {
   EXPECT_TRUE(fleet.PumpUntil([&] { return AllHold(fleet, Byte(0, 100)); }, 20s))
       << fleet.CountWithState(Byte(0, 100)) << " of " << clients << " heard the new state";
   const auto reconnected = Clock::now();
-  EXPECT_NE(soundserver::Output("PULSE_SERVER='" + real.pulse.Server() +
-                                "' pactl get-sink-volume @DEFAULT_SINK@")
-                .find("100%"),
-            std::string::npos)
+  EXPECT_EQ(soundserver::ChannelPercents("@DEFAULT_SINK@", real.pulse.Server()), "100 100")
       << "the request made while the sound server was away was applied later";
 
   // Notifications work again: a change made on the new daemon reaches everyone.
@@ -142,20 +130,20 @@ TEST(RealServerFaults, StalledClientsWhileTheSoundServerKeepsChanging) {
   RealServer real;
   ASSERT_TRUE(real.started) << real.server->Stderr();
   const pid_t pid = real.server->Pid();
-  ClientFleet stalled(1024);
+  ClientFleet stalled({.receiveBuffer = 1024});
   ClientFleet readers;
   ASSERT_EQ(stalled.Connect(real.server->Port(), stalledCount, 60s), stalledCount);
   ASSERT_EQ(readers.Connect(real.server->Port(), readerCount, 60s), readerCount);
   const long rssBefore = StatusKiB("VmRSS", pid);
 
-  // The changes go through the sound server as a mixer's would; every 100th waits for it, so
-  // the requests in flight stay bounded.
+  // The changes go through the sound server as a mixer's would (libpulse, not our backend); every
+  // 100th waits for it, so the requests in flight stay bounded.
   std::atomic<bool> driven{false};
   std::atomic<bool> failed{false};
   Clock::time_point lastChange{};
   std::thread driver([&] {
-    PulseDriver pulse;
-    if (!pulse.Connect()) {
+    soundserver::SinkDriver pulse;
+    if (!pulse.Connect(real.pulse.Server())) {
       failed.store(true);
       driven.store(true);
       return;
@@ -163,12 +151,10 @@ TEST(RealServerFaults, StalledClientsWhileTheSoundServerKeepsChanging) {
     for (long i = 0; i < changes; ++i) {
       const int volume = static_cast<int>(i % 100);
       const bool muted = (i / 7) % 2 == 1;
-      const bool ok = i % 100 == 99 ? pulse.SetDefaultSinkAndWait(volume, muted)
-                                    : pulse.SetDefaultSink(volume, muted);
-      if (!ok) failed.store(true);
+      if (!pulse.Set(volume, muted, i % 100 == 99)) failed.store(true);
     }
     // The last state is one the loop never set (volume 100, muted).
-    if (!pulse.SetDefaultSinkAndWait(100, true)) failed.store(true);
+    if (!pulse.Set(100, true, true)) failed.store(true);
     lastChange = Clock::now();
     driven.store(true);
   });

@@ -5,32 +5,18 @@
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
 #include "net/IClock.h"
-#include "net/NetworkServer.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 struct RelayedServer {
-  RelayedServer() : server(SystemClock()), relay(server, retryTimer) {
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&relay);
-    SetVolumeChangedRelay(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-  }
-  ~RelayedServer() {
-    volume.SetChangeCallback(nullptr, 0);
-    server.Stop();
-    SetVolumeChangedRelay(nullptr);
-  }
-  RelayedServer(const RelayedServer&) = delete;
-  RelayedServer& operator=(const RelayedServer&) = delete;
-
+  // Loads and benchmarks hold more clients than the everyday bound.
+  RelayedServer() { wired.Configure({}, {false, {}, kHeldClientsBound}); }
   // Binds an ephemeral port and starts; the port, or 0 on failure.
-  uint16_t Listen() {
-    if (!server.BindAndListen(0) || !server.Start()) return 0;
-    return server.ListeningPort();
-  }
+  uint16_t Listen() { return wired.Serve(&volume); }
 
   FakeVolumeControl volume;
   FakeRetryTimer retryTimer;
-  NetworkServer server;
-  MyClientListener relay;
+  VolumeServer wired{SystemClock(), retryTimer};
+  NetworkServer& server = wired.Server();
+  MyClientListener& relay = wired.Relay();
+  static constexpr size_t kHeldClientsBound = 100000;
 };

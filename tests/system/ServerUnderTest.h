@@ -21,6 +21,8 @@
 
 #include "fakes/ChildProcess.h"
 #include "fakes/PortSetting.h"
+#include "net/Protocol.h"
+#include "support/LoopbackClient.h"
 
 // The sound server this process reaches: PULSE_SERVER, else the native socket in
 // PULSE_RUNTIME_PATH or in XDG_RUNTIME_DIR/pulse.
@@ -43,7 +45,9 @@ class ServerUnderTest {
     char folder[] = "/tmp/quavix-config-XXXXXX";
     if (mkdtemp(folder) == nullptr) return;
     config_ = folder;
-    StorePort(config_, port);
+    // Loads and benchmarks hold more clients than the everyday bound (max_clients 4096).
+    StoreSettings(config_, std::to_string(port),
+                  std::string("max_clients = 100000\n") + kNoPageLine);
     // A runtime folder of its own: the single-instance guard lives there, and tests run in
     // parallel. The sound server is then named outright (the one the caller names, else the
     // one this process would reach through its own runtime folder).
@@ -103,27 +107,9 @@ class ServerUnderTest {
   // One connection that reads the four greeting bytes; true when they came.
   bool GreetsOnce() const { return GreetsOn(port_); }
   static bool GreetsOn(uint16_t port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    timeval wait{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    bool greeted = false;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-      uint8_t greeting[4];
-      size_t got = 0;
-      while (got < 4) {
-        const ssize_t n = recv(fd, greeting + got, 4 - got, 0);
-        if (n <= 0) break;
-        got += static_cast<size_t>(n);
-      }
-      greeted = got == 4 && greeting[0] == 0x19 && greeting[1] == 0xC8 && greeting[2] == 0xDE &&
-                greeting[3] == 0x00;
-    }
-    close(fd);
-    return greeted;
+    LoopbackClient client(port);
+    return client.Connected() &&
+           client.Read(4) == std::vector<uint8_t>(kGreeting.begin(), kGreeting.end());
   }
 
  private:

@@ -9,11 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "RelayingFakeServer.h"
 #include "base/Log.h"
 #include "fakes/Eventually.h"
-#include "fakes/ScriptedTcpServer.h"
 #include "remote/RemoteCommands.h"
+#include "support/ScriptedTcpServer.h"
 
 namespace {
 
@@ -169,7 +168,8 @@ TEST(RemoteChange, PrintsTheStateTheServerReportsToAnotherClient) {
       {{"set", "+10"}, 0x64, {}, "unmuted, 100\n"},
   };
   for (const Case& c : cases) {
-    RelayingFakeServer server(c.initial, /*applies=*/true);
+    ScriptedTcpServer server;
+    server.Relay(c.initial, /*applies=*/true);
     const Outcome got = RunRemoteWith(server.Port(), c.command);
     EXPECT_EQ(got.code, kExitOk) << c.command[0] << ": " << got.err;
     EXPECT_EQ(got.out, c.printed) << c.command[0];
@@ -178,7 +178,8 @@ TEST(RemoteChange, PrintsTheStateTheServerReportsToAnotherClient) {
 }
 
 TEST(RemoteChange, FailsWhenTheServerDoesNotReportTheChange) {
-  RelayingFakeServer server(0x3C, /*applies=*/false);
+  ScriptedTcpServer server;
+  server.Relay(0x3C, /*applies=*/false);
   const Outcome got = RunRemoteWith(server.Port(), {"set", "+5"});
   EXPECT_EQ(got.code, kExitNotConfirmed);
   EXPECT_EQ(got.err,

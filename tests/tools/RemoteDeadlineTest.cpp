@@ -12,7 +12,7 @@
 
 #include "fakes/ChildProcess.h"
 #include "fakes/Eventually.h"
-#include "fakes/ScriptedTcpServer.h"
+#include "support/ScriptedTcpServer.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fakes/ChildProcess.h"
-#include "fakes/ScriptedTcpServer.h"
+#include "support/ScriptedTcpServer.h"
 
 namespace {
 

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "fakes/ChildProcess.h"
-#include "fixtures/SoundServer.h"
-#include "system/PrivatePulse.h"
+#include "support/SoundServer.h"
 #include "system/ServerUnderTest.h"
 
 namespace {
@@ -31,7 +30,7 @@ RemoteRun Remote(uint16_t port, std::vector<std::string> words) {
 
 TEST(RemoteRealServer, GetSetMuteAndWatchTheSoundServer) {
   QUAVIX_NEED_SOUND_SERVER();
-  PrivatePulse pulse;
+  soundserver::PrivatePulse pulse;
   ASSERT_TRUE(pulse.Start());
   ASSERT_TRUE(pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 40%"));
   ServerUnderTest server(QUAVIX_SERVER_PATH, FreeLoopbackPort(), 0,

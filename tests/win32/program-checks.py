@@ -108,7 +108,8 @@ def greeting(port):
         return read_bytes(sock, 4)
 
 
-# Window messages and ids the driver posts; the program's own values (src/app/ShellIds.h).
+# Window messages and ids the driver posts; the program's own values
+# (src/app/win32/ShellMessages.h and ResourceIds.h).
 WM_CHAR = 0x0102
 WM_COMMAND = 0x0111
 WM_RBUTTONDOWN = 0x0204

@@ -67,15 +67,20 @@ std::string GuardFolder(std::string* problem) {
   return "";
 }
 
+std::string GuardFilePath(const std::string& folder, const std::string& name,
+                          std::string* problem) {
+  const std::string base = folder.empty() ? GuardFolder(problem) : folder;
+  return base.empty() ? "" : base + "/" + name;
+}
+
 GuardResult FlockInstanceGuard::Acquire(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return GuardResult::Failed;
   std::string problem;
-  const std::string folder = folder_.empty() ? GuardFolder(&problem) : folder_;
-  if (folder.empty()) {
+  const std::string path = GuardFilePath(folder_, name, &problem);
+  if (path.empty()) {
     LogError(problem + "; running without one, so a second start is not refused");
     return GuardResult::Failed;
   }
-  if (name.empty() || name.find('/') != std::string::npos) return GuardResult::Failed;
-  const std::string path = folder + "/" + name;
   fd_.reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600));
   if (!fd_) {
     LogSystemError(path + ": cannot hold the instance guard; running without one", errno);

@@ -28,3 +28,7 @@ class FlockInstanceGuard final : public IInstanceGuard {
 // used only when it is a real folder of ours that nobody else can reach. Empty when there is no
 // safe folder; `problem` (when given) then names the folder and says what is wrong with it.
 std::string GuardFolder(std::string* problem = nullptr);
+// The guard file `name` in `folder`, or in GuardFolder() when `folder` is empty: the one path
+// that the guard holds and the --set-port sender reads. Empty when there is no safe folder.
+std::string GuardFilePath(const std::string& folder, const std::string& name,
+                          std::string* problem = nullptr);

@@ -64,7 +64,7 @@ QtMainLoop::QtMainLoop() {
 
 QtMainLoop::~QtMainLoop() {
   g_endOnStopSignal.store(false);
-  if (!quit_.load()) {
+  if (!tasks_.Closed()) {
     for (size_t i = 0; i < std::size(kSignals); ++i) {
       sigaction(kSignals[i], &g_previousActions[i], nullptr);
     }
@@ -92,22 +92,13 @@ void QtMainLoop::Wake() {
 }
 
 void QtMainLoop::RunOnMainThread(std::function<void()> task) {
-  if (quit_.load() || !wakeFd_) return;
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks_.push_back(std::move(task));
-  }
-  Wake();
+  if (wakeFd_ && tasks_.Push(std::move(task))) Wake();
 }
 
 void QtMainLoop::Drain() {
   uint64_t count = 0;
   [[maybe_unused]] ssize_t ignored = read(wakeFd_.get(), &count, sizeof count);
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks.swap(tasks_);
-  }
+  std::deque<std::function<void()>> tasks = tasks_.Take();
   // Never in the notifier's own call: a task may run a modal loop.
   if (g_quitRequested.exchange(false)) tasks.push_back([this] { events_->OnQuitRequested(); });
   if (g_portChanged.exchange(false)) tasks.push_back([this] { events_->OnPortChangeAnnounced(); });
@@ -115,7 +106,7 @@ void QtMainLoop::Drain() {
     QMetaObject::invokeMethod(
         this,
         [this, task = std::move(task)] {
-          if (!quit_.load()) task();
+          if (!tasks_.Closed()) task();
         },
         Qt::QueuedConnection);
   }
@@ -123,7 +114,7 @@ void QtMainLoop::Drain() {
 
 void QtMainLoop::StartOnMainThread(ShellTimer timer, uint32_t periodMs,
                                    std::function<void()> tick) {
-  if (quit_.load()) return;
+  if (tasks_.Closed()) return;
   std::unique_ptr<QTimer>& qtTimer = timers_[timer];
   if (!qtTimer) {
     qtTimer = std::make_unique<QTimer>();
@@ -155,14 +146,10 @@ void QtMainLoop::EndOnStopSignalUntilRun() {
 }
 
 void QtMainLoop::Quit(int exitCode) {
-  quit_.store(true);
+  tasks_.Close();
   g_endOnStopSignal.store(false);
   IgnoreSignals();
   for (auto& [timer, qtTimer] : timers_) qtTimer->stop();
-  {
-    std::lock_guard lock(queueMutex_);
-    tasks_.clear();
-  }
   quitCode_ = exitCode;
   if (running_) QCoreApplication::exit(exitCode);
 }

@@ -1,21 +1,19 @@
 #pragma once
 // The main loop as Qt's, on the main thread. Tasks and timer starts from other threads, and
 // SIGTERM/SIGINT/SIGHUP (quit) and SIGUSR1 (port changed), reach it through one eventfd that
-// the Qt loop watches; the queue behind it is guarded by a std::mutex, so no ordering rests on
-// Qt's internal locks. Each task then runs as a queued invocation, also inside a menu's or a
+// the Qt loop watches; the queue behind it (TaskQueue) has its own mutex, so no ordering rests
+// on Qt's internal locks. Each task then runs as a queued invocation, also inside a menu's or a
 // dialog's modal loop.
 
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <atomic>
-#include <deque>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "app/IMainLoop.h"
+#include "app/TaskQueue.h"
 #include "app/linux/UniqueFd.h"
 
 // One at a time per process: it owns the process's handlers of the four signals.
@@ -48,10 +46,7 @@ class QtMainLoop final : public QObject, public IMainLoop {
   UniqueFd wakeFd_;
   std::unique_ptr<QSocketNotifier> wakeNotifier_;
 
-  std::mutex queueMutex_;  // guards the queue
-  std::deque<std::function<void()>> tasks_;
-
-  std::atomic<bool> quit_{false};
+  TaskQueue tasks_;                                       // closed by Quit
   std::map<ShellTimer, std::unique_ptr<QTimer>> timers_;  // main thread only
   std::optional<int> quitCode_;                           // main thread only
   bool running_ = false;                                  // main thread only

@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/IMainLoop.h"
-#include "app/ShellIds.h"
+#include "base/Texts.h"
 #include "base/Log.h"
 
 QIcon ProgramIcon() {
@@ -132,12 +132,17 @@ PortDialog::PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes)
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(ok_);
   buttons->addWidget(cancel_);
+  allowOutsideBox_ = new QCheckBox(QString::fromUtf8(kTextDialogAllowOutside));
+  allowOutsideBox_->setObjectName(QStringLiteral("allowOutsideBox"));
+  allowOutsideBox_->setChecked(logic_.allowOutside);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(row);
+  layout->addWidget(allowOutsideBox_);
   layout->addWidget(loginBox_);
   layout->addLayout(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
-  setTabOrder(portBox_, loginBox_);
+  setTabOrder(portBox_, allowOutsideBox_);
+  setTabOrder(allowOutsideBox_, loginBox_);
   setTabOrder(loginBox_, cancel_);
   setTabOrder(cancel_, ok_);
 
@@ -150,7 +155,9 @@ void PortDialog::OnOk() {
   IErrorReporter& boxes = badPortBoxes_ != nullptr ? *badPortBoxes_ : ownBoxes_;
   logic_.SetStartAtLogin(loginBox_->isChecked());
   const int port = logic_.OnOk(portBox_->text().toStdString(), boxes);
-  if (port != 0) done(port);
+  if (port == 0) return;
+  logic_.allowOutside = allowOutsideBox_->isChecked();
+  done(port);
 }
 
 int QtSettingsDialog::Run(SettingsDialogLogic& logic) {

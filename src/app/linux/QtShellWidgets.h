@@ -65,6 +65,7 @@ class PortDialog final : public QDialog {
   // `badPortBoxes` null: the refusal is shown in a message box owned by the dialog.
   PortDialog(SettingsDialogLogic& logic, IErrorReporter* badPortBoxes = nullptr);
   QLineEdit* PortBox() const { return portBox_; }
+  QCheckBox* AllowOutsideBox() const { return allowOutsideBox_; }
   QCheckBox* LoginBox() const { return loginBox_; }
   QPushButton* OkButton() const { return ok_; }
   QPushButton* CancelButton() const { return cancel_; }
@@ -76,6 +77,7 @@ class PortDialog final : public QDialog {
   IErrorReporter* badPortBoxes_;
   QtMessageBox ownBoxes_;
   QLineEdit* portBox_ = nullptr;
+  QCheckBox* allowOutsideBox_ = nullptr;
   QCheckBox* loginBox_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;

@@ -18,8 +18,8 @@
 #include <iostream>
 #include <thread>
 
-#include "app/ShellIds.h"
-#include "app/linux/FileSettingStore.h"
+#include "app/ShellNames.h"
+#include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/UniqueFd.h"
 #include "net/Protocol.h"
@@ -58,10 +58,9 @@ pid_t ReadHolderPid(int fd) {
 TellResult SignalRunningServer::TellPortChanged(std::string* reason) {
   std::string path = guardFile_;
   if (path.empty()) {
-    const std::string folder = GuardFolder(reason);
+    path = GuardFilePath("", kInstanceGuardName, reason);
     // A server started here would have run without a guard: nothing tells whether one runs.
-    if (folder.empty()) return TellResult::CannotTell;
-    path = folder + "/" + kInstanceGuardName;
+    if (path.empty()) return TellResult::CannotTell;
   }
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY));
   if (!fd) {
@@ -163,12 +162,9 @@ bool SignalRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string*
 
 std::optional<int> RunLinuxCommandLine(int argc, char** argv) {
   if (argc <= 1) return std::nullopt;
-  FileSettingStore store;
+  IniSettingStore store;
   SignalRunningServer runningServer;
-  std::string location = store.ValuePath(kSettingKey, kSettingValueName);
-  if (location.empty())
-    location = "the configuration folder (neither XDG_CONFIG_HOME nor HOME is set)";
-  CommandLineServices services{"quavix-server", store, location, runningServer};
+  CommandLineServices services{"quavix-server", store, store.Location(), runningServer};
   const std::optional<int> code =
       RunCommandLine(std::vector<std::string>(argv + 1, argv + argc), services, std::cout);
   std::cout.flush();

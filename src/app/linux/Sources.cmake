@@ -6,7 +6,7 @@ pkg_check_modules(QUAVIX_AVAHI REQUIRED IMPORTED_TARGET avahi-client)
 
 add_library(quavix_shell_linux STATIC
   ${CMAKE_CURRENT_LIST_DIR}/AvahiServiceAnnouncer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/FileSettingStore.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/IniSettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/FlockInstanceGuard.cpp
   ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
   ${CMAKE_CURRENT_LIST_DIR}/QtMainLoop.cpp

@@ -8,7 +8,7 @@
 #include <QTextStream>
 #include <memory>
 
-#include "app/linux/FileSettingStore.h"
+#include "app/linux/IniSettingStore.h"
 #include "base/Log.h"
 
 namespace {

@@ -8,7 +8,7 @@
 
 #include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
-#include "app/linux/FileSettingStore.h"
+#include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 #include "app/linux/QtMainLoop.h"
 #include "app/linux/QtShellWidgets.h"
@@ -60,8 +60,8 @@ int main(int argc, char** argv) {
   QtTrayIcon tray;
   QtPopupMenu menu;
   QtSettingsDialog dialog;
-  FileSettingStore store;
-  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
+  IniSettingStore store;
+  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalAddresses};
   platform.openUrl = &OpenInBrowser;
   return RunQuavixServer(platform);
 }

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 

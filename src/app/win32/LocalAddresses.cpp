@@ -1,18 +1,20 @@
 // Winsock first: the helper API's header needs its types.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 // (kept apart so that sorting cannot put it first)
 #include <iphlpapi.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "app/ListenAddresses.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 
-std::vector<std::string> LocalIPv4Addresses() {
-  std::vector<std::string> addresses;
+std::vector<IpAddress> LocalAddresses() {
+  std::vector<IpAddress> v4;
+  std::vector<IpAddress> v6;
   const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
   // The list's size is only known by asking; it may grow between two asks.
   std::vector<unsigned char> buffer(16 * 1024);
@@ -20,14 +22,14 @@ std::vector<std::string> LocalIPv4Addresses() {
   ULONG result = ERROR_BUFFER_OVERFLOW;
   for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
     buffer.resize(size);
-    result = GetAdaptersAddresses(AF_INET, flags, nullptr,
+    result = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr,
                                   reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
   }
   if (result != ERROR_SUCCESS) {
     if (result != ERROR_NO_DATA) {
       LogError("GetAdaptersAddresses: " + WindowsErrorText(result));
     }
-    return addresses;
+    return v4;
   }
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
        adapter = adapter->Next) {
@@ -36,17 +38,23 @@ std::vector<std::string> LocalIPv4Addresses() {
     }
     for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;
          unicast = unicast->Next) {
-      const sockaddr* address = unicast->Address.lpSockaddr;
-      if (address == nullptr || address->sa_family != AF_INET) continue;
-      const auto* bytes = reinterpret_cast<const unsigned char*>(
-          &reinterpret_cast<const sockaddr_in*>(address)->sin_addr);
-      if (bytes[0] == 127) continue;
-      char text[16] = {};
-      std::snprintf(text, sizeof text, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
-      if (std::find(addresses.begin(), addresses.end(), text) == addresses.end()) {
-        addresses.push_back(text);
+      const sockaddr* raw = unicast->Address.lpSockaddr;
+      if (raw == nullptr) continue;
+      IpAddress address;
+      if (raw->sa_family == AF_INET) {
+        address.bytes[10] = address.bytes[11] = 0xFF;
+        std::memcpy(address.bytes.data() + 12, &reinterpret_cast<const sockaddr_in*>(raw)->sin_addr,
+                    4);
+        if (address.bytes[12] == 127) continue;
+        if (std::find(v4.begin(), v4.end(), address) == v4.end()) v4.push_back(address);
+      } else if (raw->sa_family == AF_INET6) {
+        std::memcpy(address.bytes.data(), &reinterpret_cast<const sockaddr_in6*>(raw)->sin6_addr,
+                    16);
+        if (!IsReachableIPv6(address)) continue;
+        if (std::find(v6.begin(), v6.end(), address) == v6.end()) v6.push_back(address);
       }
     }
   }
-  return addresses;
+  v4.insert(v4.end(), v6.begin(), v6.end());
+  return v4;
 }

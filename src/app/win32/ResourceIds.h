@@ -12,7 +12,8 @@
 #define IDI_QUAVIX 107
 #define IDD_SETTINGS 103
 #define IDC_PORT 1001
-#define IDC_START_AT_LOGIN 1002
+#define IDC_ALLOW_OUTSIDE 1002
+#define IDC_START_AT_LOGIN 1003
 #define IDM_MAIN 109
 #define IDM_EXIT 105
 // Asked for by the message loop; the resources deliberately define no such table.

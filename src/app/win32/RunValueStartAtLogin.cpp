@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 

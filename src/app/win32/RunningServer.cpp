@@ -9,10 +9,11 @@
 #include <sstream>
 #include <vector>
 
-#include "app/ShellIds.h"
+#include "app/ShellNames.h"
+#include "base/Texts.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 #include "net/Protocol.h"

@@ -6,7 +6,6 @@ add_library(quavix_shell_win32 STATIC
   ${CMAKE_CURRENT_LIST_DIR}/RegistrySettingStore.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RunValueStartAtLogin.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/WideText.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32MainLoop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32SettingsDialog.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Win32ShellServices.cpp)

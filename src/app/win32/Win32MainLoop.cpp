@@ -118,7 +118,7 @@ LRESULT Win32MainLoop::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM
       }
       return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
-      quit_.store(true);
+      tasks_.Close();
       PostQuitMessage(quitCode_);
       return 0;
     case WM_NCDESTROY:
@@ -139,22 +139,12 @@ LRESULT Win32MainLoop::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void Win32MainLoop::RunOnMainThread(std::function<void()> task) {
   HWND window = window_.load();
-  if (quit_.load() || window == nullptr) return;
-  {
-    std::lock_guard lock(tasksMutex_);
-    tasks_.push_back(std::move(task));
-  }
-  PostMessageW(window, WM_RUN_TASKS, 0, 0);
+  if (window != nullptr && tasks_.Push(std::move(task))) PostMessageW(window, WM_RUN_TASKS, 0, 0);
 }
 
 void Win32MainLoop::RunTasks() {
-  std::deque<std::function<void()>> tasks;
-  {
-    std::lock_guard lock(tasksMutex_);
-    tasks.swap(tasks_);
-  }
-  for (std::function<void()>& task : tasks) {
-    if (!quit_.load()) task();
+  for (std::function<void()>& task : tasks_.Take()) {
+    if (!tasks_.Closed()) task();
   }
 }
 
@@ -166,7 +156,7 @@ void Win32MainLoop::StartTimer(ShellTimer timer, uint32_t periodMs, std::functio
     return;
   }
   HWND window = window_.load();
-  if (quit_.load() || window == nullptr) return;
+  if (tasks_.Closed() || window == nullptr) return;
   ticks_[TimerId(timer)] = std::move(tick);
   ::SetTimer(window, TimerId(timer), periodMs, nullptr);  // restarts a running timer's period
 }
@@ -179,7 +169,7 @@ void Win32MainLoop::StopTimer(ShellTimer timer) {
 
 void Win32MainLoop::Quit(int exitCode) {
   quitCode_ = exitCode;
-  quit_.store(true);
+  tasks_.Close();
   ticks_.clear();
   if (HWND window = window_.load()) {
     DestroyWindow(window);  // timers end with it; WM_DESTROY posts the quit

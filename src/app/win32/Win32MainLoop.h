@@ -12,11 +12,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
 #include <map>
-#include <mutex>
 
 #include "app/IMainLoop.h"
+#include "app/TaskQueue.h"
 
 class Win32MainLoop final : public IMainLoop {
  public:
@@ -55,10 +54,8 @@ class Win32MainLoop final : public IMainLoop {
   UINT taskbarCreated_ = 0;
   UINT portChanged_ = 0;
   int quitCode_ = 0;
-  std::atomic<bool> quit_{false};
   std::map<UINT_PTR, std::function<void()>> ticks_;  // main thread
-  std::mutex tasksMutex_;                            // guards tasks_
-  std::deque<std::function<void()>> tasks_;
+  TaskQueue tasks_;                                  // closed by Quit and WM_DESTROY
 
   static Win32MainLoop* instance_;  // the process's one loop (main thread)
   friend HWND HiddenWindowHandle();

@@ -2,7 +2,7 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/ResourceIds.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "app/win32/Win32ShellServices.h"
 
 namespace {
@@ -32,6 +32,8 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       wchar_t text[kPortTextLength] = {};
       if (logic != nullptr) lstrcpynW(text, Widen(logic->InitialText()).c_str(), kPortTextLength);
       SetWindowTextW(GetDlgItem(dialog, IDC_PORT), text);
+      CheckDlgButton(dialog, IDC_ALLOW_OUTSIDE,
+                     logic != nullptr && logic->allowOutside ? BST_CHECKED : BST_UNCHECKED);
       CheckDlgButton(dialog, IDC_START_AT_LOGIN,
                      logic != nullptr && logic->StartAtLogin() ? BST_CHECKED : BST_UNCHECKED);
       return TRUE;  // the platform focuses the first tab stop, the port box
@@ -43,7 +45,10 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         logic->SetStartAtLogin(IsDlgButtonChecked(dialog, IDC_START_AT_LOGIN) == BST_CHECKED);
         Win32MessageBox ownedByDialog(dialog);
         const int port = logic->OnOk(Narrow(text), ownedByDialog);
-        if (port != 0) EndDialog(dialog, port);
+        if (port != 0) {
+          logic->allowOutside = IsDlgButtonChecked(dialog, IDC_ALLOW_OUTSIDE) == BST_CHECKED;
+          EndDialog(dialog, port);
+        }
       } else if (wParam == IDCANCEL) {
         EndDialog(dialog, 0);
       }

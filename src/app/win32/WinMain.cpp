@@ -19,7 +19,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   Win32PopupMenu menu(&HiddenWindowHandle);
   Win32SettingsDialog dialog(instance, &HiddenWindowHandle);
   RegistrySettingStore store;
-  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalIPv4Addresses};
+  ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalAddresses};
   platform.openUrl = &OpenInBrowser;
   return RunQuavixServer(platform);
 }

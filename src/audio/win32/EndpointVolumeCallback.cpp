@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 
 const IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -64,7 +65,7 @@ bool EndpointVolumeCallback::ForwardCurrentState(IAudioEndpointVolume* volume) {
   HRESULT result = volume->GetMute(&muted);
   if (SUCCEEDED(result)) result = volume->GetMasterVolumeLevelScalar(&scalar);
   if (FAILED(result)) {
-    LogHResult("Core Audio: reading the new default device", result);
+    LogError("Core Audio: reading the new default device: " + HResultText(result));
     return false;
   }
   const EndpointNotification notification{muted ? 1 : 0, scalar};

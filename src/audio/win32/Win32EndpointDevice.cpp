@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 
 HRESULT CreateSystemEnumerator(IMMDeviceEnumerator** enumerator) {
@@ -19,7 +20,7 @@ Win32EndpointDevice::~Win32EndpointDevice() {
 }
 
 bool Win32EndpointDevice::Check(const char* what, HRESULT result) {
-  if (FAILED(result)) LogHResult(std::string("Core Audio: ") + what, result);
+  if (FAILED(result)) LogError(std::string("Core Audio: ") + what + ": " + HResultText(result));
   return SUCCEEDED(result);
 }
 

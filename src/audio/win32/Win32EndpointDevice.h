@@ -5,9 +5,9 @@
 // one (plugs in a headset, say), a thread of ours binds that device's volume and reports its
 // state as a change.
 
-#include <endpointvolume.h>
-#include <mmdeviceapi.h>
 #include <windows.h>
+#include <mmdeviceapi.h>
+#include <endpointvolume.h>
 
 #include <atomic>
 #include <mutex>

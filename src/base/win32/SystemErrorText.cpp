@@ -2,35 +2,24 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 
-#include "base/Log.h"
+#include "base/win32/WideText.h"
 
 namespace {
 
-// The system's message for `code` in UTF-8, without its closing line break; empty when none.
-std::string SystemMessage(DWORD code) {
+std::string WithMessage(const std::string& code, DWORD value) {
   wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message;
-  if (length > 0) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0,
-                                         nullptr, nullptr);
-    message.resize(static_cast<size_t>(size));
-    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), message.data(), size, nullptr,
-                        nullptr);
-  }
+  const DWORD flags =
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD length =
+      FormatMessageW(flags, nullptr, value, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = length > 0 ? Narrow(std::wstring(text, length)) : "";
   LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
+  while (!message.empty() && std::isspace(static_cast<unsigned char>(message.back()))) {
+    message.pop_back();  // the message ends with a line break
   }
-  return message;
-}
-
-std::string WithMessage(std::string code, DWORD value) {
-  const std::string message = SystemMessage(value);
   return message.empty() ? code : code + " (" + message + ")";
 }
 
@@ -43,9 +32,5 @@ std::string HResultText(long result) {
 }
 
 std::string WindowsErrorText(unsigned long code) {
-  return WithMessage("error " + std::to_string(code), static_cast<DWORD>(code));
-}
-
-void LogHResult(const std::string& what, long result) {
-  LogError(what + ": " + HResultText(result));
+  return WithMessage("error " + std::to_string(code), code);
 }

@@ -3,10 +3,8 @@
 
 #include <string>
 
-// "0x88890008 (The requested sharing mode is not supported.)"; the message is left out when
-// the system has none.
+// "0x88890008 (The requested sharing mode is not supported.)"; no brackets when the system has
+// no message.
 std::string HResultText(long result);
-// "error 5 (Access is denied.)", for GetLastError's and the registry's codes.
+// "error 5 (Access is denied.)", for GetLastError's and Winsock's codes.
 std::string WindowsErrorText(unsigned long code);
-// "WHAT: 0x80070005 (Access is denied.)" as an error.
-void LogHResult(const std::string& what, long result);

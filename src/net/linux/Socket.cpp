@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "base/Log.h"
@@ -29,6 +30,55 @@ void SetIntOption(SocketHandle socket, int level, int name, int value) {
   setsockopt(Fd(socket), level, name, &value, sizeof value);
 }
 
+// Either family's socket address as our address type; unspecified for anything else.
+IpAddress AddressOf(const sockaddr_storage& storage) {
+  IpAddress address;
+  if (storage.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
+    address.bytes[10] = address.bytes[11] = 0xFF;
+    std::memcpy(address.bytes.data() + 12, &v4.sin_addr, 4);
+  } else if (storage.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+    std::memcpy(address.bytes.data(), &v6.sin6_addr, 16);
+  }
+  return address;
+}
+
+// Binds and listens; the reason on failure.
+ListenResult BindAndListen(int fd, const sockaddr* address, socklen_t length) {
+  // Connections the server closed linger in TIME_WAIT for a minute; without this a restart, or
+  // a move back to the previous port, could not bind until they expire. On Linux it never lets
+  // two sockets listen on one port, so a port in use by another program is still refused.
+  SetIntOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+  if (::bind(fd, address, length) != 0) {
+    // A port in use or an address this computer lacks is the caller's to tell; the rest only
+    // the system can explain.
+    if (errno == EADDRINUSE) return ListenResult::InUse;
+    if (errno == EADDRNOTAVAIL) return ListenResult::NotLocal;
+    Logged(false, "bind");
+    return ListenResult::Failed;
+  }
+  return ListenOn(fd) ? ListenResult::Listening : ListenResult::Failed;
+}
+
+ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, bool dualStack,
+                        SocketHandle* listener) {
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    if (errno == EAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone serves then
+    Logged(false, "socket");
+    return ListenResult::Failed;
+  }
+  if (family == AF_INET6) SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
+  const ListenResult result = BindAndListen(fd, address, length);
+  if (result != ListenResult::Listening) {
+    ::close(fd);
+    return result;
+  }
+  *listener = fd;
+  return result;
+}
+
 }  // namespace
 
 SocketHandle CreateTcpSocket() {
@@ -41,13 +91,34 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(port);
-  // Connections the server closed linger in TIME_WAIT for a minute; without this a restart, or
-  // a move back to the previous port, could not bind until they expire. On Linux it never lets
-  // two sockets listen on one port, so a port in use by another program is still refused.
+  // As in BindAndListen above.
   SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
   return Logged(
       ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
       "bind to port " + std::to_string(port));
+}
+
+ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener) {
+  if (address != nullptr && address->IsV4()) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    std::memcpy(&v4.sin_addr, address->bytes.data() + 12, 4);
+    return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4, false, listener);
+  }
+  sockaddr_in6 v6{};
+  v6.sin6_family = AF_INET6;
+  v6.sin6_port = htons(port);
+  if (address != nullptr) std::memcpy(&v6.sin6_addr, address->bytes.data(), 16);
+  const ListenResult result = OpenFamily(AF_INET6, reinterpret_cast<const sockaddr*>(&v6),
+                                         sizeof v6, address == nullptr, listener);
+  // No IPv6 here (no stack, or switched off for every interface): serve IPv4 alone.
+  if (address != nullptr || result != ListenResult::NotLocal) return result;
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(port);
+  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&any), sizeof any, false, listener);
 }
 
 bool ListenOn(SocketHandle socket) {
@@ -56,20 +127,28 @@ bool ListenOn(SocketHandle socket) {
 }
 
 uint16_t LocalPort(SocketHandle socket) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   if (socket == kInvalidSocket ||
-      getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      address.sin_family != AF_INET) {
+      getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return 0;
   }
-  return ntohs(address.sin_port);
+  // The port sits at the same place in both families' addresses.
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+  }
+  return 0;
 }
 
-AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
-  const int fd = ::accept4(Fd(listener), nullptr, nullptr, SOCK_CLOEXEC);
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  const int fd =
+      ::accept4(Fd(listener), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
   if (fd >= 0) {
     *accepted = fd;
+    if (peer != nullptr) *peer = AddressOf(address);
     return AcceptResult::Accepted;
   }
   switch (errno) {

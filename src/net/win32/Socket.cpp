@@ -14,6 +14,7 @@
 #include <mstcpip.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -116,17 +117,87 @@ void WaitAndReset(SocketHandle socket, Waiter* waiter, DWORD timeoutMs) {
   WSAEnumNetworkEvents(Native(socket), waiter->event, &events);
 }
 
-}  // namespace
+IpAddress AddressOf(const sockaddr_storage& storage) {
+  IpAddress address;
+  if (storage.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
+    address.bytes[10] = address.bytes[11] = 0xFF;
+    std::memcpy(address.bytes.data() + 12, &v4.sin_addr, 4);
+  } else if (storage.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+    std::memcpy(address.bytes.data(), &v6.sin6_addr, 16);
+  }
+  return address;
+}
 
-SocketHandle CreateTcpSocket() {
+SocketHandle CreateFamilySocket(int family) {
   // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes.
-  const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-  if (!Logged(s != INVALID_SOCKET, "socket")) return kInvalidSocket;
+  const SOCKET s = WSASocketW(family, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  if (s == INVALID_SOCKET) return kInvalidSocket;
   if (!MakeNonBlocking(static_cast<SocketHandle>(s))) {
     closesocket(s);
     return kInvalidSocket;
   }
   return static_cast<SocketHandle>(s);
+}
+
+ListenResult OpenFamily(int family, const sockaddr* address, int length, bool dualStack,
+                        SocketHandle* listener) {
+  const SocketHandle socket = CreateFamilySocket(family);
+  if (socket == kInvalidSocket) {
+    if (WSAGetLastError() == WSAEAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone then
+    Logged(false, "socket");
+    return ListenResult::Failed;
+  }
+  if (family == AF_INET6) SetIntOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
+  ListenResult result = ListenResult::Listening;
+  if (::bind(Native(socket), address, length) != 0) {
+    const int error = WSAGetLastError();
+    result = error == WSAEADDRINUSE || error == WSAEACCES ? ListenResult::InUse
+             : error == WSAEADDRNOTAVAIL                  ? ListenResult::NotLocal
+                                                          : ListenResult::Failed;
+    // A port in use or an address this computer lacks is the caller's to tell.
+    if (result == ListenResult::Failed) Logged(false, "bind");
+  } else if (!ListenOn(socket)) {
+    result = ListenResult::Failed;
+  }
+  if (result != ListenResult::Listening) {
+    CloseSocket(socket);
+    return result;
+  }
+  *listener = socket;
+  return result;
+}
+
+}  // namespace
+
+ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener) {
+  if (address != nullptr && address->IsV4()) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = htons(port);
+    std::memcpy(&v4.sin_addr, address->bytes.data() + 12, 4);
+    return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4, false, listener);
+  }
+  sockaddr_in6 v6{};
+  v6.sin6_family = AF_INET6;
+  v6.sin6_port = htons(port);
+  if (address != nullptr) std::memcpy(&v6.sin6_addr, address->bytes.data(), 16);
+  const ListenResult result = OpenFamily(AF_INET6, reinterpret_cast<const sockaddr*>(&v6),
+                                         sizeof v6, address == nullptr, listener);
+  // No IPv6 here (no stack, or switched off): serve IPv4 alone.
+  if (address != nullptr || result != ListenResult::NotLocal) return result;
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_port = htons(port);
+  any.sin_addr.s_addr = htonl(INADDR_ANY);
+  return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&any), sizeof any, false, listener);
+}
+
+SocketHandle CreateTcpSocket() {
+  const SocketHandle socket = CreateFamilySocket(AF_INET);
+  Logged(socket != kInvalidSocket, "socket");
+  return socket;
 }
 
 bool BindAnyAddress(SocketHandle socket, uint16_t port) {
@@ -145,28 +216,34 @@ bool ListenOn(SocketHandle socket) {
 }
 
 uint16_t LocalPort(SocketHandle socket) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   int length = sizeof address;
   if (socket == kInvalidSocket ||
-      getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      address.sin_family != AF_INET) {
+      getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return 0;
   }
-  return ntohs(address.sin_port);
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) {
+    return ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port);
+  }
+  return 0;
 }
 
-AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted) {
-  return AcceptClientWith(listener, accepted, &::accept);
+AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {
+  return AcceptClientWith(listener, accepted, &::accept, peer);
 }
 
 AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
-                              WinsockAcceptCall acceptCall) {
+                              WinsockAcceptCall acceptCall, IpAddress* peer) {
   Waiter* waiter = Waiters().Get(listener, FD_ACCEPT);
   if (waiter == nullptr) return AcceptResult::Closed;
   for (;;) {
     if (Waiters().IsShutDown(waiter)) return AcceptResult::Closed;
-    const SOCKET s = acceptCall(Native(listener), nullptr, nullptr);
+    sockaddr_storage address{};
+    int length = sizeof address;
+    const SOCKET s = acceptCall(Native(listener), reinterpret_cast<sockaddr*>(&address), &length);
     if (s != INVALID_SOCKET) {
+      if (peer != nullptr) *peer = AddressOf(address);
       // An accepted socket takes over the listener's event selection; give it none of its own
       // until a reader waits on it, and keep it non-blocking for SendNow.
       WSAEventSelect(s, nullptr, 0);

@@ -10,4 +10,4 @@ using WinsockAcceptCall = SOCKET(WSAAPI*)(SOCKET listener, sockaddr* address, in
 
 // AcceptClient (net/Socket.h) calling `acceptCall` where it would call accept.
 AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
-                              WinsockAcceptCall acceptCall);
+                              WinsockAcceptCall acceptCall, IpAddress* peer = nullptr);

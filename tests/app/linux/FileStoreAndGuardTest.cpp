@@ -9,9 +9,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/PortSettings.h"
-#include "app/ShellIds.h"
-#include "app/linux/FileSettingStore.h"
+#include "app/ServerSettings.h"
+#include "app/ShellNames.h"
+#include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
 
 namespace fs = std::filesystem;
@@ -31,62 +31,53 @@ class TempFolder {
   fs::path path_;
 };
 
-std::vector<uint8_t> FileBytes(const fs::path& path) {
+std::string FileText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-TEST(FileSettingStore, ReadingNothingCreatesNothing) {
+TEST(IniSettingStore, ReadingNothingCreatesNothing) {
   TempFolder root;
-  FileSettingStore store((root.path() / "config").string());
-  EXPECT_EQ(ReadServerPort(store), 17495u);
+  IniSettingStore store((root.path() / "config/quavix/quavix-server.conf").string());
+  EXPECT_EQ(LoadServerSettings(store).port, 17495);
   EXPECT_FALSE(fs::exists(root.path() / "config"));
 }
 
-TEST(FileSettingStore, WriteCreatesTheKeyFoldersAndFourLittleEndianBytes) {
+TEST(IniSettingStore, APersonsFileIsReadAndTheDialogsWriteKeepsIt) {
   TempFolder root;
-  FileSettingStore store((root.path() / "config").string());
-  ASSERT_TRUE(WriteServerPort(store, 8080));
-  const fs::path file = root.path() / "config/Software/Marrowick/Quavix/ServerPort";
-  EXPECT_EQ(FileBytes(file), (std::vector<uint8_t>{0x90, 0x1F, 0x00, 0x00}));
-  EXPECT_EQ(fs::status(root.path() / "config/Software").permissions() & fs::perms::all,
-            fs::perms::owner_all);
-  EXPECT_EQ(ReadServerPort(store), 8080u);
-  // The temporary file was renamed into place: nothing else lies beside the value.
-  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
-  ASSERT_TRUE(WriteServerPort(store, 81));
-  EXPECT_EQ(ReadServerPort(store), 81u);
+  const fs::path file = root.path() / "quavix/quavix-server.conf";
+  fs::create_directories(file.parent_path());
+  std::ofstream(file) << "[server]\nport = 8080\nallow = 192.168.1.0/24, 10.0.0.0/8\n"
+                         "listen=::1\n";
+  IniSettingStore store(file.string());
+  const ServerSettings read = LoadServerSettings(store);
+  EXPECT_EQ(read.port, 8080);
+  EXPECT_EQ(read.access.networks.size(), 2u) << "an unquoted list";
+  EXPECT_EQ(read.listen.size(), 1u);
+  EXPECT_EQ(store.Read("allow"), "192.168.1.0/24, 10.0.0.0/8");
+
+  ASSERT_TRUE(StorePort(store, 81));
+  ASSERT_TRUE(StoreAllowOutside(store, true));
+  const std::string text = FileText(file);
+  EXPECT_NE(text.find("[server]"), std::string::npos) << text;
+  EXPECT_NE(text.find("port=81"), std::string::npos) << text;
+  EXPECT_NE(text.find("listen=::1"), std::string::npos) << text;
+  const ServerSettings written = LoadServerSettings(store);
+  EXPECT_EQ(written.port, 81);
+  EXPECT_TRUE(written.access.anyone);
+  ASSERT_TRUE(StoreAllowOutside(store, false));
+  EXPECT_EQ(FileText(file).find("allow"), std::string::npos);
 }
 
-TEST(FileSettingStore, ValuesOfOtherSizesAndKindsReadLikeTheRegistryDoes) {
-  TempFolder root;
-  FileSettingStore store(root.path().string());
-  const fs::path folder = root.path() / "Software/Marrowick/Quavix";
-  fs::create_directories(folder);
-  const auto put = [&](std::string bytes) {
-    std::ofstream(folder / "ServerPort", std::ios::binary | std::ios::trunc) << bytes;
-  };
-  put(std::string("8\0", 2));
-  EXPECT_EQ(ReadServerPort(store), 56u);
-  put("");
-  EXPECT_EQ(ReadServerPort(store), 17495u);  // nothing overlaid
-  put(std::string("\x50\x00\x01\x00", 4));
-  EXPECT_EQ(ReadServerPort(store), 80u);
-  put("12345");
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-  fs::remove(folder / "ServerPort");
-  fs::create_directory(folder / "ServerPort");  // not a file
-  EXPECT_EQ(ReadServerPort(store), 17495u);
-}
-
-TEST(FileSettingStore, FollowsXdgConfigHome) {
+TEST(IniSettingStore, FollowsXdgConfigHome) {
   TempFolder root;
   const char* saved = std::getenv("XDG_CONFIG_HOME");
   const std::string restore = saved != nullptr ? saved : "";
   setenv("XDG_CONFIG_HOME", root.path().c_str(), 1);
-  FileSettingStore store;
-  EXPECT_EQ(store.ValuePath(kSettingKey, kSettingValueName),
-            (root.path() / "Software/Marrowick/Quavix/ServerPort").string());
+  IniSettingStore store;
+  EXPECT_EQ(store.Path(), (root.path() / "quavix/quavix-server.conf").string());
+  ASSERT_TRUE(StorePort(store, 9000));
+  EXPECT_TRUE(fs::is_regular_file(root.path() / "quavix/quavix-server.conf"));
   setenv("XDG_CONFIG_HOME", "relative/path", 1);  // not absolute: ignored, as XDG says
   EXPECT_NE(UserConfigFolder(), "relative/path");
   if (saved != nullptr) {
@@ -94,14 +85,6 @@ TEST(FileSettingStore, FollowsXdgConfigHome) {
   } else {
     unsetenv("XDG_CONFIG_HOME");
   }
-}
-
-TEST(FileSettingStore, RefusesKeysThatLeaveTheRoot) {
-  TempFolder root;
-  FileSettingStore store((root.path() / "config").string());
-  EXPECT_FALSE(store.WriteUint32("Software\\..\\..\\escape", "ServerPort", 1));
-  EXPECT_FALSE(store.WriteUint32("Software\\Quavix", "../ServerPort", 1));
-  EXPECT_FALSE(fs::exists(root.path() / "escape"));
 }
 
 TEST(FlockInstanceGuard, SecondHolderIsRefusedUntilTheFirstReleases) {

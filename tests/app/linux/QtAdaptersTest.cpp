@@ -240,6 +240,22 @@ TEST_F(PortDialogTest, RefusalSaysBadPortAndKeepsTheTextAsTyped) {
   }
 }
 
+TEST_F(PortDialogTest, TheOutsideBoxShowsTheSettingAndReportsItsStateOnlyAtOk) {
+  for (bool shown : {false, true}) {
+    logic.allowOutside = shown;
+    PortDialog dialog(logic, &boxes);
+    dialog.show();
+    EXPECT_EQ(dialog.AllowOutsideBox()->text(), "Allow clients from outside the local network");
+    EXPECT_EQ(dialog.AllowOutsideBox()->isChecked(), shown);
+    QTest::mouseClick(dialog.AllowOutsideBox(), Qt::LeftButton);
+    TypeAndEnter(dialog, "abc");  // refused: the dialog stays and reports nothing yet
+    EXPECT_EQ(logic.allowOutside, shown);
+    TypeAndEnter(dialog, "8080");
+    EXPECT_EQ(dialog.result(), 8080);
+    EXPECT_EQ(logic.allowOutside, !shown);
+  }
+}
+
 TEST_F(PortDialogTest, EscapeAndCancelGiveZeroEvenWithAValidPort) {
   {
     PortDialog dialog(logic, &boxes);
@@ -295,11 +311,17 @@ TEST(QtTrayIcon, WithoutANotificationAreaItRunsWithoutAnIcon) {
   tray.Remove();
 }
 
-TEST(LocalIPv4Addresses, AreDottedAndNeverLoopback) {
-  for (const std::string& address : LocalIPv4Addresses()) {
-    in_addr parsed{};
-    ASSERT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
-    EXPECT_NE(ntohl(parsed.s_addr) >> 24, 127u) << address;
+TEST(LocalAddresses, NeverLoopbackNorLinkLocalAndIPv4First) {
+  bool seenV6 = false;
+  for (const IpAddress& address : LocalAddresses()) {
+    const std::string text = IpAddressText(address);
+    if (address.IsV4()) {
+      EXPECT_FALSE(seenV6) << text;
+      EXPECT_NE(address.bytes[12], 127) << text;
+    } else {
+      seenV6 = true;
+      EXPECT_TRUE(IsReachableIPv6(address)) << text;
+    }
   }
 }
 

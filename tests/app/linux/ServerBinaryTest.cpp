@@ -243,8 +243,11 @@ TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {
   for (auto& client : clients) EXPECT_TRUE(client->SeesEnd());
   // The setting was only read, never rewritten.
   struct stat info {};
-  EXPECT_EQ(stat((config_ + "/Software/Marrowick/Quavix/ServerPort").c_str(), &info), 0);
-  EXPECT_EQ(info.st_size, 4);
+  const std::string file = config_ + "/quavix/quavix-server.conf";
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_size,
+            static_cast<off_t>(
+                ("[server]\nport = " + std::to_string(port_) + "\n" + kNoPageLine).size()));
 }
 
 TEST_F(ServerBinaryTest, InterruptAndHangupQuitTheSameWay) {

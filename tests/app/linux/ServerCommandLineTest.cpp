@@ -52,17 +52,17 @@ TEST(ServerCommandLine, AnswersBeforeAnyDisplayIsTouchedAndStoresThePort) {
   EXPECT_EQ(version.out.rfind("quavix-server ", 0), 0u) << version.out;
   EXPECT_EQ(version.err, "");
 
-  const std::string file = config + "/Software/Marrowick/Quavix/ServerPort";
+  const std::string file = config + "/quavix/quavix-server.conf";
   const Outcome set = RunServer(config, runtime, {"--set-port", "9000"});
   EXPECT_EQ(set.code, 0) << set.err;
   EXPECT_EQ(set.out, "Stored port 9000 in " + file +
                          ".\nNo server is running; the next start uses port 9000.\n");
-  EXPECT_EQ(FileText(file), std::string("\x28\x23\x00\x00", 4));
+  EXPECT_EQ(FileText(file), "[server]\nport=9000\n");
 
   const Outcome bad = RunServer(config, runtime, {"--set-port", "90000"});
   EXPECT_EQ(bad.code, 2);
   EXPECT_EQ(bad.err, "quavix-server: bad port '90000' (a whole number from 1 to 65535)\n");
-  EXPECT_EQ(FileText(file), std::string("\x28\x23\x00\x00", 4)) << "left as it was";
+  EXPECT_EQ(FileText(file), "[server]\nport=9000\n") << "left as it was";
 }
 
 TEST(ServerCommandLine, SetPortMovesTheRunningServer) {

@@ -26,10 +26,6 @@ std::string FileText(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string PortBytes(uint16_t port) {
-  return std::string{static_cast<char>(port & 0xFF), static_cast<char>(port >> 8), '\0', '\0'};
-}
-
 size_t Count(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -52,8 +48,6 @@ class ServerFaultsTest : public ::testing::Test {
     ASSERT_NE(port_, 0);
     ASSERT_TRUE(StorePort(config_, port_));
   }
-
-  std::string PortFile() const { return config_ + "/Software/Marrowick/Quavix/ServerPort"; }
 
   // Started, and serving: a client was greeted.
   std::unique_ptr<ServerProcess> StartServing(const std::map<std::string, std::string>& env = {}) {
@@ -115,7 +109,7 @@ TEST_F(ServerFaultsTest, SetPortToAPortAnotherProgramHoldsKeepsTheServerAndItsPo
                          std::to_string(busy) + " is in use by another program)"),
             std::string::npos)
       << set.err;
-  EXPECT_EQ(FileText(PortFile()), PortBytes(port_)) << "the refused port is not left stored";
+  EXPECT_EQ(StoredPortText(config_), std::to_string(port_)) << "the refused port is not left stored";
   TestClient still;
   ASSERT_TRUE(still.Connect(port_, 2s));
   EXPECT_EQ(still.Read(4), kGreeting);
@@ -162,7 +156,7 @@ TEST_F(ServerFaultsTest, AnUnusableGuardFolderIsSaidOnceAndSetPortCannotTell) {
     EXPECT_NE(set.err.find("cannot tell whether a server is running (" + said + ")"),
               std::string::npos)
         << set.err;
-    EXPECT_EQ(FileText(PortFile()), PortBytes(next)) << "the port is stored all the same";
+    EXPECT_EQ(StoredPortText(config_), std::to_string(next)) << "the port is stored all the same";
     ExpectCleanQuit(*server);
   }
 }

@@ -8,11 +8,11 @@ set -uo pipefail
 server=$1
 command -v pulseaudio >/dev/null || { echo "no pulseaudio: skipped"; exit 77; }
 root=$(mktemp -d /tmp/quavix-frozen.XXXXXX)
-quavix=$root/config/Software/Marrowick/Quavix
-mkdir -p "$root/run" "$root/home" "$quavix"
+mkdir -p "$root/run" "$root/home" "$root/config/quavix"
 chmod 700 "$root/run"
 printf 'ctl.!default { type pulse }\npcm.!default { type pulse }\n' >"$root/home/.asoundrc"
-printf '\0\0\0\0' >"$quavix/ServerPort"  # port 0: any free port
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf '[server]\nport = %s\nweb_port = 0\n' "$port" >"$root/config/quavix/quavix-server.conf"
 export XDG_RUNTIME_DIR="$root/run" HOME="$root/home" PULSE_RUNTIME_PATH="$root/run/pulse" \
   XDG_CONFIG_HOME="$root/config" QT_QPA_PLATFORM=offscreen
 unset PULSE_SERVER DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY

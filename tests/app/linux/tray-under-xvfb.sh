@@ -70,10 +70,9 @@ mkdir -p "$root/config" "$root/run"
 chmod 700 "$root/run"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 new_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-setting="$root/config/Software/Marrowick/Quavix/ServerPort"
+setting="$root/config/quavix/quavix-server.conf"
 mkdir -p "$(dirname "$setting")"
-python3 -c 'import sys; open(sys.argv[1], "wb").write(int(sys.argv[2]).to_bytes(4, "little"))' \
-  "$setting" "$port"
+printf '[server]\nport = %s\n' "$port" >"$setting"
 pulse_runtime=${PULSE_RUNTIME_PATH:-$XDG_RUNTIME_DIR/pulse}
 pulse_cookie=${XDG_CONFIG_HOME:-$HOME/.config}/pulse/cookie
 env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$root/config" \
@@ -143,7 +142,7 @@ change_port() {
   xdotool type "$1"
   xdotool key Return
 }
-stored_port() { python3 -c 'import sys; print(int.from_bytes(open(sys.argv[1], "rb").read()[:2], "little"))' "$setting"; }
+stored_port() { sed -n 's/^port *= *//p' "$setting"; }
 
 # A port another program holds: the server says so and stays where it was.
 busy_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')

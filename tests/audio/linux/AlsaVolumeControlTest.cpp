@@ -7,7 +7,7 @@
 
 #include "audio/linux/AlsaVolumeControl.h"
 #include "fakes/FakePollTimer.h"
-#include "fixtures/SoundServer.h"
+#include "support/SoundServer.h"
 
 using namespace soundserver;
 

@@ -9,7 +9,7 @@
 
 #include "app/win32/DnsSdServiceAnnouncer.h"
 #include "app/win32/RunValueStartAtLogin.h"
-#include "app/win32/WideText.h"
+#include "base/win32/WideText.h"
 #include "base/Log.h"
 
 namespace {

@@ -118,11 +118,11 @@ TEST(Resources, SettingsDialogTemplate) {
   EXPECT_EQ(r.Dword(),
             static_cast<uint32_t>(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_CENTER));
   const uint16_t items = r.Word();
-  ASSERT_EQ(items, 6);
+  ASSERT_EQ(items, 7);
   EXPECT_EQ(r.Word(), 0);  // x
   EXPECT_EQ(r.Word(), 0);  // y
   EXPECT_EQ(r.Word(), 150);
-  EXPECT_EQ(r.Word(), 78);
+  EXPECT_EQ(r.Word(), 95);
   EXPECT_EQ(r.NameOrOrdinal(), L"") << "menu";
   EXPECT_EQ(r.NameOrOrdinal(), L"") << "class";
   EXPECT_EQ(r.String(), L"Quavix Server Settings");
@@ -144,12 +144,15 @@ TEST(Resources, SettingsDialogTemplate) {
       {L"#130", -1, L"Server Port:", WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT, 46, 19, 40, 8},
       {L"#129", 1001, L"", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | ES_LEFT, 90, 18, 32,
        12},
-      {L"#128", 1002, L"Start Quavix Server when I log in",
-       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, 14, 39, 130, 10},
+      {L"#128", 1002, L"Allow clients from outside the local network",
+       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX | BS_MULTILINE, 14, 36, 130,
+       18},
+      {L"#128", 1003, L"Start Quavix Server when I log in",
+       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_AUTOCHECKBOX, 14, 57, 130, 10},
       {L"#128", IDCANCEL, L"&Cancel",
-       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 77, 57, 50, 14},
+       WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 77, 74, 50, 14},
       {L"#128", IDOK, L"&OK", WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_DEFPUSHBUTTON, 23,
-       57, 50, 14},
+       74, 50, 14},
   };
   for (const Control& c : expected) {
     SCOPED_TRACE(testing::Message() << "control " << c.id << " at " << c.x << "," << c.y);

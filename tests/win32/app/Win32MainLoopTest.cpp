@@ -35,8 +35,21 @@ class RecordingEvents final : public IShellEvents {
   Win32MainLoop& loop_;
 };
 
+// A code no test quits with: the loop ran into its deadline.
+constexpr int kTimedOut = -99;
+void CALLBACK QuitAtDeadline(HWND, UINT, UINT_PTR, DWORD) {
+  PostQuitMessage(kTimedOut);
+}
+
 class MainLoop : public testing::Test {
  protected:
+  // Runs the loop for at most 10 s: a thread timer then ends it with kTimedOut.
+  int RunBounded() {
+    const UINT_PTR deadline = SetTimer(nullptr, 0, 10000, &QuitAtDeadline);
+    const int code = loop.Run();
+    KillTimer(nullptr, deadline);
+    return code;
+  }
   // A destroyed window posts its quit code; drain it so the next test's loop starts clean.
   void TearDown() override {
     if (HWND window = loop.Handle()) DestroyWindow(window);
@@ -78,7 +91,7 @@ TEST_F(MainLoop, WindowMessagesBecomeTheShellsEvents) {
   SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
   PostMessageW(window, RegisterWindowMessageW(L"QuavixServer_PortChanged"), 0, 0);
   PostMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_EQ(RunBounded(), 0);
   EXPECT_EQ(events.events, (std::vector<std::string>{"pressed", "pressed", "settings", "tray",
                                                      "tray", "port", "quit"}));
   EXPECT_EQ(loop.Handle(), nullptr);
@@ -95,7 +108,7 @@ TEST_F(MainLoop, TasksAndTimersFromAnotherThreadRunOnTheWindowThread) {
       if (++retries == 2) loop.Quit(5);
     });
   }).join();
-  EXPECT_EQ(loop.Run(), 5);
+  EXPECT_EQ(RunBounded(), 5);
   ASSERT_EQ(ran.size(), 3u);
   for (DWORD thread : ran) EXPECT_EQ(thread, GetCurrentThreadId());
   // Nothing runs once quit, from any thread.
@@ -114,14 +127,14 @@ TEST_F(MainLoop, AStoppedTimerTicksNoMoreNotEvenOnceAlreadyQueued) {
       loop.StartTimer(ShellTimer::KeepAlive, 100, [&] { loop.Quit(0); });
     }
   });
-  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_EQ(RunBounded(), 0);
   EXPECT_EQ(polls, 3);
 }
 
 TEST_F(MainLoop, TheExitCommandEndsTheLoopWithZero) {
   ASSERT_TRUE(loop.Open(events));
   PostMessageW(loop.Handle(), WM_COMMAND, MAKEWPARAM(105, 0), 0);
-  EXPECT_EQ(loop.Run(), 0);
+  EXPECT_EQ(RunBounded(), 0);
   EXPECT_EQ(loop.Handle(), nullptr);
   EXPECT_TRUE(events.events.empty()) << "no quit request: the icon stays";
 }

@@ -10,6 +10,7 @@
 
 #include "app/PortSettings.h"
 #include "app/win32/Win32SettingsDialog.h"
+#include "fakes/Eventually.h"
 
 namespace {
 
@@ -21,21 +22,16 @@ HWND NoOwner() {
 
 // Polls for a top-level dialog-class window with the given title (bounded).
 HWND WaitForDialog(const wchar_t* title, HWND other = nullptr) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    HWND found = FindWindowW(L"#32770", title);
-    if (found != nullptr && found != other && IsWindowVisible(found)) return found;
-    std::this_thread::sleep_for(5ms);
-  }
-  return nullptr;
+  HWND found = nullptr;
+  Eventually([&] {
+    found = FindWindowW(L"#32770", title);
+    return found != nullptr && found != other && IsWindowVisible(found);
+  });
+  return found != other && IsWindowVisible(found) ? found : nullptr;
 }
 
 bool WaitGone(HWND window) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (IsWindow(window) && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(5ms);
-  }
-  return !IsWindow(window);
+  return Eventually([&] { return !IsWindow(window); });
 }
 
 std::wstring ItemText(HWND dialog, int id) {
@@ -45,15 +41,18 @@ std::wstring ItemText(HWND dialog, int id) {
 }
 
 // Runs the dialog on this thread while `drive` acts on it from another one.
-int RunDriven(uint32_t shownPort, const std::function<void(HWND)>& drive) {
+int RunDriven(uint32_t shownPort, const std::function<void(HWND)>& drive,
+              bool* allowOutside = nullptr) {
   Win32SettingsDialog dialog(GetModuleHandleW(nullptr), &NoOwner);
   SettingsDialogLogic logic(shownPort);
+  if (allowOutside != nullptr) logic.allowOutside = *allowOutside;
   std::thread driver([&] {
     HWND found = WaitForDialog(L"Quavix Server Settings");
     if (found != nullptr) drive(found);
   });
   const int result = dialog.Run(logic);
   driver.join();
+  if (allowOutside != nullptr) *allowOutside = logic.allowOutside;
   return result;
 }
 
@@ -86,6 +85,34 @@ TEST(SettingsDialog, ShowsThePortAndRefusesBadTextUntilAGoodOne) {
   EXPECT_EQ(boxText, L"Port must be an integer within the range 1 to 65535.");
   EXPECT_TRUE(boxClosed);
   EXPECT_EQ(afterRefusal, L"80 ") << "left as the user typed it";
+}
+
+TEST(SettingsDialog, TheOutsideBoxShowsTheSettingAndItsStateComesBackAtOk) {
+  for (bool shown : {false, true}) {
+    bool allow = shown;
+    UINT initial = 99;
+    const int result = RunDriven(
+        17495,
+        [&](HWND dialog) {
+          initial = IsDlgButtonChecked(dialog, 1002);
+          CheckDlgButton(dialog, 1002, shown ? BST_UNCHECKED : BST_CHECKED);
+          PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+        },
+        &allow);
+    EXPECT_EQ(result, 17495);
+    EXPECT_EQ(initial, shown ? BST_CHECKED : BST_UNCHECKED);
+    EXPECT_EQ(allow, !shown);
+  }
+  // Cancel leaves the setting as it was.
+  bool allow = false;
+  RunDriven(
+      17495,
+      [&](HWND dialog) {
+        CheckDlgButton(dialog, 1002, BST_CHECKED);
+        PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+      },
+      &allow);
+  EXPECT_FALSE(allow);
 }
 
 TEST(SettingsDialog, ReadsNineCharactersAtMost) {
@@ -122,8 +149,8 @@ TEST(SettingsDialog, TheLoginBoxShowsTheStateAndOkHandsItOver) {
     std::thread driver([&] {
       HWND found = WaitForDialog(L"Quavix Server Settings");
       if (found == nullptr) return;
-      initial = IsDlgButtonChecked(found, 1002);
-      SendMessageW(GetDlgItem(found, 1002), BM_CLICK, 0, 0);
+      initial = IsDlgButtonChecked(found, 1003);
+      SendMessageW(GetDlgItem(found, 1003), BM_CLICK, 0, 0);
       PostMessageW(found, WM_COMMAND, IDOK, 0);
     });
     EXPECT_EQ(dialog.Run(logic), 17495);

@@ -8,6 +8,7 @@
 
 #include "app/IMainLoop.h"
 #include "app/PortSettings.h"
+#include "app/ServerSettings.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/Win32ShellServices.h"
 
@@ -209,66 +210,53 @@ class RegistryStore : public testing::Test {
       "Software\\Marrowick\\QuavixTest" + std::to_string(GetCurrentProcessId());
   const std::wstring kKeyWide =
       L"Software\\Marrowick\\QuavixTest" + std::to_wstring(GetCurrentProcessId());
-  RegistrySettingStore store;
+  RegistrySettingStore store{kKey};
 };
 
 }  // namespace
 
 TEST_F(RegistryStore, MissingKeyReadsNothingAndCreatesNothing) {
-  uint8_t buffer[4] = {1, 2, 3, 4};
-  size_t size = 4;
-  EXPECT_FALSE(store.Read(kKey, "ServerPort", buffer, &size));
-  EXPECT_EQ(buffer[0], 1);
+  EXPECT_FALSE(store.Read("port"));
+  EXPECT_FALSE(store.Read("allow"));
+  EXPECT_TRUE(store.Remove("allow"));
   EXPECT_FALSE(KeyExists());
 }
 
-TEST_F(RegistryStore, WritesADwordAndReadsItBack) {
-  ASSERT_TRUE(store.WriteUint32(kKey, "ServerPort", 8080));
+TEST_F(RegistryStore, ThePortIsTheDwordServerPortAndTheRestAreStringsBesideIt) {
+  ASSERT_TRUE(store.Write("port", "8080"));
+  ASSERT_TRUE(store.Write("allow", "any"));
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
   DWORD type = 0, value = 0, size = sizeof value;
   EXPECT_EQ(
       RegQueryValueExW(key, L"ServerPort", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size),
       ERROR_SUCCESS);
-  RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(value, 8080u);
-
-  uint8_t buffer[4] = {};
-  size_t length = sizeof buffer;
-  ASSERT_TRUE(store.Read(kKey, "ServerPort", buffer, &length));
-  EXPECT_EQ(length, 4u);
-  EXPECT_EQ(buffer[0] | (buffer[1] << 8), 8080);
+  wchar_t text[16] = {};
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueExW(key, L"Allow", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(std::wstring(text), L"any");
+  EXPECT_EQ(store.Read("port"), "8080");
+  EXPECT_EQ(store.Read("allow"), "any");
+  EXPECT_EQ(store.StoredName("max_clients"), "MaxClients");
+  ASSERT_TRUE(store.Remove("allow"));
+  EXPECT_FALSE(store.Read("allow"));
 }
 
-TEST_F(RegistryStore, ValuesOfAnyTypeAreTakenAsTheyLie) {
-  // The port reading on top of the store: a two-character string "8" is 4 bytes, 0x38 0 0 0.
-  WriteRaw(REG_SZ, L"8", 4);
-  uint8_t buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-  size_t size = 4;
-  ASSERT_TRUE(store.Read(kKey, "ServerPort", buffer, &size));
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(buffer[0], 0x38);
-
-  // Longer than the buffer: refused, buffer untouched.
+TEST_F(RegistryStore, ServerPortOfOtherTypesReadsAsItLies) {
   WriteRaw(REG_SZ, L"8080", 10);
-  uint8_t untouched[4] = {9, 9, 9, 9};
-  size = 4;
-  EXPECT_FALSE(store.Read(kKey, "ServerPort", untouched, &size));
-  EXPECT_EQ(untouched[0], 9);
-  EXPECT_EQ(untouched[3], 9);
-
-  // Shorter: only its bytes are copied and the length says so.
-  const uint8_t two[2] = {0x50, 0x00};
-  WriteRaw(REG_BINARY, two, 2);
-  uint8_t partial[4] = {7, 7, 7, 7};
-  size = 4;
-  ASSERT_TRUE(store.Read(kKey, "ServerPort", partial, &size));
-  EXPECT_EQ(size, 2u);
-  EXPECT_EQ(partial[0], 0x50);
-  EXPECT_EQ(partial[2], 7);
-
-  // No room at all: the registry would only report the size; that is a refusal too.
-  size = 0;
-  EXPECT_FALSE(store.Read(kKey, "ServerPort", partial, &size));
+  EXPECT_EQ(store.Read("port"), "8080");
+  // A short binary value lies over 17495's bytes (0x57 0x44), as a query into a prepared
+  // buffer does.
+  const uint8_t one[1] = {0x50};
+  WriteRaw(REG_BINARY, one, 1);
+  EXPECT_EQ(store.Read("port"), std::to_string(0x4450));
+  const uint8_t eight[8] = {};
+  WriteRaw(REG_BINARY, eight, 8);
+  EXPECT_EQ(store.Read("port"), "(a value of 8 bytes)");
+  EXPECT_EQ(LoadServerSettings(store, true).port, 17495) << "not a port: the default";
 }

@@ -193,7 +193,7 @@ TEST_F(EndpointAdapter, UnregisteringWaitsForARunningNotification) {
       std::unique_lock lock(mutex);
       entered = true;
       changed.notify_all();
-      changed.wait(lock, [&] { return release; });
+      changed.wait_for(lock, 10s, [&] { return release; });
       return 0;
     }
   } target;
@@ -217,8 +217,10 @@ TEST_F(EndpointAdapter, UnregisteringWaitsForARunningNotification) {
     device.UnregisterNotify(&target);
     unregistered = true;
   });
-  std::this_thread::sleep_for(50ms);  // a wrong early return would show here
-  EXPECT_FALSE(unregistered);
+  // Once the audio system was asked, the callback in progress is all it may wait for; an early
+  // return can only be watched for a while.
+  ASSERT_TRUE(Eventually([&] { return audio.volume.unregistered.load() == callback; }));
+  EXPECT_FALSE(Eventually([&] { return unregistered.load(); }, 20ms));
   {
     std::lock_guard lock(target.mutex);
     target.release = true;

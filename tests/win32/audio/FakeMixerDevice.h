@@ -1,6 +1,6 @@
 #pragma once
 // A scriptable mixer line: the test lays out the controls, sets their values as another
-// program would, makes reads or writes fail, and sees every write.
+// program would, makes reads fail, and sees every write.
 
 #include <map>
 #include <mutex>
@@ -17,12 +17,9 @@ class FakeMixerDevice final : public IMixerDevice {
   // Shared with the test, which outlives the backend that owns the fake.
   struct Record {
     std::mutex mutex;  // guards everything below
-    bool lineOk = true;
-    bool controlsOk = true;
     std::vector<MixerControlInfo> controls;
     std::map<uint32_t, std::vector<uint32_t>> values;  // per control id, per channel
     bool readsFail = false;
-    bool volumeWriteFails = false;  // writes to the first volume control fail
     std::vector<Write> writes;
     int reads = 0;
 
@@ -45,7 +42,6 @@ class FakeMixerDevice final : public IMixerDevice {
 
   bool GetDestinationLine(MixerLineInfo* line) override {
     std::lock_guard lock(r_.mutex);
-    if (!r_.lineOk) return false;
     line->lineId = 7;
     line->controlCount = static_cast<uint32_t>(r_.controls.size());
     return true;
@@ -53,7 +49,7 @@ class FakeMixerDevice final : public IMixerDevice {
   bool GetLineControls(const MixerLineInfo& line,
                        std::vector<MixerControlInfo>* controls) override {
     std::lock_guard lock(r_.mutex);
-    if (!r_.controlsOk || line.lineId != 7) return false;
+    if (line.lineId != 7) return false;
     *controls = r_.controls;
     return true;
   }
@@ -70,12 +66,6 @@ class FakeMixerDevice final : public IMixerDevice {
     r_.writes.push_back({controlId, value});
     auto it = r_.values.find(controlId);
     if (it == r_.values.end()) return false;
-    for (const MixerControlInfo& c : r_.controls) {
-      if (c.controlId == controlId && c.controlType == kMixerControlTypeVolume &&
-          r_.volumeWriteFails) {
-        return false;
-      }
-    }
     it->second = {value, value};
     return true;
   }

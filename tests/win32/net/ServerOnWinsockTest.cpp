@@ -1,10 +1,11 @@
 // The network server and relay over the Winsock adapter: what a client sees, and the stops that
 // must wake threads blocked in accept and receive.
+#include <gtest/gtest.h>
 #include <winsock2.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -13,47 +14,45 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
-#include "net/NetworkServer.h"
 #include "net/Networking.h"
 #include "net/Protocol.h"
-#include "net/VolumeRelay.h"
+#include "net/VolumeServer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 const std::vector<uint8_t> kGreetingBytes(kGreeting.begin(), kGreeting.end());
 
+// A stop that never returns leaves a thread that cannot be joined: fail and end the run now.
+[[noreturn]] void StuckInStop() {
+  ADD_FAILURE() << "Stop did not return within 10 s: a thread is still blocked in accept or recv";
+  std::fflush(stdout);
+  std::_Exit(1);
+}
+
 class ServerOnWinsock : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(StartNetworking(), NetStartResult::Ok);
-    server.SetStateSource(&volume);
-    server.SetExternalListener(&relay);
-    volume.SetChangeCallback(&OnVolumeChanged, 0);
-    SetVolumeChangedRelay(&relay);
-    ASSERT_TRUE(server.BindAndListen(0));
-    ASSERT_TRUE(server.Start());
-    port = server.ListeningPort();
+    port = wired.Serve(&volume);
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
-    volume.SetChangeCallback(nullptr, 0);
-    SetVolumeChangedRelay(nullptr);
-    EXPECT_TRUE(StopsInTime());
+    wired.UnregisterChangeCallback();
+    StopInTime();
     EXPECT_EQ(server.ClientCount(), 0u);
     EXPECT_EQ(server.RetiredCount(), 0u);
     StopNetworking();
   }
   // Stop must return: a thread left blocked in accept or recv would hang it.
-  bool StopsInTime() {
+  void StopInTime() {
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
       server.Stop();
       stopped = true;
     });
-    const bool inTime = Eventually([&] { return stopped.load(); }, 10s);
-    stopper.join();  // waits anyway: a hang shows as a test time-out, never as a leak
-    return inTime;
+    if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
+    stopper.join();
   }
   std::unique_ptr<TestClient> Connect(uint16_t to = 0) {
     const size_t before = server.ClientCount();
@@ -67,8 +66,9 @@ class ServerOnWinsock : public testing::Test {
   FakeClock clock{100000};
   FakeVolumeControl volume;
   FakeRetryTimer retry;
-  NetworkServer server{clock};
-  MyClientListener relay{server, retry};
+  VolumeServer wired{clock, retry};
+  NetworkServer& server = wired.Server();
+  MyClientListener& relay = wired.Relay();
   uint16_t port = 0;
 };
 
@@ -111,7 +111,7 @@ TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
 TEST_F(ServerOnWinsock, StopWithClientsEndsEveryConnectionAndRestartsElsewhere) {
   std::vector<std::unique_ptr<TestClient>> clients;
   for (int i = 0; i < 4; ++i) clients.push_back(Connect());
-  ASSERT_TRUE(StopsInTime());
+  StopInTime();
   for (auto& client : clients) EXPECT_TRUE(client->Receive(1).empty());
   EXPECT_EQ(server.ClientCount(), 0u);
 
@@ -132,7 +132,7 @@ TEST_F(ServerOnWinsock, EveryStopWithClientsReturns) {
   for (int cycle = 0; cycle < 40; ++cycle) {
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < 3; ++i) clients.push_back(Connect());
-    ASSERT_TRUE(StopsInTime()) << "cycle " << cycle;
+    StopInTime();
     ASSERT_TRUE(server.BindAndListen(0));
     ASSERT_TRUE(server.Start());
     port = server.ListeningPort();
@@ -149,6 +149,32 @@ TEST_F(ServerOnWinsock, BusyPortFailsToBindAndItsAcceptThreadEndsAtOnce) {
     other.Stop();
     stopped = true;
   });
-  EXPECT_TRUE(Eventually([&] { return stopped.load(); }, 10s));
+  if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
   stopper.join();
 }
+
+namespace {
+
+// One dual-stack socket serves both families, and the gate closes refused clients before the
+// greeting.
+TEST_F(ServerOnWinsock, IPv6LoopbackIsServedAndTheGateClosesRefusedClientsSilently) {
+  TestClient v6(port, true);
+  ASSERT_TRUE(v6.Connected());
+  EXPECT_EQ(v6.Receive(4), kGreetingBytes);
+
+  server.SetAccessPolicy({false, {*ParseIpNetwork("10.0.0.0/8")}, 4096});
+  TestClient refused(port);
+  ASSERT_TRUE(refused.Connected());
+  EXPECT_TRUE(refused.Receive(4).empty()) << "closed without a greeting";
+  TestClient refusedV6(port, true);
+  EXPECT_TRUE(refusedV6.Receive(4).empty());
+
+  server.SetAccessPolicy({true, {}, 1});
+  TestClient beyondBound(port);
+  EXPECT_TRUE(beyondBound.Receive(4).empty()) << "one client is connected already";
+  server.SetAccessPolicy({true, {}, 4096});
+  TestClient welcome(port);
+  EXPECT_EQ(welcome.Receive(4), kGreetingBytes);
+}
+
+}  // namespace

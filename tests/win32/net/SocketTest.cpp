@@ -1,8 +1,7 @@
 // The Winsock adapter against the contract of net/Socket.h: blocking accept and receive that a
 // shutdown from another thread wakes, and sends that never block.
-#include <winsock2.h>
-
 #include <gtest/gtest.h>
+#include <winsock2.h>
 
 #include <atomic>
 #include <chrono>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "WinsockClient.h"
+#include "fakes/Eventually.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
@@ -46,6 +46,7 @@ class WinsockSocket : public testing::Test {
 
 // Runs `body` on a Thread of the adapter and reports when it has finished.
 struct Background {
+  std::atomic<bool> started{false};
   std::atomic<bool> done{false};
   std::function<void()> body;
   Thread thread;
@@ -53,15 +54,17 @@ struct Background {
     thread.Start(
         [](void* self) {
           auto* b = static_cast<Background*>(self);
+          b->started = true;
           b->body();
           b->done = true;
         },
         this, 64 * 1024);
   }
-  bool WaitDone(std::chrono::milliseconds limit = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    return done;
+  bool WaitDone() {
+    return Eventually([&] { return done.load(); });
+  }
+  bool WaitStarted() {
+    return Eventually([&] { return started.load(); });
   }
 };
 
@@ -92,7 +95,8 @@ TEST_F(WinsockSocket, ShutdownWakesABlockedAccept) {
     SocketHandle accepted = kInvalidSocket;
     result = AcceptClient(listener_.Get(), &accepted);
   });
-  std::this_thread::sleep_for(50ms);  // give it time to block; the outcome does not depend on it
+  // Whether it blocks before the shutdown or after, the call must end as closed.
+  ASSERT_TRUE(accepting.WaitStarted());
   EXPECT_FALSE(accepting.done);
   ShutdownBoth(listener_.Get());
   ASSERT_TRUE(accepting.WaitDone());
@@ -114,7 +118,7 @@ TEST_F(WinsockSocket, ShutdownWakesABlockedReceiveAndOneNotYetStarted) {
     uint8_t byte;
     result = ReceiveByte(connection.Get(), &byte);
   });
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(reading.WaitStarted());
   EXPECT_FALSE(reading.done);
   ShutdownBoth(connection.Get());
   ASSERT_TRUE(reading.WaitDone());
@@ -164,14 +168,8 @@ TEST_F(WinsockSocket, SendToAResetPeerFails) {
   Socket connection = AcceptOne();
   client.Abort();
   const uint8_t state = 0x32;
-  // The reset reaches us asynchronously; poll with a deadline.
-  int result = 1;
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (result != -1 && std::chrono::steady_clock::now() < deadline) {
-    result = SendNow(connection.Get(), &state, 1);
-    if (result != -1) std::this_thread::sleep_for(5ms);
-  }
-  EXPECT_EQ(result, -1);
+  // The reset reaches us asynchronously.
+  EXPECT_TRUE(Eventually([&] { return SendNow(connection.Get(), &state, 1) == -1; }));
 }
 
 TEST_F(WinsockSocket, ListenerOptionsAndBindFailures) {
@@ -212,8 +210,10 @@ TEST_F(WinsockSocket, AcceptFailuresOtherThanTheListenersEndAreRetried) {
   const struct {
     int error;
     AcceptResult expected;
-  } cases[] = {{WSAENETDOWN, AcceptResult::Exhausted}, {WSAEMFILE, AcceptResult::Exhausted},
-               {WSAENOBUFS, AcceptResult::Exhausted}, {WSAEINTR, AcceptResult::Transient},
+  } cases[] = {{WSAENETDOWN, AcceptResult::Exhausted},
+               {WSAEMFILE, AcceptResult::Exhausted},
+               {WSAENOBUFS, AcceptResult::Exhausted},
+               {WSAEINTR, AcceptResult::Transient},
                {WSAECONNRESET, AcceptResult::Transient}};
   for (const auto& c : cases) {
     FailingOnce::error = c.error;

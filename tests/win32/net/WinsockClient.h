@@ -1,8 +1,9 @@
 #pragma once
-// A plain blocking Winsock client on 127.0.0.1 for tests, independent of the adapter under
+// A plain blocking Winsock client on 127.0.0.1 (or ::1) for tests, independent of the adapter under
 // test, with bounded waits.
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,7 +14,16 @@
 
 class TestClient {
  public:
-  explicit TestClient(uint16_t port) {
+  explicit TestClient(uint16_t port, bool ipv6 = false) {
+    if (ipv6) {
+      socket_ = ::socket(AF_INET6, SOCK_STREAM, 0);
+      sockaddr_in6 address{};
+      address.sin6_family = AF_INET6;
+      address.sin6_addr = in6addr_loopback;
+      address.sin6_port = htons(port);
+      connected_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+      return;
+    }
     socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -1,5 +1,6 @@
 #pragma once
-// A plain blocking TCP client on 127.0.0.1 for tests, with bounded waits.
+// A plain blocking TCP client on 127.0.0.1 for tests, with bounded waits; ClientFleet drives
+// many at once.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,18 +13,17 @@
 #include <optional>
 #include <vector>
 
+#include "ClientFleet.h"
 #include "fakes/Eventually.h"
 
 class LoopbackClient {
  public:
-  // receiveBuffer > 0 shrinks SO_RCVBUF before connecting (to stall a client quickly).
+  // receiveBuffer > 0 shrinks the buffers before connecting (to stall a client quickly).
   // connectNow false: only the socket is made; ConnectNow() connects later.
   explicit LoopbackClient(uint16_t port, int receiveBuffer = 0, bool connectNow = true)
       : port_(port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (receiveBuffer > 0) {
-      setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    }
+    if (receiveBuffer > 0) ShrinkBuffers(fd_, receiveBuffer);
     if (connectNow) ConnectNow();
   }
   bool ConnectNow() {

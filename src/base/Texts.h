@@ -1,21 +1,7 @@
 #pragma once
-// Names, periods and user-visible texts of the shell, one copy for every platform. Texts are
-// UTF-8.
+// Every text the user sees in a window, a box or the tray, one copy for every module and
+// platform. UTF-8.
 
-#include <cstdint>
-
-constexpr uint32_t kKeepAlivePeriodMs = 20000;
-
-// The control page's port: clashes with nothing the protocol or the tests use.
-constexpr uint16_t kDefaultWebPort = 17496;
-
-// Names the platform services are keyed by.
-constexpr const char* kInstanceGuardName = "QuavixServer_INSTANCE_LIMITER";
-constexpr const char* kSettingKey = "Software\\Marrowick\\Quavix";
-constexpr const char* kSettingValueName = "ServerPort";
-constexpr const char* kWebPortValueName = "WebPort";
-
-// Texts.
 constexpr const char* kTextAppTitle = "Quavix Server";
 constexpr const char* kTextErrorTitle = "Quavix Server Error";
 constexpr const char* kTextAlreadyRunning = "Quavix Server already running";
@@ -27,6 +13,9 @@ constexpr const char* kTextThreadFailed = "Couldn't create server thread";
 constexpr const char* kTextStoreFailed = "Couldn't store the network port";
 constexpr const char* kTextStartAtLoginFailed = "Couldn't change whether Quavix Server starts at login";
 constexpr const char* kTextNotServing = "Couldn't listen again on the previous network port";
+constexpr const char* kTextNoInterface = "Could not find volume control interface.";
+constexpr const char* kTextNoDevice = "Could not locate audio device.";
+constexpr const char* kTextInitFailed = "Initializing the audio control failed.";
 constexpr const char* kTextMenuSettings = "&Settings";
 constexpr const char* kTextMenuOpenPage = "&Open control page";
 constexpr const char* kTextMenuQuit = "&Quit Quavix";
@@ -36,5 +25,7 @@ constexpr const char* kTextDialogLabel = "Server Port:";
 constexpr const char* kTextDialogStartAtLogin = "Start Quavix Server when I log in";
 constexpr const char* kTextDialogOk = "&OK";
 constexpr const char* kTextDialogCancel = "&Cancel";
+constexpr const char* kTextDialogAllowOutside = "Allow clients from outside the local network";
+constexpr const char* kTextAddressNotLocal = "This computer has no network address";
 constexpr const char* kTextBadPortTitle = "Bad Port";
 constexpr const char* kTextBadPort = "Port must be an integer within the range 1 to 65535.";

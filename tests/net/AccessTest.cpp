@@ -1,0 +1,278 @@
+// Where the server listens and whom it serves, on both IP families: the real server on loopback
+// and inside network namespaces this test creates (a veth pair carrying private and
+// documentation-range addresses), never on the machine's own interfaces.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "ServerFixture.h"
+#include "net/ClientGate.h"
+#include "fakes/CapturedLog.h"
+
+namespace {
+
+const std::vector<uint8_t> kGreetingBytes(kGreeting.begin(), kGreeting.end());
+
+IpAddress Ip(const char* text) {
+  const std::optional<IpAddress> address = ParseIpAddress(text);
+  EXPECT_TRUE(address) << text;
+  return address.value_or(IpAddress{});
+}
+
+// What a client sees after connecting: the greeting, its connection closed with nothing sent,
+// or (for the bound on waits) nothing at all.
+enum class Seen { Greeting, ClosedSilently, NoConnection, Other };
+
+// Connects from `source` (any when null) to `destination`:`port`, of either family.
+Seen Dial(const char* source, const char* destination, uint16_t port) {
+  const IpAddress to = Ip(destination);
+  const bool v4 = to.IsV4();
+  sockaddr_storage target{};
+  socklen_t length = 0;
+  if (v4) {
+    auto& in = reinterpret_cast<sockaddr_in&>(target);
+    in.sin_family = AF_INET;
+    in.sin_port = htons(port);
+    inet_pton(AF_INET, destination, &in.sin_addr);
+    length = sizeof in;
+  } else {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(target);
+    in6.sin6_family = AF_INET6;
+    in6.sin6_port = htons(port);
+    inet_pton(AF_INET6, destination, &in6.sin6_addr);
+    length = sizeof in6;
+  }
+  const int fd = socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (source != nullptr) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+      close(fd);
+      return Seen::Other;
+    }
+  }
+  const timeval wait{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&target), length) != 0) {
+    close(fd);
+    return Seen::NoConnection;
+  }
+  std::vector<uint8_t> got;
+  Seen seen = Seen::Other;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 5000) != 1) break;  // bounded: neither greeted nor closed
+    uint8_t byte = 0;
+    const ssize_t n = recv(fd, &byte, 1, 0);
+    if (n <= 0) {
+      seen = got.empty() ? Seen::ClosedSilently : Seen::Other;
+      break;
+    }
+    got.push_back(byte);
+    if (got.size() == kGreetingBytes.size()) {
+      seen = got == kGreetingBytes ? Seen::Greeting : Seen::Other;
+      break;
+    }
+  }
+  close(fd);
+  return seen;
+}
+
+// A client on ::1 is served like one on 127.0.0.1: greeted, and told every change.
+class DualStackTest : public ServerFixture {};
+
+TEST_F(DualStackTest, AClientOnIPv6LoopbackIsGreetedAndToldChanges) {
+  auto v4 = Connect();
+  const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(port);
+  address.sin6_addr = in6addr_loopback;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  uint8_t greeting[4] = {};
+  const timeval wait{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  ASSERT_EQ(recv(fd, greeting, 4, MSG_WAITALL), 4);
+  EXPECT_EQ(std::vector<uint8_t>(greeting, greeting + 4), kGreetingBytes);
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
+  volume.Report(VolumeState{true, 48});
+  uint8_t change = 0;
+  ASSERT_EQ(recv(fd, &change, 1, 0), 1);
+  EXPECT_EQ(change, v4->ReadByte().value_or(0));
+  close(fd);
+}
+
+TEST_F(DualStackTest, AClientBeyondTheBoundIsClosedBeforeTheGreeting) {
+  CapturedLog log;
+  server.SetAccessPolicy({false, {}, 2});
+  auto first = Connect();
+  auto second = Connect();
+  EXPECT_EQ(Dial(nullptr, "127.0.0.1", port), Seen::ClosedSilently);
+  EXPECT_EQ(Dial(nullptr, "::1", port), Seen::ClosedSilently);
+  EXPECT_EQ(server.ClientCount(), 2u);
+  EXPECT_EQ(log.Lines().size(), 1u) << "once a minute";
+  second.reset();
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  EXPECT_EQ(Dial(nullptr, "127.0.0.1", port), Seen::Greeting);
+}
+
+// Network namespaces made for this test: "server" and "client", joined by a veth pair, each side
+// with a private address and one from the documentation range 203.0.113.0/24.
+class Namespaces {
+ public:
+  Namespaces()
+      : server_("quavix-net-access-srv-" + std::to_string(getpid())),
+        client_("quavix-net-access-cli-" + std::to_string(getpid())) {
+    ready_ = Run("ip netns add " + server_) && Run("ip netns add " + client_) &&
+             Run("ip -n " + server_ + " link add vs type veth peer name vc netns " + client_) &&
+             Run("ip -n " + server_ + " addr add 10.232.0.1/24 dev vs") &&
+             Run("ip -n " + server_ + " addr add 203.0.113.1/24 dev vs") &&
+             Run("ip -n " + server_ + " link set vs up") &&
+             Run("ip -n " + server_ + " link set lo up") &&
+             Run("ip -n " + client_ + " addr add 10.232.0.2/24 dev vc") &&
+             Run("ip -n " + client_ + " addr add 203.0.113.2/24 dev vc") &&
+             Run("ip -n " + client_ + " link set vc up");
+  }
+  ~Namespaces() {
+    Run("ip netns del " + client_);
+    Run("ip netns del " + server_);
+  }
+  bool Ready() const { return ready_; }
+  const std::string& Server() const { return server_; }
+
+  // Runs `body` on a thread inside namespace `name`; sockets made there stay there.
+  template <typename Body>
+  static bool In(const std::string& name, Body body) {
+    bool entered = false;
+    std::thread thread([&] {
+      const int ns = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+      entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
+      if (ns >= 0) close(ns);
+      if (entered) body();
+    });
+    thread.join();
+    return entered;
+  }
+  template <typename Body>
+  bool InClient(Body body) {
+    return In(client_, body);
+  }
+  static bool Run(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+  }
+
+ private:
+  std::string server_, client_;
+  bool ready_ = false;
+};
+
+class AccessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!spaces.Ready()) GTEST_SKIP() << "cannot create network namespaces here";
+    server.SetStateSource(&volume);
+  }
+  void TearDown() override { server.Stop(); }
+
+  // (Re)starts the server inside the server namespace; false when it would not listen.
+  bool Listen(std::vector<IpAddress> addresses = {}) {
+    server.Stop();
+    server.SetListenAddresses(std::move(addresses));
+    bool listening = false;
+    Namespaces::In(spaces.Server(), [&] { listening = server.BindAndListen(0) && server.Start(); });
+    port = server.ListeningPort();
+    return listening;
+  }
+  Seen From(const char* source, const char* destination) {
+    Seen seen = Seen::Other;
+    EXPECT_TRUE(spaces.InClient([&] { seen = Dial(source, destination, port); }));
+    return seen;
+  }
+
+  Namespaces spaces;
+  FakeClock clock;
+  FakeVolumeControl volume;
+  NetworkServer server{clock};
+  uint16_t port = 0;
+};
+
+TEST_F(AccessTest, OnlyTheLocalNetworksAreServedUnlessTheSettingSaysOtherwise) {
+  ASSERT_TRUE(Listen());
+  CapturedLog log;
+  EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::Greeting);
+  EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::ClosedSilently);
+  EXPECT_EQ(From("203.0.113.2", "10.232.0.1"), Seen::ClosedSilently);
+  const std::vector<std::string> lines = log.Lines();
+  ASSERT_EQ(lines.size(), 1u) << "one line per source a minute";
+  EXPECT_NE(lines[0].find("203.0.113.2"), std::string::npos) << lines[0];
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 0; }));
+
+  server.SetAccessPolicy({true, {}, 4096});
+  EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::Greeting);
+  server.SetAccessPolicy({false, {*ParseIpNetwork("203.0.113.0/24")}, 4096});
+  EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::Greeting);
+  EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::ClosedSilently);
+}
+
+TEST_F(AccessTest, AListenAddressLimitsWhereTheServerAnswers) {
+  server.SetAccessPolicy({true, {}, 4096});
+  ASSERT_TRUE(Listen({Ip("10.232.0.1")}));
+  EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::Greeting);
+  EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::NoConnection);
+
+  // Two addresses of both families share one port.
+  ASSERT_TRUE(Listen({Ip("203.0.113.1"), Ip("::1")}));
+  EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::Greeting);
+  EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::NoConnection);
+
+  // An address this computer does not have is refused by name, and nothing listens.
+  EXPECT_FALSE(Listen({Ip("10.232.0.1"), Ip("192.0.2.77")}));
+  EXPECT_EQ(server.LastListenResult(), ListenResult::NotLocal);
+  ASSERT_TRUE(server.FailedAddress());
+  EXPECT_EQ(IpAddressText(*server.FailedAddress()), "192.0.2.77");
+  EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::NoConnection);
+}
+
+TEST(IPv6Off, IPv4AloneIsServedWhereIPv6IsSwitchedOff) {
+  const std::string name = "quavix-net-access-v4-" + std::to_string(getpid());
+  if (!Namespaces::Run("ip netns add " + name)) GTEST_SKIP() << "cannot create namespaces";
+  const bool ready =
+      Namespaces::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+      Namespaces::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.lo.disable_ipv6=1") &&
+      Namespaces::Run("ip -n " + name + " link set lo up");
+  FakeClock clock;
+  FakeVolumeControl volume;
+  NetworkServer server(clock);
+  server.SetStateSource(&volume);
+  Seen v4 = Seen::Other, v6 = Seen::Other;
+  bool listening = false;
+  CapturedLog log;
+  Namespaces::In(name, [&] {
+    listening = server.BindAndListen(0) && server.Start();
+    v4 = Dial(nullptr, "127.0.0.1", server.ListeningPort());
+    v6 = Dial(nullptr, "::1", server.ListeningPort());
+  });
+  server.Stop();
+  Namespaces::Run("ip netns del " + name);
+  ASSERT_TRUE(ready);
+  EXPECT_TRUE(listening);
+  EXPECT_EQ(v4, Seen::Greeting);
+  EXPECT_EQ(v6, Seen::NoConnection);
+  EXPECT_TRUE(log.Lines().empty()) << "silently";
+}
+
+}  // namespace
