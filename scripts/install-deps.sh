@@ -26,7 +26,7 @@ test_set=(
   avahi-daemon avahi-utils
   chromium chromium-driver python3-selenium
 )
-windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
+windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis python3-websocket)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 case "$set_name" in
   run) packages=("${run_set[@]}") ;;
