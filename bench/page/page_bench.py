@@ -12,7 +12,6 @@ import shutil
 import signal
 import socket
 import statistics
-import struct
 import subprocess
 import sys
 import tempfile
@@ -64,12 +63,11 @@ def drain(sockets):
 def main():
     binary = sys.argv[1]
     config = tempfile.mkdtemp(prefix="quavix-page-bench.")
-    folder = os.path.join(config, "Software", "Marrowick", "Quavix")
+    folder = os.path.join(config, "quavix")
     os.makedirs(folder)
     port, page_port = free_port(), free_port()
-    for name, value in (("ServerPort", port), ("WebPort", page_port)):
-        with open(os.path.join(folder, name), "wb") as f:
-            f.write(struct.pack("<I", value))
+    with open(os.path.join(folder, "quavix-server.conf"), "w") as f:
+        f.write(f"[server]\nport = {port}\nweb_port = {page_port}\nannounce = false\n")
     env = dict(os.environ, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="offscreen")
     env.pop("DISPLAY", None)
     server = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE,
