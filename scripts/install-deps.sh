@@ -12,7 +12,7 @@ set -euo pipefail
 set_name="${1:-test}"
 run_set=(
   build-essential cmake pkg-config
-  libpulse-dev libasound2-dev qt6-base-dev libavahi-client-dev
+  libpulse-dev libasound2-dev qt6-base-dev libavahi-client-dev libboost-dev
   pulseaudio-utils python3
 )
 test_set=(
@@ -24,8 +24,9 @@ test_set=(
   clang libclang-rt-14-dev
   lintian iproute2
   avahi-daemon avahi-utils
+  chromium chromium-driver python3-selenium
 )
-windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis)
+windows_set=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis python3-websocket)
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 case "$set_name" in
   run) packages=("${run_set[@]}") ;;

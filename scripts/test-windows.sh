@@ -20,6 +20,7 @@ bash tests/fixtures/with-sound-server.sh \
     if [ -f "$QUAVIX_WINDOWS_BUILD/QuavixServer.exe" ]; then
       # The checks drive the program by window messages (window-driver.exe, built beside it)
       # and wait on conditions, so one run decides.
-      python3 tests/win32/program-checks.py "$QUAVIX_WINDOWS_BUILD/QuavixServer.exe"
+      # The system interpreter: the page check uses Debian python3-websocket.
+      /usr/bin/python3 tests/win32/program-checks.py "$QUAVIX_WINDOWS_BUILD/QuavixServer.exe"
     fi
   '

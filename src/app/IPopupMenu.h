@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class MenuCommand { None, Settings, Quit };
+enum class MenuCommand { None, Settings, OpenPage, Quit };
 
 struct PopupMenuItem {
   // A column break (or a separator where menus have no columns): no text, no command.

@@ -12,10 +12,16 @@
 // there are none or they cannot be listed. linux/ or win32/ implements it.
 std::vector<IpAddress> LocalAddresses();
 
-// "Quavix Server listening on port 17495: 192.168.1.20:17495, [fd00::5]:17495"
-std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses);
-// "Quavix Server - 192.168.1.20:17495, [fd00::5]:17495"
-std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addresses);
+// "Quavix Server listening on port 17495: 192.168.1.20:17495, [fd00::5]:17495"; with a page
+// port, followed by ", control page http://192.168.1.20:17496/".
+std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses,
+                          uint16_t pagePort = 0);
+// "Quavix Server - 192.168.1.20:17495, [fd00::5]:17495"; with a page port, followed by
+// " - http://192.168.1.20:17496/".
+std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addresses,
+                             uint16_t pagePort = 0);
+// The address a phone types: http://FIRST-ADDRESS:PORT/ (localhost without one).
+std::string PageAddress(uint16_t pagePort, const std::vector<IpAddress>& addresses);
 
 // Whether an IPv6 address is one a client elsewhere can use: not loopback, link-local,
 // multicast or unspecified.

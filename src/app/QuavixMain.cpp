@@ -10,6 +10,8 @@
 #include "app/ShellServices.h"
 #include "app/ShellTimers.h"
 #include "audio/VolumeControlFactory.h"
+#include "base/Log.h"
+#include "base/Texts.h"
 #include "net/IClock.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
@@ -39,13 +41,21 @@ class ServerControl final : public IServerControl {
   void Connect(IVolumeControl* control) override { wired_.Connect(control); }
   void Configure(const ServerSettings& settings) override {
     listen_ = settings.listen;
+    pagePort_ = settings.webPort;
     wired_.Configure(settings.listen, settings.access);
   }
-  bool BindAndListen(uint16_t port) override { return wired_.Server().BindAndListen(port); }
+  bool BindAndListen(uint16_t port) override {
+    if (!wired_.Server().BindAndListen(port)) return false;
+    if (pagePort_ != 0 && !wired_.Server().BindAndListenPage(pagePort_, site_)) {
+      LogError(std::string(kTextPageBindFailed) + " " + std::to_string(pagePort_));
+    }
+    return true;
+  }
   std::optional<IpAddress> MissingAddress() override {
     if (wired_.Server().LastListenResult() != ListenResult::NotLocal) return std::nullopt;
     return wired_.Server().FailedAddress();
   }
+  uint16_t PagePort() override { return wired_.Server().PagePort(); }
   bool CanBind(uint16_t port) override {
     std::vector<Socket> probes;  // all held at once, as the server will hold them
     const size_t count = listen_.empty() ? 1 : listen_.size();
@@ -69,6 +79,8 @@ class ServerControl final : public IServerControl {
  private:
   VolumeServer& wired_;
   std::vector<IpAddress> listen_;
+  uint16_t pagePort_ = 0;
+  const PageSite site_ = LocalPageSite();
 };
 
 }  // namespace

@@ -2,10 +2,10 @@
 
 #include "app/ServerSettings.h"
 #include "app/ShellNames.h"
-#include "base/Texts.h"
 #include "app/ShellTimers.h"
 #include "app/Tray.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 
 namespace {
 
@@ -83,14 +83,14 @@ int RunShell(ShellServices& services) {
   const ServerSettings settings = LoadServerSettings(platform.store);
   services.server.Configure(settings);
   const uint16_t port = settings.port;
-  acquired.Server();
+  acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
   if (!services.server.BindAndListen(port)) {
     const std::optional<IpAddress> missing = services.server.MissingAddress();
     acquired.Release();
     if (missing) {
-      boxes.ShowError(std::string(kTextAddressNotLocal) + " " + IpAddressText(*missing) +
-                          " (setting listen)",
-                      kTextErrorTitle);
+      boxes.ShowError(
+          std::string(kTextAddressNotLocal) + " " + IpAddressText(*missing) + " (setting listen)",
+          kTextErrorTitle);
     } else {
       boxes.Report(kTextBindFailed, kTextErrorTitle, port);
     }

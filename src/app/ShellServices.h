@@ -13,12 +13,12 @@
 #include "app/IInstanceGuard.h"
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
-#include "app/ISettingStore.h"
 #include "app/IServiceAnnouncer.h"
+#include "app/ISettingStore.h"
 #include "app/ISettingsDialog.h"
-#include "app/ServerSettings.h"
 #include "app/IStartAtLogin.h"
 #include "app/ITrayIcon.h"
+#include "app/ServerSettings.h"
 #include "audio/IErrorReporter.h"
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
@@ -43,6 +43,8 @@ struct ShellPlatform {
   // not announced. Null startAtLogin: it cannot be set up, and the dialog's box shows it off.
   IServiceAnnouncer* announcer = nullptr;
   IStartAtLogin* startAtLogin = nullptr;
+  // Opens `url` in the user's browser; null where there is none (tests).
+  std::function<void(const std::string& url)> openUrl = nullptr;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.
@@ -73,12 +75,17 @@ class IServerControl {
  public:
   virtual ~IServerControl() = default;
   virtual void Connect(IVolumeControl* stateSource) = 0;  // state source + external listener
-  // Where the next BindAndListen listens, and whom the server serves from now on.
+  // Where the next BindAndListen listens, whom the server serves from now on, and the control
+  // page's port for every later bind (0: no page).
   virtual void Configure(const ServerSettings& settings) = 0;
+  // Binds the byte-protocol port, then the page's; a page that cannot be served is reported
+  // and left out, and the result is the byte port's.
   virtual bool BindAndListen(uint16_t port) = 0;
   // After a failed BindAndListen: the listen address this computer does not have, if that was
   // the reason.
   virtual std::optional<IpAddress> MissingAddress() = 0;
+  // The control page's port while it is served, else 0.
+  virtual uint16_t PagePort() = 0;
   // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
   virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;

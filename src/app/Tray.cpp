@@ -34,22 +34,31 @@ void Tray::Announce() {
   // Where the server listens: the set addresses, else every address the machine has.
   std::vector<IpAddress> addresses = LoadServerSettings(platform.store, true).listen;
   if (addresses.empty()) addresses = platform.localAddresses();
-  std::fprintf(platform.out, "%s\n", ListeningLine(*running_, addresses).c_str());
+  const uint16_t page = services_.server.PagePort();
+  std::fprintf(platform.out, "%s\n", ListeningLine(*running_, addresses, page).c_str());
   std::fflush(platform.out);
-  platform.tray.SetToolTip(ListeningToolTip(*running_, addresses));
+  platform.tray.SetToolTip(ListeningToolTip(*running_, addresses, page));
 }
 
 void Tray::OnTrayIconPressed() {
   // Built on every press, so the menu never outlives the press that opened it.
-  const std::vector<PopupMenuItem> items = {
+  std::vector<PopupMenuItem> items = {
       {false, MenuCommand::Settings, kTextMenuSettings},
       {true, MenuCommand::None, ""},
-      {false, MenuCommand::Quit, kTextMenuQuit},
   };
+  const uint16_t page = services_.server.PagePort();
+  if (page != 0) items.push_back({false, MenuCommand::OpenPage, kTextMenuOpenPage});
+  items.push_back({false, MenuCommand::Quit, kTextMenuQuit});
   // Carried out after the menu's own modal loop has ended.
   switch (services_.platform.menu.Track(items)) {
     case MenuCommand::Settings:
       services_.platform.loop.RunOnMainThread([this] { OnSettingsRequested(); });
+      break;
+    case MenuCommand::OpenPage:
+      // This computer's own browser: localhost is one of the page's names on every system.
+      if (services_.platform.openUrl) {
+        services_.platform.openUrl("http://localhost:" + std::to_string(page) + "/");
+      }
       break;
     case MenuCommand::Quit:
       services_.platform.loop.RunOnMainThread([this] { OnQuitRequested(); });

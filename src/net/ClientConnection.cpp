@@ -15,8 +15,15 @@ SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* 
     connection->lastState = *state;
   }
   const uint8_t byte = EncodeStateByte(*state);
-  return SendNow(connection->socket.Get(), &byte, 1) == 1 ? SendStateResult::Done
-                                                          : SendStateResult::SendFailed;
+  return SendToClient(connection, &byte, 1) ? SendStateResult::Done : SendStateResult::SendFailed;
+}
+
+void ShutdownClient(ClientConnection* connection) {
+  if (connection->transport == nullptr) {
+    ShutdownBoth(connection->socket.Get());
+  } else {
+    connection->transport->Shutdown();
+  }
 }
 
 namespace {
@@ -30,17 +37,25 @@ void RecordRequest(ClientConnection* connection, const VolumeState& request) {
 
 }  // namespace
 
+bool HandleClientByte(ClientConnection* connection, uint8_t byte) {
+  VolumeState request;
+  const ClientByteKind kind = DecodeClientByte(byte, &request);
+  if (kind == ClientByteKind::KeepAlive) return true;
+  if (kind == ClientByteKind::Invalid) return false;
+  RecordRequest(connection, request);
+  if (connection->listener != nullptr) connection->listener->OnVolumeReceived(connection, &request);
+  return true;
+}
+
 void ReadLoop(void* parameter) {
   auto* connection = static_cast<ClientConnection*>(parameter);
-  uint8_t byte = 0;
-  while (ReceiveByte(connection->socket.Get(), &byte) == 1) {
-    VolumeState request;
-    const ClientByteKind kind = DecodeClientByte(byte, &request);
-    if (kind == ClientByteKind::KeepAlive) continue;
-    if (kind == ClientByteKind::Invalid) break;
-    RecordRequest(connection, request);
-    if (connection->listener != nullptr)
-      connection->listener->OnVolumeReceived(connection, &request);
+  if (connection->transport != nullptr) {
+    connection->transport->Serve(connection);
+  } else {
+    uint8_t byte = 0;
+    while (ReceiveByte(connection->socket.Get(), &byte) == 1 &&
+           HandleClientByte(connection, byte)) {
+    }
   }
   if (connection->listener != nullptr) connection->listener->OnClientDisconnected(connection);
   if (connection->ended) connection->ended(connection);

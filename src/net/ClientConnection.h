@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "base/VolumeState.h"
 #include "net/IClientListener.h"
+#include "net/IClientTransport.h"
 #include "net/IClock.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
@@ -28,8 +30,11 @@ struct ClientConnection {
   // Started by the accept thread, joined by the server's reaper.
   Thread readerThread;
   // Closed by the reader thread when it ends. Senders use it only while the connection is
-  // listed, under the server mutex.
+  // listed, under the server mutex. Empty when a transport carries the connection.
   Socket socket;
+  // Null for a byte-protocol client. Set before the reader starts, freed with the connection;
+  // used by senders under the same rule as `socket`.
+  std::unique_ptr<IClientTransport> transport;
   IClock* clock;
 
   // Guards the three fields below; never held while sending, never held with another lock
@@ -51,7 +56,24 @@ enum class SendStateResult { Done, Deferred, SendFailed };
 SendStateResult SendStateIfDue(ClientConnection* connection, const VolumeState* state,
                                uint32_t* holdOffLeftMs = nullptr);
 
-// The reader thread's procedure (parameter: the ClientConnection). Records each state request
-// and passes it on, and on the end of the stream tells the listener and `ended`, then closes
-// the socket.
+// Any thread, under the same rule as using `socket`. Sends one protocol item without blocking,
+// on the socket or through the transport; true when all of it was taken.
+inline bool SendToClient(ClientConnection* connection, const uint8_t* data, size_t length) {
+  if (connection->transport == nullptr) {
+    return SendNow(connection->socket.Get(), data, length) == static_cast<int>(length);
+  }
+  return connection->transport->Send(data, length);
+}
+
+// Any thread, under the same rule as using `socket`. Ends the connection: its reader sees the
+// end of the stream and reports it as usual.
+void ShutdownClient(ClientConnection* connection);
+
+// Reader thread. Handles one received byte: drops a keep-alive, records a state request and
+// passes it to the listener. False for an invalid byte, which ends the connection.
+bool HandleClientByte(ClientConnection* connection, uint8_t byte);
+
+// The reader thread's procedure (parameter: the ClientConnection). Receives from the socket, or
+// lets the transport serve the connection, and on the end of the stream tells the listener and
+// `ended`, then closes the socket.
 void ReadLoop(void* connection);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/Log.h"
+#include "net/PageTransport.h"
 #include "net/Protocol.h"
 
 namespace {
@@ -45,20 +46,33 @@ void NetworkServer::SetAccessPolicy(AccessPolicy policy) {
 
 bool NetworkServer::BindAndListen(uint16_t port) {
   listeners_.clear();
+  return OpenListeners(port, false);
+}
+
+bool NetworkServer::BindAndListenPage(uint16_t port, const PageSite& site) {
+  site_ = site;
+  if (OpenListeners(port, true)) return true;
+  std::erase_if(listeners_, [](const auto& listener) { return listener->page; });
+  return false;
+}
+
+bool NetworkServer::OpenListeners(uint16_t port, bool page) {
   failedAddress_.reset();
   const size_t count = listenAddresses_.empty() ? 1 : listenAddresses_.size();
   for (size_t i = 0; i < count; ++i) {
     const IpAddress* address = listenAddresses_.empty() ? nullptr : &listenAddresses_[i];
     SocketHandle handle = kInvalidSocket;
-    listenResult_ = OpenListener(address, port, &handle);
-    if (listenResult_ != ListenResult::Listening) {
+    const ListenResult result = OpenListener(address, port, &handle);
+    if (!page) listenResult_ = result;
+    if (result != ListenResult::Listening) {
       if (address != nullptr) failedAddress_ = *address;
-      listeners_.clear();
+      if (!page) listeners_.clear();
       return false;
     }
     auto listener = std::make_unique<Listener>();
     listener->server = this;
     listener->socket.Reset(handle);
+    listener->page = page;
     listeners_.push_back(std::move(listener));
     if (port == 0) port = LocalPort(handle);  // the others share the port the system chose
   }
@@ -109,7 +123,16 @@ void NetworkServer::SetDeadClientTimeout(std::chrono::milliseconds timeout) {
 }
 
 uint16_t NetworkServer::ListeningPort() const {
-  return listeners_.empty() ? 0 : LocalPort(listeners_.front()->socket.Get());
+  return listeners_.empty() || listeners_.front()->page
+             ? 0
+             : LocalPort(listeners_.front()->socket.Get());
+}
+
+uint16_t NetworkServer::PagePort() const {
+  for (const auto& listener : listeners_) {
+    if (listener->page) return LocalPort(listener->socket.Get());
+  }
+  return 0;
 }
 
 size_t NetworkServer::ClientCount() const {
@@ -131,7 +154,7 @@ void NetworkServer::AcceptLoop(void* parameter) {
     IpAddress peer;
     const AcceptResult result = AcceptClient(listener, &accepted, &peer);
     if (result == AcceptResult::Accepted) {
-      server->ServeAccepted(listener, accepted, peer);
+      server->ServeAccepted(*own, accepted, peer);
       server->ReapRetired();
       continue;
     }
@@ -143,45 +166,33 @@ void NetworkServer::AcceptLoop(void* parameter) {
   server->ReapRetired();
 }
 
-void NetworkServer::ServeAccepted(SocketHandle listener, SocketHandle accepted,
+void NetworkServer::ServeAccepted(const Listener& listener, SocketHandle accepted,
                                   const IpAddress& peer) {
-  // Before a byte is sent and before a reader exists: a refused client costs one close.
-  if (!gate_.Admit(peer, ClientCount())) {
+  // Before a byte is sent and before a reader exists: a refused client costs one close. Pages
+  // still answering HTTP hold a reader each, so they count too.
+  size_t held = 0;
+  {
+    std::lock_guard lock(serverMutex_);
+    held = clients_.size() + opening_.size();
+  }
+  if (!gate_.Admit(peer, held)) {
     CloseSocket(accepted);
     return;
   }
-  SetListenerOptions(listener);
+  SetListenerOptions(listener.socket.Get());
   // The listener's TCP_NODELAY is not inherited on every platform; the first client needs it too.
   SetNoDelay(accepted);
   // A client that vanishes without a FIN would otherwise keep its record and reader for as long
   // as TCP retransmits (15 minutes and more), or for ever while nothing is sent to it.
   SetDeadPeerTimeout(accepted, static_cast<uint32_t>(deadPeerTimeout_.count()));
+  if (listener.page) {
+    ServePageAccepted(accepted);
+    return;
+  }
 
-  auto connection = std::make_unique<ClientConnection>(accepted, clock_);
-  connection->listener = externalListener_;
-  connection->ended = [this](ClientConnection* ended) { Retire(ended); };
-
-  // The state is read before the server mutex is taken (a backend's locks come first in the lock
-  // order), then the client is greeted, given that state and listed in one step under the mutex.
-  // A change stored after that reading may have been broadcast before the client was listed, so
-  // the state is read again and offered until a reading after the offer matches it; any later
-  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
-  // Retire always finds it, and nothing but this thread can unlist it meanwhile.
+  std::unique_ptr<ClientConnection> connection = NewConnection(accepted);
   ClientConnection* raw = connection.get();
-  VolumeState offered = ReadState();
-  {
-    std::lock_guard lock(serverMutex_);
-    SendNow(accepted, kGreeting.data(), kGreeting.size());
-    SendStateIfDue(raw, &offered);
-    clients_.push_back(std::move(connection));
-    if (LogVerbose())
-      LogNote("a client connected; " + std::to_string(clients_.size()) + " connected");
-  }
-  for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
-    offered = now;
-    std::lock_guard lock(serverMutex_);
-    SendStateIfDue(raw, &offered);
-  }
+  GreetAndList(raw, std::move(connection));
   if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
 
   // No reader: unlist and free it (closing its socket); the client sees its connection end.
@@ -189,6 +200,59 @@ void NetworkServer::ServeAccepted(SocketHandle listener, SocketHandle accepted,
   {
     std::lock_guard lock(serverMutex_);
     failed = TakeFrom(clients_, raw);
+  }
+}
+
+std::unique_ptr<ClientConnection> NetworkServer::NewConnection(SocketHandle socket) {
+  auto connection = std::make_unique<ClientConnection>(socket, clock_);
+  connection->listener = externalListener_;
+  connection->ended = [this](ClientConnection* ended) { Retire(ended); };
+  return connection;
+}
+
+void NetworkServer::ServePageAccepted(SocketHandle accepted) {
+  // The transport owns the socket; the connection's own stays empty. Listed as opening before
+  // its reader starts, so a drain reaches it and its end always finds it.
+  std::unique_ptr<ClientConnection> connection = NewConnection(kInvalidSocket);
+  ClientConnection* raw = connection.get();
+  connection->transport = MakePageTransport(
+      accepted, site_, [this](ClientConnection* opened) { GreetAndList(opened, nullptr); });
+  {
+    std::lock_guard lock(serverMutex_);
+    opening_.push_back(std::move(connection));
+  }
+  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+  std::unique_ptr<ClientConnection> failed;
+  {
+    std::lock_guard lock(serverMutex_);
+    failed = TakeFrom(opening_, raw);
+  }
+}
+
+void NetworkServer::GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned) {
+  // The state is read before the server mutex is taken (a backend's locks come first in the lock
+  // order), then the client is greeted, given that state and listed in one step under the mutex.
+  // A change stored after that reading may have been broadcast before the client was listed, so
+  // the state is read again and offered until a reading after the offer matches it; any later
+  // change is broadcast to the listed client. Listed before its reader starts, so the reader's
+  // Retire always finds it, and nothing but this thread can unlist it meanwhile.
+  // A page's reader lists its own connection, which a drain may have taken off `opening_`
+  // already (it is then shut down and left as it is).
+  VolumeState offered = ReadState();
+  {
+    std::lock_guard lock(serverMutex_);
+    if (owned == nullptr) owned = TakeFrom(opening_, raw);
+    if (owned == nullptr) return;
+    SendToClient(raw, kGreeting.data(), kGreeting.size());
+    SendStateIfDue(raw, &offered);
+    clients_.push_back(std::move(owned));
+    if (LogVerbose())
+      LogNote("a client connected; " + std::to_string(clients_.size()) + " connected");
+  }
+  for (VolumeState now = ReadState(); now != offered; now = ReadState()) {
+    offered = now;
+    std::lock_guard lock(serverMutex_);
+    SendStateIfDue(raw, &offered);
   }
 }
 
@@ -210,13 +274,20 @@ VolumeState NetworkServer::ReadState() const {
 
 void NetworkServer::DrainClients() {
   std::unique_lock lock(serverMutex_);
-  for (const auto& connection : clients_) ShutdownBoth(connection->socket.Get());
-  // Nothing is accepted any more, so the list only shrinks, each reader unlisting its own.
-  if (drained_.wait_for(lock, stopBound_, [this] { return clients_.empty(); })) return;
+  for (const auto& connection : clients_) ShutdownClient(connection.get());
+  for (const auto& connection : opening_) ShutdownClient(connection.get());
+  // Nothing is accepted any more, so the lists only shrink, each reader unlisting its own (a
+  // page moving from opening to listed is shut down already and ends soon after).
+  if (drained_.wait_for(lock, stopBound_,
+                        [this] { return clients_.empty() && opening_.empty(); })) {
+    return;
+  }
   // The rest are inside a listener. Their sockets are shut down, so each reader ends as soon as
   // it returns; unlisted now, so no broadcast reaches them.
   for (auto& connection : clients_) lingering_.push_back(std::move(connection));
+  for (auto& connection : opening_) lingering_.push_back(std::move(connection));
   clients_.clear();
+  opening_.clear();
 }
 
 void NetworkServer::ReapRetired() {
@@ -233,9 +304,12 @@ void NetworkServer::ReapRetired() {
 void NetworkServer::Retire(ClientConnection* connection) {
   std::lock_guard lock(serverMutex_);
   std::unique_ptr<ClientConnection> ended = TakeFrom(clients_, connection);
+  const bool wasListed = ended != nullptr;
+  if (ended == nullptr) ended = TakeFrom(opening_, connection);
   if (ended == nullptr) ended = TakeFrom(lingering_, connection);
   if (ended != nullptr) retired_.push_back(std::move(ended));
-  if (LogVerbose()) LogNote("a client left; " + std::to_string(clients_.size()) + " connected");
-  // The drain waits for an empty list, the destructor for the last lingering reader.
-  if (clients_.empty()) drained_.notify_all();
+  if (wasListed && LogVerbose())
+    LogNote("a client left; " + std::to_string(clients_.size()) + " connected");
+  // The drain waits for empty lists, the destructor for the last lingering reader.
+  if (clients_.empty() && opening_.empty()) drained_.notify_all();
 }

@@ -8,7 +8,9 @@
 // state while it holds the server mutex, so a backend may report changes with any of its own
 // locks held.
 //
-// Threads: one accept thread per listening socket while the server runs, one reader per client. Every thread is
+// Threads: one accept thread per listening socket while the server runs (the control page's
+// sockets included), one reader per client; a page's reader also answers its HTTP requests.
+// Every thread is
 // joined, never detached; a client never frees itself. Readers that a bounded Stop left running
 // are joined later (see Stop), at the latest by the destructor. A reader tells the external
 // listener of its end before the server retires it, so the listener may take no lock of ours.
@@ -27,6 +29,7 @@
 #include "net/ClientGate.h"
 #include "net/IClientListener.h"
 #include "net/IClock.h"
+#include "net/PageSite.h"
 #include "net/SendPool.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
@@ -58,6 +61,12 @@ class NetworkServer {
   bool BindAndListen(uint16_t port);
   ListenResult LastListenResult() const { return listenResult_; }
   std::optional<IpAddress> FailedAddress() const { return failedAddress_; }
+  // Main thread, after BindAndListen, only on a server that never ran or was stopped. Serves
+  // the control page and its WebSocket on `port` too (0 asks the system), on the same addresses
+  // and behind the same gate, until the next Stop. A page that opens its WebSocket becomes a
+  // client like any other. False on failure (nothing of the page listens then); the
+  // byte-protocol port is not affected.
+  bool BindAndListenPage(uint16_t port, const PageSite& site);
   // Main thread. Starts the accept threads.
   bool Start();
   // Main thread. Ends the accept thread and every connection, closes the listening socket.
@@ -80,6 +89,8 @@ class NetworkServer {
 
   // The port the listening socket is bound to, 0 when there is none (port 0 asks the system).
   uint16_t ListeningPort() const;
+  // The control page's port, 0 when it is not served.
+  uint16_t PagePort() const;
 
   // Any thread, holding no lock of ours (the lock order puts the server mutex after a backend's
   // callback mutex only). Runs `visit(ClientConnection*)` once on every listed connection,
@@ -93,7 +104,8 @@ class NetworkServer {
     sendPool_.ForEachIndex(clients_.size(), [&](size_t i) { visit(clients_[i].get()); });
   }
 
-  // Any thread. Listed connections, and connections that left but are not freed yet.
+  // Any thread. Listed connections (pages still answering HTTP are not), and connections that
+  // left but are not freed yet.
   size_t ClientCount() const;
   size_t RetiredCount() const;
 
@@ -102,14 +114,22 @@ class NetworkServer {
     NetworkServer* server = nullptr;
     Socket socket;
     Thread thread;
+    bool page = false;  // serves the control page
   };
 
   // Reader thread, last thing before its socket closes: unlists the ended connection and hands
   // it to the reaper.
   void Retire(ClientConnection* connection);
   static void AcceptLoop(void* listener);
+  // Listens on every set address on `port`, adding to `listeners_`; the rest as BindAndListen.
+  bool OpenListeners(uint16_t port, bool page);
   // Closes `accepted` before the greeting when the gate refuses its peer.
-  void ServeAccepted(SocketHandle listener, SocketHandle accepted, const IpAddress& peer);
+  void ServeAccepted(const Listener& listener, SocketHandle accepted, const IpAddress& peer);
+  void ServePageAccepted(SocketHandle accepted);
+  std::unique_ptr<ClientConnection> NewConnection(SocketHandle socket);
+  // Greets `raw`, offers it the state and lists it. `owned` holds it, or is null for a page,
+  // which is taken off `opening_` (and left alone when a drain has taken it already).
+  void GreetAndList(ClientConnection* raw, std::unique_ptr<ClientConnection> owned);
   // The state source's current state (the default without one). Takes none of our locks.
   VolumeState ReadState() const;
   // Stop, once nothing accepts any more. Shuts every listed connection down and waits,
@@ -129,21 +149,25 @@ class NetworkServer {
   ListenResult listenResult_ = ListenResult::Listening;
   std::optional<IpAddress> failedAddress_;
   ClientGate gate_{clock_};
+  PageSite site_;  // written before Start only
   // Set by Stop before it wakes the accept thread, so no accept error is mistaken for it.
   std::atomic<bool> stopping_{false};
   std::chrono::milliseconds stopBound_{1500};
   std::chrono::milliseconds deadPeerTimeout_{60000};
 
   // Lives as long as the object, so a broadcast from the audio thread is safe across Stop and
-  // Start. Guards the two lists below and is the lock `drained_` waits with.
+  // Start. Guards the lists below and is the lock `drained_` waits with.
   mutable std::mutex serverMutex_;
   std::vector<std::unique_ptr<ClientConnection>> clients_;
+  // Page connections before their WebSocket is open (answering HTTP): drained like clients,
+  // never broadcast to.
+  std::vector<std::unique_ptr<ClientConnection>> opening_;
   std::vector<std::unique_ptr<ClientConnection>> retired_;
   // Connections whose reader was still inside a listener when a drain gave up on it: shut down
   // and unlisted, still owned here. Its reader moves it to `retired_` when it ends.
   std::vector<std::unique_ptr<ClientConnection>> lingering_;
-  // Signalled when a disconnection leaves no client listed (the end of a drain, or a lingering
-  // reader's end once the server has stopped). Not a std::counting_semaphore: libstdc++'s
+  // Signalled when a disconnection leaves no client listed or opening (the end of a drain, or a
+  // lingering reader's end once the server has stopped). Not a std::counting_semaphore: libstdc++'s
   // (GCC 12) waits without a futex on Windows check the count outside the lock that the
   // wake-up needs, so a release can be lost and Stop hang.
   std::condition_variable drained_;

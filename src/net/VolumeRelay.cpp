@@ -58,7 +58,7 @@ void MyClientListener::Pass(const VolumeState& state, std::atomic<uint32_t>& hol
       }
       case SendStateResult::SendFailed:
         // Its reader sees the end of the stream and the usual disconnection retires it.
-        ShutdownBoth(connection->socket.Get());
+        ShutdownClient(connection);
         break;
     }
   });
@@ -67,7 +67,7 @@ void MyClientListener::Pass(const VolumeState& state, std::atomic<uint32_t>& hol
 void MyClientListener::SendKeepAlive() {
   server_.ForEachClient([](ClientConnection* connection) {
     // A keep-alive the socket cannot take at once is dropped, like a failed one.
-    SendNow(connection->socket.Get(), &kKeepAliveByte, 1);
+    SendToClient(connection, &kKeepAliveByte, 1);
   });
 }
 

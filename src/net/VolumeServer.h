@@ -53,11 +53,13 @@ class VolumeServer {
     SetVolumeChangedRelay(nullptr);
     registered_ = false;
   }
-  // For fixtures, the steps of start-up in order. The port listened on (0 asks the system for
-  // one); 0 when a step failed.
-  uint16_t Serve(IVolumeControl* control, uint16_t port = 0) {
+  // For fixtures, the steps of start-up in order, with the control page on a port the system
+  // chooses when `page` is given. The port listened on (0 asks the system for one); 0 when a
+  // step failed.
+  uint16_t Serve(IVolumeControl* control, uint16_t port = 0, const PageSite* page = nullptr) {
     Connect(control);
     if (!server_.BindAndListen(port)) return 0;
+    if (page != nullptr && !server_.BindAndListenPage(0, *page)) return 0;
     RegisterChangeCallback();
     return server_.Start() ? server_.ListeningPort() : 0;
   }

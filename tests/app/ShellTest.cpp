@@ -14,7 +14,7 @@ TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
     EXPECT_EQ(shell.server.source, shell.backend.Current());
     EXPECT_TRUE(shell.server.callbackRegistered);
     EXPECT_TRUE(shell.tray.shown);
-    EXPECT_EQ(shell.tray.toolTip, "Quavix Server - 192.168.1.20:8080");
+    EXPECT_EQ(shell.tray.toolTip, "Quavix Server - 192.168.1.20:8080 - http://192.168.1.20:17496/");
     EXPECT_EQ(shell.loop.Period(ShellTimer::KeepAlive), 20000u);
     ASSERT_TRUE(shell.loop.Tick(ShellTimer::KeepAlive));
     EXPECT_EQ(shell.server.keepAlives, 1);
@@ -35,7 +35,9 @@ TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
   EXPECT_EQ(shell.networking.stops, 1);
   EXPECT_FALSE(shell.guard.held);
   EXPECT_EQ(shell.guard.acquiredName, "QuavixServer_INSTANCE_LIMITER");
-  EXPECT_EQ(shell.Out(), "Quavix Server listening on port 8080: 192.168.1.20:8080\n");
+  EXPECT_EQ(shell.Out(),
+            "Quavix Server listening on port 8080: 192.168.1.20:8080, control page "
+            "http://192.168.1.20:17496/\n");
   EXPECT_TRUE(shell.messageBox.shown.empty());
   EXPECT_EQ(shell.Err(), "");
 }

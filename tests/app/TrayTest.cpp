@@ -60,6 +60,22 @@ TEST_F(TrayTest, APressOpensTheMenuAndItsChoiceIsCarriedOutAfterIt) {
   EXPECT_FALSE(shell.tray.shown);
 }
 
+TEST_F(TrayTest, WithThePageServedTheMenuOpensItAboveQuitAndTheTextsSayWhere) {
+  shell.server.pagePort = 17496;
+  tray.Started(17495);
+  EXPECT_EQ(shell.tray.toolTip, "Quavix Server - 192.168.1.20:17495 - http://192.168.1.20:17496/");
+  EXPECT_NE(shell.Out().find("192.168.1.20:17495, control page http://192.168.1.20:17496/\n"),
+            std::string::npos);
+  shell.menu.choice = MenuCommand::OpenPage;
+  tray.OnTrayIconPressed();
+  ASSERT_EQ(shell.menu.lastItems.size(), 4u);
+  EXPECT_EQ(shell.menu.lastItems[0].text, "&Settings");
+  EXPECT_EQ(shell.menu.lastItems[2].text, "&Open control page");
+  EXPECT_EQ(shell.menu.lastItems[3].text, "&Quit Quavix");
+  EXPECT_EQ(shell.openedUrls, std::vector<std::string>{"http://localhost:17496/"});
+  EXPECT_FALSE(shell.loop.QuitCode());
+}
+
 TEST_F(TrayTest, ANewPortMovesTheServerIsStoredAndSaidWhere) {
   ChooseSettings({"abc", "8080"});
   EXPECT_EQ(shell.dialog.initialText, "17495");
@@ -291,6 +307,7 @@ TEST(ListeningTexts, NameEveryAddressWithThePort) {
   EXPECT_EQ(ListeningLine(80, {}),
             "Quavix Server listening on port 80 (no network address other than loopback)");
   EXPECT_EQ(ListeningToolTip(80, {}), "Quavix Server - port 80");
+  EXPECT_EQ(ListeningToolTip(80, {}, 8081), "Quavix Server - port 80 - http://localhost:8081/");
 }
 
 }  // namespace

@@ -332,7 +332,10 @@ class FakeVolumeBackend final : public IVolumeBackend {
 class FakeServerControl final : public IServerControl {
  public:
   void Connect(IVolumeControl* stateSource) override { source = stateSource; }
-  void Configure(const ServerSettings& settings) override { configured = settings; }
+  void Configure(const ServerSettings& settings) override {
+    configured = settings;
+    pagePort = settings.webPort;
+  }
   std::optional<IpAddress> MissingAddress() override { return missingAddress; }
   std::optional<ServerSettings> configured;
   std::optional<IpAddress> missingAddress;
@@ -341,6 +344,7 @@ class FakeServerControl final : public IServerControl {
     if (ok) listeningPort = port;
     return ok;
   }
+  uint16_t PagePort() override { return running ? pagePort : 0; }
   bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
     if (startResult && listeningPort) running = true;
@@ -376,6 +380,7 @@ class FakeServerControl final : public IServerControl {
   bool clientsDropped = false;  // a running server was stopped: every client lost its connection
   int broadcasts = 0;
   int keepAlives = 0;
+  uint16_t pagePort = 0;  // the page this fake serves while running; 0: none
 };
 
 inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
@@ -387,7 +392,10 @@ inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
 // Every fake wired together, as RunQuavixServer wires the real ones. What the shell writes to
 // stdout and to the log is kept for Out() and Err().
 struct FakeShell {
-  FakeShell() { localAddresses = {*ParseIpAddress("192.168.1.20")}; }
+  FakeShell() {
+    localAddresses = {*ParseIpAddress("192.168.1.20")};
+    platform.openUrl = [this](const std::string& url) { openedUrls.push_back(url); };
+  }
   ~FakeShell() { std::fclose(out); }
   std::string Out() { return Contents(out); }
   std::string Err() { return err.str(); }
@@ -415,17 +423,9 @@ struct FakeShell {
   std::FILE* out = std::tmpfile();
   std::ostringstream err;
   ScopedLogStream log{err};
-  ShellPlatform platform{guard,
-                         loop,
-                         messageBox,
-                         tray,
-                         menu,
-                         dialog,
-                         store,
-                         [this] { return localAddresses; },
-                         out,
-                         true,
-                         &announcer,
-                         &startAtLogin};
+  ShellPlatform platform{guard, loop,   messageBox, tray,
+                         menu,  dialog, store,      [this] { return localAddresses; },
+                         out,   true,   &announcer, &startAtLogin};
+  std::vector<std::string> openedUrls;
   ShellServices services{platform, networking, backend, server};
 };

@@ -40,8 +40,11 @@ inline bool StoreSettings(const std::string& configHome, const std::string& port
   return static_cast<bool>(out);
 }
 
+// Without the control page, whose fixed default port a server started beside would hold.
+constexpr const char* kNoPageLine = "web_port = 0\n";
+
 inline bool StorePort(const std::string& configHome, uint32_t port) {
-  return StoreSettings(configHome, std::to_string(port));
+  return StoreSettings(configHome, std::to_string(port), kNoPageLine);
 }
 
 // The `port` value in the settings file under `configHome`, as written (QSettings writes

@@ -1,10 +1,13 @@
 // Fuzz target: one client of the real in-process server sends arbitrary bytes.
 //
 // Input: the first byte picks how the client behaves (the device state it finds, whether it
-// sends byte by byte, whether it leaves with a reset); the rest is what it sends. Checked on
+// sends byte by byte, whether it leaves with a reset, whether it talks to the control page's
+// port, there after a valid WebSocket handshake or not); the rest is what it sends. Checked on
 // every input: the server sends exactly the greeting and the initial state; every state byte
 // up to the first invalid one reaches the volume control, in order, and nothing after it;
-// the connection is ended and retired; the server keeps serving.
+// the connection is ended and retired; the server keeps serving. On the page's port the HTTP
+// and WebSocket parsers take the bytes: the connection must end within its bounds and be
+// retired, whatever was sent.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "fakes/FakeRetryTimer.h"
@@ -104,8 +108,9 @@ class CountingListener final : public IClientListener {
 struct Harness {
   Harness() {
     wired.Server().SetExternalListener(&counting);
-    port = wired.Serve(&volume);
+    port = wired.Serve(&volume, 0, &site);
     FUZZ_CHECK(port != 0, "server starts");
+    pagePort = server.PagePort();
   }
   // Before `counting` goes: readers may still call it until the server has stopped.
   ~Harness() {
@@ -118,7 +123,10 @@ struct Harness {
   VolumeServer wired{SystemClock(), retryTimer};
   NetworkServer& server = wired.Server();
   CountingListener counting{wired.Relay()};
+  // A short request time, so a partial request ends soon.
+  const PageSite site{"fuzz", {"localhost"}, std::chrono::milliseconds(200)};
   uint16_t port = 0;
+  uint16_t pagePort = 0;
   uint64_t connections = 0;  // fuzzing thread only
 };
 
@@ -170,7 +178,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const VolumeState start = kStartStates[how & 3];
   const bool byteByByte = (how & 4) != 0;
   const bool reset = (how & 8) != 0;
-  const std::vector<uint8_t> sent(data + 1, data + size);
+  const bool page = (how & 16) != 0;
+  std::vector<uint8_t> sent(data + 1, data + size);
+  if (page && (how & 32) != 0) {
+    constexpr std::string_view kHandshake =
+        "GET /ws HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+    sent.insert(sent.begin(), kHandshake.begin(), kHandshake.end());
+  }
   harness.volume.Reset(start);
 
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -178,7 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(harness.port);
+  address.sin_port = htons(page ? harness.pagePort : harness.port);
   if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     // Interrupted by libFuzzer's alarm, the connection goes on: wait for it.
     FUZZ_CHECK(errno == EINTR, "connect");
@@ -200,6 +215,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     offset += static_cast<size_t>(n);
+  }
+
+  if (page) {
+    if (reset) {
+      const linger abort{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    } else {
+      shutdown(fd, SHUT_WR);
+      std::vector<uint8_t> received;
+      FUZZ_CHECK(ReadToEnd(fd, &received), "the page's connection ends after the client");
+    }
+    close(fd);
+    FUZZ_CHECK(AllEnded(harness), "the page's connection is retired");
+    return 0;
   }
 
   // What the server must have taken: every request up to the first invalid byte.

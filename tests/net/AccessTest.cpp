@@ -16,8 +16,8 @@
 #include <thread>
 
 #include "ServerFixture.h"
-#include "net/ClientGate.h"
 #include "fakes/CapturedLog.h"
+#include "net/ClientGate.h"
 
 namespace {
 
@@ -29,12 +29,13 @@ IpAddress Ip(const char* text) {
   return address.value_or(IpAddress{});
 }
 
-// What a client sees after connecting: the greeting, its connection closed with nothing sent,
-// or (for the bound on waits) nothing at all.
-enum class Seen { Greeting, ClosedSilently, NoConnection, Other };
+// What a client sees after connecting (and sending `request`, if any): the greeting, an HTTP
+// answer, its connection closed with nothing sent, or (for the bound on waits) nothing at all.
+enum class Seen { Greeting, HttpAnswer, ClosedSilently, NoConnection, Other };
 
 // Connects from `source` (any when null) to `destination`:`port`, of either family.
-Seen Dial(const char* source, const char* destination, uint16_t port) {
+Seen Dial(const char* source, const char* destination, uint16_t port,
+          const std::string& request = "") {
   const IpAddress to = Ip(destination);
   const bool v4 = to.IsV4();
   sockaddr_storage target{};
@@ -68,6 +69,7 @@ Seen Dial(const char* source, const char* destination, uint16_t port) {
     close(fd);
     return Seen::NoConnection;
   }
+  if (!request.empty()) send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   std::vector<uint8_t> got;
   Seen seen = Seen::Other;
   for (;;) {
@@ -81,7 +83,8 @@ Seen Dial(const char* source, const char* destination, uint16_t port) {
     }
     got.push_back(byte);
     if (got.size() == kGreetingBytes.size()) {
-      seen = got == kGreetingBytes ? Seen::Greeting : Seen::Other;
+      const std::vector<uint8_t> http{'H', 'T', 'T', 'P'};
+      seen = got == kGreetingBytes ? Seen::Greeting : got == http ? Seen::HttpAnswer : Seen::Other;
       break;
     }
   }
@@ -193,8 +196,11 @@ class AccessTest : public ::testing::Test {
     server.Stop();
     server.SetListenAddresses(std::move(addresses));
     bool listening = false;
-    Namespaces::In(spaces.Server(), [&] { listening = server.BindAndListen(0) && server.Start(); });
+    Namespaces::In(spaces.Server(), [&] {
+      listening = server.BindAndListen(0) && server.BindAndListenPage(0, site) && server.Start();
+    });
     port = server.ListeningPort();
+    pagePort = server.PagePort();
     return listening;
   }
   Seen From(const char* source, const char* destination) {
@@ -202,12 +208,21 @@ class AccessTest : public ::testing::Test {
     EXPECT_TRUE(spaces.InClient([&] { seen = Dial(source, destination, port); }));
     return seen;
   }
+  // Asks the control page's port for the page, under the address asked for as Host.
+  Seen PageFrom(const char* source, const char* destination) {
+    Seen seen = Seen::Other;
+    const std::string request = std::string("GET / HTTP/1.1\r\nHost: ") + destination + "\r\n\r\n";
+    EXPECT_TRUE(spaces.InClient([&] { seen = Dial(source, destination, pagePort, request); }));
+    return seen;
+  }
 
   Namespaces spaces;
   FakeClock clock;
   FakeVolumeControl volume;
   NetworkServer server{clock};
+  const PageSite site{"box", {"box"}, std::chrono::seconds(5)};
   uint16_t port = 0;
+  uint16_t pagePort = 0;
 };
 
 TEST_F(AccessTest, OnlyTheLocalNetworksAreServedUnlessTheSettingSaysOtherwise) {
@@ -216,6 +231,9 @@ TEST_F(AccessTest, OnlyTheLocalNetworksAreServedUnlessTheSettingSaysOtherwise) {
   EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::Greeting);
   EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::ClosedSilently);
   EXPECT_EQ(From("203.0.113.2", "10.232.0.1"), Seen::ClosedSilently);
+  // The page's port has the same gate, before a byte of HTTP.
+  EXPECT_EQ(PageFrom("10.232.0.2", "10.232.0.1"), Seen::HttpAnswer);
+  EXPECT_EQ(PageFrom("203.0.113.2", "203.0.113.1"), Seen::ClosedSilently);
   const std::vector<std::string> lines = log.Lines();
   ASSERT_EQ(lines.size(), 1u) << "one line per source a minute";
   EXPECT_NE(lines[0].find("203.0.113.2"), std::string::npos) << lines[0];
@@ -233,6 +251,7 @@ TEST_F(AccessTest, AListenAddressLimitsWhereTheServerAnswers) {
   ASSERT_TRUE(Listen({Ip("10.232.0.1")}));
   EXPECT_EQ(From("10.232.0.2", "10.232.0.1"), Seen::Greeting);
   EXPECT_EQ(From("203.0.113.2", "203.0.113.1"), Seen::NoConnection);
+  EXPECT_EQ(PageFrom("203.0.113.2", "203.0.113.1"), Seen::NoConnection) << "nor the page";
 
   // Two addresses of both families share one port.
   ASSERT_TRUE(Listen({Ip("203.0.113.1"), Ip("::1")}));

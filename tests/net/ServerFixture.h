@@ -17,7 +17,8 @@
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    port = wired.Serve(&volume);
+    port = wired.Serve(&volume, 0, servePage ? &site : nullptr);
+    pagePort = server.PagePort();
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
@@ -57,4 +58,8 @@ class ServerFixture : public ::testing::Test {
   NetworkServer& server = wired.Server();
   MyClientListener& relay = wired.Relay();
   uint16_t port = 0;
+  // Set by fixtures of the control page before SetUp.
+  bool servePage = false;
+  PageSite site{"test-box", {"test-box", "test-box.local", "localhost"}, std::chrono::seconds(5)};
+  uint16_t pagePort = 0;
 };

@@ -46,7 +46,8 @@ class ServerUnderTest {
     if (mkdtemp(folder) == nullptr) return;
     config_ = folder;
     // Loads and benchmarks hold more clients than the everyday bound (max_clients 4096).
-    StoreSettings(config_, std::to_string(port), "max_clients = 100000\n");
+    StoreSettings(config_, std::to_string(port),
+                  std::string("max_clients = 100000\n") + kNoPageLine);
     // A runtime folder of its own: the single-instance guard lives there, and tests run in
     // parallel. The sound server is then named outright (the one the caller names, else the
     // one this process would reach through its own runtime folder).

@@ -2,7 +2,8 @@
 """Checks of the real QuavixServer.exe under Wine, driven like a user and a network client:
 start-up refused on a busy port, greeting and keep-alive to a TCP client from Linux, the second
 instance refused, the registry value read and written, the tray icon, its menu, the settings
-dialog moving the server to a new port, and quitting with exit code 0.
+dialog moving the server to a new port, the control page and its WebSocket's refusal of
+another site from Linux, and quitting with exit code 0.
 
 Windows are driven by window messages through window-driver.exe (tests/win32/tools), which
 cannot be dropped as synthetic keys can; one real click on the tray icon and its menu proves
@@ -23,6 +24,10 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.error
+import urllib.request
+
+import websocket  # Debian's python3-websocket
 
 EXE = sys.argv[1]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(EXE)), "program-checks")
@@ -268,11 +273,11 @@ def open_menu_by_mouse(icon):
 
 
 def choose_by_mouse(menu, column, opened):
-    """Clicks the menu item in this column (0 Settings, 1 Quit Quavix; the menu has its two
-    items side by side), then waits for what the item opens. The click is repeated only while
-    the menu stays up, which shows that it was dropped."""
+    """Clicks the menu item in this column (0 Settings, alone in its column; 1 Quit Quavix, below
+    Open control page in the second column), then waits for what the item opens. The click is
+    repeated only while the menu stays up, which shows that it was dropped."""
     x, y, w, h = menu
-    target = (x + (w // 4 if column == 0 else w * 3 // 4), y + h // 2)
+    target = (x + w // 4, y + h // 4) if column == 0 else (x + w * 3 // 4, y + h * 3 // 4)
     for _ in range(3):
         click(*target)
         if gone(MENU, "-", 15000):
@@ -342,6 +347,37 @@ def free_port_pair():
     raise SystemExit("no two free neighbouring ports below %d" % low)
 
 
+def page_status(page_port, host=None):
+    request = urllib.request.Request("http://127.0.0.1:%d/" % page_port)
+    if host is not None:
+        request.add_header("Host", host)
+    try:
+        with urllib.request.urlopen(request, timeout=5) as answer:
+            return answer.status, answer.read().decode(errors="replace")
+    except urllib.error.HTTPError as error:
+        return error.code, ""
+    except OSError:
+        return None, ""
+
+
+def check_page(page_port):
+    """The page from a Linux browser's point of view: served under our name only, and its
+    WebSocket refused to another site's page."""
+    check(wait_for(lambda: page_status(page_port)[0] == 200, 30), "the page is served")
+    status, page = page_status(page_port)
+    check('type="range"' in page, "the page has its slider")
+    check(page_status(page_port, "attacker.example")[0] == 421,
+          "a foreign Host gets no page")
+    try:
+        websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=5,
+                                    origin="http://attacker.example").close()
+        check(False, "a foreign Origin gets no WebSocket")
+    except websocket.WebSocketBadStatusException as error:
+        check(error.status_code == 403, "a foreign Origin gets no WebSocket")
+    except OSError as error:
+        check(False, "a foreign Origin gets no WebSocket (%s)" % error)
+
+
 def main():
     os.makedirs(SHOTS, exist_ok=True)
     run("wine", "reg", "delete", KEY, "/f")
@@ -354,6 +390,9 @@ def main():
             "/f")
         print("note - 17495 is busy on this machine; the checks start from stored port %d" % first)
     second_port = first + 1
+    # The page's default port is the second one: move it out of the way.
+    page_port = free_port_pair() + 1
+    run("wine", "reg", "add", KEY, "/v", "WebPort", "/t", "REG_SZ", "/d", str(page_port), "/f")
 
     # A busy port: start-up reports it and ends with 1 (a failure, for scripts and services).
     blocker = socket.socket()
@@ -416,6 +455,7 @@ def main():
     again = start_server()
     check(wait_for(lambda: greeting(second_port) == greeting_bytes),
           "restart listens on the stored %d" % second_port)
+    check_page(page_port)
     check(wait_for(lambda: tray_icon("restart", picture)) is not None,
           "restart shows the tray icon")
     choose_by_message("q")

@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QCursor>
+#include <QDesktopServices>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/IMainLoop.h"
@@ -163,4 +165,10 @@ int QtSettingsDialog::Run(SettingsDialogLogic& logic) {
   dialog.show();
   dialog.activateWindow();
   return dialog.exec();
+}
+
+void OpenInBrowser(const std::string& url) {
+  if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url)))) {
+    LogError("couldn't open " + url + " in a browser");
+  }
 }

@@ -87,3 +87,6 @@ class QtSettingsDialog final : public ISettingsDialog {
  public:
   int Run(SettingsDialogLogic& logic) override;
 };
+
+// Main thread. Opens `url` in the desktop's browser; a failure is logged.
+void OpenInBrowser(const std::string& url);

@@ -62,5 +62,6 @@ int main(int argc, char** argv) {
   QtSettingsDialog dialog;
   IniSettingStore store;
   ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalAddresses};
+  platform.openUrl = &OpenInBrowser;
   return RunQuavixServer(platform);
 }

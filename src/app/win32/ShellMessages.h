@@ -15,6 +15,7 @@ constexpr UINT kTrayIconId = 1000;
 // The menu's commands carry the numbers of the messages that once carried them out.
 constexpr UINT kMenuCommandSettings = WM_SHOW_SETTINGS;  // 1026
 constexpr UINT kMenuCommandQuit = WM_CLOSE;              // 16
+constexpr UINT kMenuCommandOpenPage = WM_USER + 4;       // 1028, a command only
 
 // Window timers.
 constexpr UINT_PTR TIMER_BROADCAST_RETRY = 1;

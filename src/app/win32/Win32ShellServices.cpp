@@ -77,9 +77,10 @@ const MenuApi& SystemMenuApi() {
 namespace {
 
 UINT CommandId(MenuCommand command) {
-  return command == MenuCommand::Settings ? kMenuCommandSettings
-         : command == MenuCommand::Quit   ? kMenuCommandQuit
-                                          : 0;
+  return command == MenuCommand::Settings   ? kMenuCommandSettings
+         : command == MenuCommand::OpenPage ? kMenuCommandOpenPage
+         : command == MenuCommand::Quit     ? kMenuCommandQuit
+                                            : 0;
 }
 
 }  // namespace
@@ -114,6 +115,15 @@ MenuCommand Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
                                           window, nullptr);
   api_.destroyMenu(menu);
   if (static_cast<UINT>(chosen) == kMenuCommandSettings) return MenuCommand::Settings;
+  if (static_cast<UINT>(chosen) == kMenuCommandOpenPage) return MenuCommand::OpenPage;
   if (static_cast<UINT>(chosen) == kMenuCommandQuit) return MenuCommand::Quit;
   return MenuCommand::None;
+}
+
+void OpenInBrowser(const std::string& url) {
+  const std::wstring wide = Widen(url);
+  // ShellExecute reports success as a value above 32.
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  if (result <= 32) LogError("couldn't open " + url + " in a browser");
 }

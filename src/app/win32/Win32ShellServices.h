@@ -83,3 +83,6 @@ class Win32PopupMenu final : public IPopupMenu {
   HWND (*window_)();
   const MenuApi& api_;
 };
+
+// Main thread. Opens `url` in the user's browser; a failure is logged.
+void OpenInBrowser(const std::string& url);

@@ -20,5 +20,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
   Win32SettingsDialog dialog(instance, &HiddenWindowHandle);
   RegistrySettingStore store;
   ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalAddresses};
+  platform.openUrl = &OpenInBrowser;
   return RunQuavixServer(platform);
 }

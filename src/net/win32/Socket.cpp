@@ -131,8 +131,10 @@ IpAddress AddressOf(const sockaddr_storage& storage) {
 }
 
 SocketHandle CreateFamilySocket(int family) {
-  // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes.
-  const SOCKET s = WSASocketW(family, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes. WSA_FLAG_OVERLAPPED, as socket()
+  // gives: the control page's accepted sockets run on a completion port, which needs it.
+  const SOCKET s = WSASocketW(family, SOCK_STREAM, 0, nullptr, 0,
+                              WSA_FLAG_NO_HANDLE_INHERIT | WSA_FLAG_OVERLAPPED);
   if (s == INVALID_SOCKET) return kInvalidSocket;
   if (!MakeNonBlocking(static_cast<SocketHandle>(s))) {
     closesocket(s);

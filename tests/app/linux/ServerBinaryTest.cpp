@@ -245,7 +245,9 @@ TEST_F(ServerBinaryTest, TerminationClosesEveryClientAndExitsZero) {
   struct stat info {};
   const std::string file = config_ + "/quavix/quavix-server.conf";
   ASSERT_EQ(stat(file.c_str(), &info), 0);
-  EXPECT_EQ(info.st_size, static_cast<off_t>(("[server]\nport = " + std::to_string(port_) + "\n").size()));
+  EXPECT_EQ(info.st_size,
+            static_cast<off_t>(
+                ("[server]\nport = " + std::to_string(port_) + "\n" + kNoPageLine).size()));
 }
 
 TEST_F(ServerBinaryTest, InterruptAndHangupQuitTheSameWay) {

@@ -186,8 +186,8 @@ wait_for 15 found "$name_p" 17495 || fail "not announced again after avahi-daemo
 # A port change moves the announcement.
 # In the server's namespace: --set-port waits for the greeting on the new port.
 ip netns exec "$ns_a" env XDG_CONFIG_HOME="$root/first/config" XDG_RUNTIME_DIR="$root/first/run" \
-  "$server_bin" --set-port 17496 >/dev/null || fail "--set-port failed"
-wait_for 15 found "$name_p" 17496 || fail "not announced on the new port"
+  "$server_bin" --set-port 17498 >/dev/null || fail "--set-port failed"
+wait_for 15 found "$name_p" 17498 || fail "not announced on the new port"
 found "$name_p" 17495 && fail "still announced on the old port"
 
 # A second server (another user's, on 17497) with the same name takes Avahi's alternative.
@@ -197,11 +197,11 @@ XDG_CONFIG_HOME="$root/second/config" "$server_bin" --set-port 17497 >/dev/null 
 start_server second
 second_pid=${pids[-1]}
 wait_for 15 found "${name_p}\\032\\0352" 17497 || fail "the second server took no alternative name"
-found "$name_p" 17496 || fail "the first server lost its name"
+found "$name_p" 17498 || fail "the first server lost its name"
 
 # Quitting withdraws.
 kill "$first_pid" && wait "$first_pid"
-wait_for 10 eval '! found "$name_p" 17496' || fail "still announced after quitting"
+wait_for 10 eval '! found "$name_p" 17498' || fail "still announced after quitting"
 kill "$second_pid" && wait "$second_pid"
 wait_for 10 none_found || fail "the second server is still announced after quitting"
 # A withdrawn record lingers in the daemon's cache for a second after its goodbye.

@@ -12,7 +12,7 @@ mkdir -p "$root/run" "$root/home" "$root/config/quavix"
 chmod 700 "$root/run"
 printf 'ctl.!default { type pulse }\npcm.!default { type pulse }\n' >"$root/home/.asoundrc"
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-printf '[server]\nport = %s\n' "$port" >"$root/config/quavix/quavix-server.conf"
+printf '[server]\nport = %s\nweb_port = 0\n' "$port" >"$root/config/quavix/quavix-server.conf"
 export XDG_RUNTIME_DIR="$root/run" HOME="$root/home" PULSE_RUNTIME_PATH="$root/run/pulse" \
   XDG_CONFIG_HOME="$root/config" QT_QPA_PLATFORM=offscreen
 unset PULSE_SERVER DBUS_SESSION_BUS_ADDRESS DISPLAY WAYLAND_DISPLAY

@@ -1,0 +1,21 @@
+#pragma once
+// What the control page needs to know about this computer.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct PageSite {
+  // Shown on the page as its title.
+  std::string computerName;
+  // The names a request's Host may carry besides the address the request came in on, in lower
+  // case: the host name, its .local name and "localhost". Anything else is refused, so a page
+  // of another site cannot reach ours through a name it controls (DNS rebinding).
+  std::vector<std::string> hostNames;
+  // How long a request may take to arrive whole, and the WebSocket handshake to complete: a
+  // slow sender is cut off after it.
+  std::chrono::milliseconds requestTime{10000};
+};
+
+// This computer's site: its host name, the host name with ".local", and "localhost".
+PageSite LocalPageSite();
