@@ -2,8 +2,8 @@
 """Checks of the real QuavixServer.exe under Wine, driven like a user and a network client:
 start-up refused on a busy port, greeting and keep-alive to a TCP client from Linux, the second
 instance refused, the registry value read and written, the tray icon, its menu, the settings
-dialog moving the server to a new port, the control page and its WebSocket's refusal of
-another site from Linux, and quitting with exit code 0.
+dialog moving the server to a new port, the control page and its WebSocket from Linux, and
+quitting with exit code 0.
 
 Windows are driven by window messages through window-driver.exe (tests/win32/tools), which
 cannot be dropped as synthetic keys can; one real click on the tray icon and its menu proves
@@ -361,13 +361,25 @@ def page_status(page_port, host=None):
 
 
 def check_page(page_port):
-    """The page from a Linux browser's point of view: served under our name only, and its
-    WebSocket refused to another site's page."""
+    """The page from a Linux browser's point of view: served under our name only, its
+    WebSocket speaking the protocol, and refused to another site's page."""
     check(wait_for(lambda: page_status(page_port)[0] == 200, 30), "the page is served")
     status, page = page_status(page_port)
     check('type="range"' in page, "the page has its slider")
     check(page_status(page_port, "attacker.example")[0] == 421,
           "a foreign Host gets no page")
+    # Wine's Core Audio cannot set the volume, so a request changes nothing to be heard: an
+    # invalid byte shows instead that the page's bytes reach the protocol.
+    try:
+        ws = websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=5)
+        check(ws.recv() == bytes([0x19, 0xC8, 0xDE, 0x00]), "the page's WebSocket is greeted")
+        ws.send_binary(bytes([0x7F]))  # volume 127
+        opcode, data = ws.recv_data(control_frame=True)
+        check(opcode == websocket.ABNF.OPCODE_CLOSE and data[:2] == (1008).to_bytes(2, "big"),
+              "an invalid byte closes the page's WebSocket (1008)")
+        ws.close()
+    except (OSError, websocket.WebSocketException) as error:
+        check(False, "the page's WebSocket works (%s)" % error)
     try:
         websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=5,
                                     origin="http://attacker.example").close()
