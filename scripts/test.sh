@@ -22,7 +22,8 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp:${TSAN_OPTIONS:-}"
 # Tests that need the sound server fail (rather than skip) here: this command runs them all.
 export QUAVIX_REQUIRE_SOUND_SERVER=1
-# Likewise the announcement test, which needs avahi-daemon and (as root) network namespaces.
+# Likewise the announcement test, which needs avahi-daemon and (as root) network namespaces; it
+# starts its own daemon with allow-interfaces set to a veth it made, never the system's.
 export QUAVIX_REQUIRE_ANNOUNCE=1
 bash tests/fixtures/with-sound-server.sh \
   ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ${QUAVIX_CTEST_ARGS:-}
