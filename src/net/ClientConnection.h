@@ -29,6 +29,10 @@ struct ClientConnection {
   std::function<void(ClientConnection*)> ended;
   // Started by the accept thread, joined by the server's reaper.
   Thread readerThread;
+  // Set under the server mutex by the thread that started the reader, once `readerThread` holds
+  // it. The reader may end and retire the connection before then, and another listener's accept
+  // thread may reap meanwhile: it must leave such a connection for a later reap.
+  bool readerStarted = false;
   // Closed by the reader thread when it ends. Senders use it only while the connection is
   // listed, under the server mutex. Empty when a transport carries the connection.
   Socket socket;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <thread>
 
 #include "base/Log.h"
@@ -193,7 +194,7 @@ void NetworkServer::ServeAccepted(const Listener& listener, SocketHandle accepte
   std::unique_ptr<ClientConnection> connection = NewConnection(accepted);
   ClientConnection* raw = connection.get();
   GreetAndList(raw, std::move(connection));
-  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+  if (StartReader(raw)) return;
 
   // No reader: unlist and free it (closing its socket); the client sees its connection end.
   std::unique_ptr<ClientConnection> failed;
@@ -221,7 +222,7 @@ void NetworkServer::ServePageAccepted(SocketHandle accepted) {
     std::lock_guard lock(serverMutex_);
     opening_.push_back(std::move(connection));
   }
-  if (raw->readerThread.Start(&ReadLoop, raw, kReaderStackSize)) return;
+  if (StartReader(raw)) return;
   std::unique_ptr<ClientConnection> failed;
   {
     std::lock_guard lock(serverMutex_);
@@ -290,11 +291,23 @@ void NetworkServer::DrainClients() {
   opening_.clear();
 }
 
+bool NetworkServer::StartReader(ClientConnection* connection) {
+  if (!connection->readerThread.Start(&ReadLoop, connection, kReaderStackSize)) return false;
+  std::lock_guard lock(serverMutex_);
+  connection->readerStarted = true;
+  return true;
+}
+
 void NetworkServer::ReapRetired() {
   std::vector<std::unique_ptr<ClientConnection>> reaped;
   {
     std::lock_guard lock(serverMutex_);
-    reaped.swap(retired_);
+    // One whose starter has not yet recorded its thread stays for that starter's next reap.
+    auto unstarted = std::partition(retired_.begin(), retired_.end(), [](const auto& connection) {
+      return !connection->readerStarted;
+    });
+    std::move(unstarted, retired_.end(), std::back_inserter(reaped));
+    retired_.erase(unstarted, retired_.end());
   }
   // Joined without the server mutex: broadcasts need not wait for leaving readers. A retired
   // reader has already returned from Retire, so nothing here can deadlock.

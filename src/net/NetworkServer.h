@@ -135,6 +135,9 @@ class NetworkServer {
   // Stop, once nothing accepts any more. Shuts every listed connection down and waits,
   // up to the stop bound, until each has reported its end; the rest are moved to `lingering_`.
   void DrainClients();
+  // Starts the connection's reader and records, under the server mutex, that it holds it.
+  bool StartReader(ClientConnection* connection);
+  // Joins and frees the retired connections whose reader's start has been recorded.
   void ReapRetired();
   // Under the server mutex: removes `connection` from `list` and hands it over; null when it
   // is not there.

@@ -119,6 +119,26 @@ TEST_F(DualStackTest, AClientOnIPv6LoopbackIsGreetedAndToldChanges) {
   close(fd);
 }
 
+// Each listener has its own accept thread, and each reaps the readers that have ended: one may
+// end before the other's accept thread has recorded its start, and must then be left to it.
+TEST_F(DualStackTest, ClientsComingAndGoingThroughTwoListenersAtOnceAreEachJoined) {
+  server.Stop();
+  server.SetListenAddresses({Ip("127.0.0.1"), Ip("::1")});
+  if (!server.BindAndListen(0)) GTEST_SKIP() << "no IPv6 loopback here";
+  ASSERT_TRUE(server.Start());
+  const uint16_t both = server.ListeningPort();
+  auto churn = [both](const char* address, int* greeted) {
+    for (int i = 0; i < 300; ++i) *greeted += Dial(nullptr, address, both) == Seen::Greeting;
+  };
+  int v4 = 0, v6 = 0;
+  std::thread other(churn, "::1", &v6);
+  churn("127.0.0.1", &v4);
+  other.join();
+  EXPECT_EQ(v4 + v6, 600);
+  EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 0; }));
+  EXPECT_TRUE(server.Stop()) << "every reader ended and was joined";
+}
+
 TEST_F(DualStackTest, AClientBeyondTheBoundIsClosedBeforeTheGreeting) {
   CapturedLog log;
   server.SetAccessPolicy({false, {}, 2});
