@@ -1,6 +1,11 @@
 #include "net/IpAddress.h"
 
+#include <cstring>
+
 namespace {
+
+// The longest address text: an IPv6 address ending in a dotted IPv4 one.
+constexpr size_t kLongestAddressText = 45;
 
 constexpr int kMappedPrefix = 96;  // ::ffff:0:0/96
 
@@ -32,6 +37,33 @@ IpNetwork Network(const char* address, int prefix) {
 
 }  // namespace
 
+IpAddress IpAddress::FromV4Bytes(const void* four) {
+  IpAddress address;
+  address.bytes[10] = address.bytes[11] = 0xFF;
+  std::memcpy(address.bytes.data() + 12, four, 4);
+  return address;
+}
+
+IpAddress IpAddress::FromV6Bytes(const void* sixteen) {
+  IpAddress address;
+  std::memcpy(address.bytes.data(), sixteen, 16);
+  return address;
+}
+
+std::optional<IpAddress> ParseIpAddress(std::string_view text) {
+  if (text.empty() || text.size() > kLongestAddressText) return std::nullopt;
+  const std::string copy(text);  // the system's conversion needs a terminator
+  uint8_t bytes[16] = {};
+  if (ParseAddressBytes(copy, false, bytes)) return IpAddress::FromV4Bytes(bytes);
+  if (ParseAddressBytes(copy, true, bytes)) return IpAddress::FromV6Bytes(bytes);
+  return std::nullopt;
+}
+
+std::string IpAddressText(const IpAddress& address) {
+  return address.IsV4() ? AddressBytesText(address.bytes.data() + 12, false)
+                        : AddressBytesText(address.bytes.data(), true);
+}
+
 bool IpAddress::IsV4() const {
   for (int i = 0; i < 10; ++i) {
     if (bytes[i] != 0) return false;
@@ -62,9 +94,9 @@ std::optional<IpNetwork> ParseIpNetwork(std::string_view text) {
 
 const std::vector<IpNetwork>& LocalNetworks() {
   static const std::vector<IpNetwork> networks = {
-      Network("127.0.0.0", 8),    Network("::1", 128),       Network("10.0.0.0", 8),
-      Network("172.16.0.0", 12),  Network("192.168.0.0", 16), Network("169.254.0.0", 16),
-      Network("100.64.0.0", 10),  Network("fc00::", 7),       Network("fe80::", 10),
+      Network("127.0.0.0", 8),   Network("::1", 128),        Network("10.0.0.0", 8),
+      Network("172.16.0.0", 12), Network("192.168.0.0", 16), Network("169.254.0.0", 16),
+      Network("100.64.0.0", 10), Network("fc00::", 7),       Network("fe80::", 10),
   };
   return networks;
 }

@@ -13,23 +13,31 @@
 struct IpAddress {
   std::array<uint8_t, 16> bytes{};
 
+  // From an address's raw bytes in network order, as a socket address holds them.
+  static IpAddress FromV4Bytes(const void* four);
+  static IpAddress FromV6Bytes(const void* sixteen);
+
   bool IsV4() const;  // an IPv4 address (held mapped)
   bool operator==(const IpAddress&) const = default;
   auto operator<=>(const IpAddress&) const = default;
 };
 
-// Whole-string "a.b.c.d" or an IPv6 address without brackets, zone or prefix. The platform's own
-// text conversion does the work (linux/ or win32/IpText.cpp). Any thread.
+// Whole-string "a.b.c.d" or an IPv6 address without brackets, zone or prefix. Any thread.
 std::optional<IpAddress> ParseIpAddress(std::string_view text);
 // Dotted form for IPv4 (mapped or not), the short IPv6 form otherwise. Any thread.
 std::string IpAddressText(const IpAddress& address);
+
+// The platform's own text conversion of one family's raw address, 4 bytes or (with `v6`) 16, in
+// network order (linux/ or win32/IpText.cpp); the two above are built on them. Any thread.
+bool ParseAddressBytes(const std::string& text, bool v6, uint8_t* bytes);
+std::string AddressBytesText(const uint8_t* bytes, bool v6);
 // "a.b.c.d:port", or "[v6]:port".
 std::string EndpointText(const IpAddress& address, uint16_t port);
 
 // A network in CIDR terms, measured over the 128-bit form: an IPv4 /n is a /96+n here.
 struct IpNetwork {
-  IpAddress base;   // host bits cleared
-  int prefix = 0;   // 0..128
+  IpAddress base;  // host bits cleared
+  int prefix = 0;  // 0..128
 
   bool Contains(const IpAddress& address) const;
 };

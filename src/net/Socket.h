@@ -48,6 +48,11 @@ enum class ListenResult {
 // system has no IPv6 (no stack, or switched off); that fallback is silent. An IPv6 address is
 // served on IPv6 alone. Nothing stays open on failure.
 ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener);
+// The adapter's half of OpenListener: one socket of the address's family, bound to it and
+// listening; an IPv6 one also takes IPv4 clients when `dualStack`. NotLocal also where the
+// system lacks the family.
+ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
+                            SocketHandle* listener);
 
 // The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
 uint16_t LocalPort(SocketHandle socket);

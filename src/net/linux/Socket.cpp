@@ -32,16 +32,13 @@ void SetIntOption(SocketHandle socket, int level, int name, int value) {
 
 // Either family's socket address as our address type; unspecified for anything else.
 IpAddress AddressOf(const sockaddr_storage& storage) {
-  IpAddress address;
   if (storage.ss_family == AF_INET) {
-    const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
-    address.bytes[10] = address.bytes[11] = 0xFF;
-    std::memcpy(address.bytes.data() + 12, &v4.sin_addr, 4);
-  } else if (storage.ss_family == AF_INET6) {
-    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
-    std::memcpy(address.bytes.data(), &v6.sin6_addr, 16);
+    return IpAddress::FromV4Bytes(&reinterpret_cast<const sockaddr_in&>(storage).sin_addr);
   }
-  return address;
+  if (storage.ss_family == AF_INET6) {
+    return IpAddress::FromV6Bytes(&reinterpret_cast<const sockaddr_in6&>(storage).sin6_addr);
+  }
+  return {};
 }
 
 // Binds and listens; the reason on failure.
@@ -98,27 +95,24 @@ bool BindAnyAddress(SocketHandle socket, uint16_t port) {
       "bind to port " + std::to_string(port));
 }
 
-ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener) {
-  if (address != nullptr && address->IsV4()) {
-    sockaddr_in v4{};
+ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
+                            SocketHandle* listener) {
+  sockaddr_storage storage{};
+  socklen_t length = sizeof(sockaddr_in6);
+  auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
+  auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
+  if (address.IsV4()) {
     v4.sin_family = AF_INET;
     v4.sin_port = htons(port);
-    std::memcpy(&v4.sin_addr, address->bytes.data() + 12, 4);
-    return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&v4), sizeof v4, false, listener);
+    std::memcpy(&v4.sin_addr, address.bytes.data() + 12, 4);
+    length = sizeof v4;
+  } else {
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = htons(port);
+    std::memcpy(&v6.sin6_addr, address.bytes.data(), 16);
   }
-  sockaddr_in6 v6{};
-  v6.sin6_family = AF_INET6;
-  v6.sin6_port = htons(port);
-  if (address != nullptr) std::memcpy(&v6.sin6_addr, address->bytes.data(), 16);
-  const ListenResult result = OpenFamily(AF_INET6, reinterpret_cast<const sockaddr*>(&v6),
-                                         sizeof v6, address == nullptr, listener);
-  // No IPv6 here (no stack, or switched off for every interface): serve IPv4 alone.
-  if (address != nullptr || result != ListenResult::NotLocal) return result;
-  sockaddr_in any{};
-  any.sin_family = AF_INET;
-  any.sin_port = htons(port);
-  any.sin_addr.s_addr = htonl(INADDR_ANY);
-  return OpenFamily(AF_INET, reinterpret_cast<const sockaddr*>(&any), sizeof any, false, listener);
+  return OpenFamily(storage.ss_family, reinterpret_cast<const sockaddr*>(&storage), length,
+                    dualStack, listener);
 }
 
 bool ListenOn(SocketHandle socket) {
