@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "ServerFixture.h"
+#include "VethPair.h"
 #include "fakes/CapturedLog.h"
 #include "net/ClientGate.h"
 
@@ -153,56 +154,6 @@ TEST_F(DualStackTest, AClientBeyondTheBoundIsClosedBeforeTheGreeting) {
   EXPECT_EQ(Dial(nullptr, "127.0.0.1", port), Seen::Greeting);
 }
 
-// Network namespaces made for this test: "server" and "client", joined by a veth pair, each side
-// with a private address and one from the documentation range 203.0.113.0/24.
-class Namespaces {
- public:
-  Namespaces()
-      : server_("quavix-net-access-srv-" + std::to_string(getpid())),
-        client_("quavix-net-access-cli-" + std::to_string(getpid())) {
-    ready_ = Run("ip netns add " + server_) && Run("ip netns add " + client_) &&
-             Run("ip -n " + server_ + " link add vs type veth peer name vc netns " + client_) &&
-             Run("ip -n " + server_ + " addr add 10.232.0.1/24 dev vs") &&
-             Run("ip -n " + server_ + " addr add 203.0.113.1/24 dev vs") &&
-             Run("ip -n " + server_ + " link set vs up") &&
-             Run("ip -n " + server_ + " link set lo up") &&
-             Run("ip -n " + client_ + " addr add 10.232.0.2/24 dev vc") &&
-             Run("ip -n " + client_ + " addr add 203.0.113.2/24 dev vc") &&
-             Run("ip -n " + client_ + " link set vc up");
-  }
-  ~Namespaces() {
-    Run("ip netns del " + client_);
-    Run("ip netns del " + server_);
-  }
-  bool Ready() const { return ready_; }
-  const std::string& Server() const { return server_; }
-
-  // Runs `body` on a thread inside namespace `name`; sockets made there stay there.
-  template <typename Body>
-  static bool In(const std::string& name, Body body) {
-    bool entered = false;
-    std::thread thread([&] {
-      const int ns = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-      entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
-      if (ns >= 0) close(ns);
-      if (entered) body();
-    });
-    thread.join();
-    return entered;
-  }
-  template <typename Body>
-  bool InClient(Body body) {
-    return In(client_, body);
-  }
-  static bool Run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-  }
-
- private:
-  std::string server_, client_;
-  bool ready_ = false;
-};
-
 class AccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -216,7 +167,7 @@ class AccessTest : public ::testing::Test {
     server.Stop();
     server.SetListenAddresses(std::move(addresses));
     bool listening = false;
-    Namespaces::In(spaces.Server(), [&] {
+    spaces.InServer([&] {
       listening = server.BindAndListen(0) && server.BindAndListenPage(0, site) && server.Start();
     });
     port = server.ListeningPort();
@@ -236,7 +187,9 @@ class AccessTest : public ::testing::Test {
     return seen;
   }
 
-  Namespaces spaces;
+  // A private address and one from the documentation range on each side.
+  VethPair spaces{"access",
+                  {{"10.232.0.1/24", "10.232.0.2/24"}, {"203.0.113.1/24", "203.0.113.2/24"}}};
   FakeClock clock;
   FakeVolumeControl volume;
   NetworkServer server{clock};
@@ -288,11 +241,11 @@ TEST_F(AccessTest, AListenAddressLimitsWhereTheServerAnswers) {
 
 TEST(IPv6Off, IPv4AloneIsServedWhereIPv6IsSwitchedOff) {
   const std::string name = "quavix-net-access-v4-" + std::to_string(getpid());
-  if (!Namespaces::Run("ip netns add " + name)) GTEST_SKIP() << "cannot create namespaces";
+  if (!VethPair::Run("ip netns add " + name)) GTEST_SKIP() << "cannot create namespaces";
   const bool ready =
-      Namespaces::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
-      Namespaces::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.lo.disable_ipv6=1") &&
-      Namespaces::Run("ip -n " + name + " link set lo up");
+      VethPair::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.all.disable_ipv6=1") &&
+      VethPair::Run("ip netns exec " + name + " sysctl -qw net.ipv6.conf.lo.disable_ipv6=1") &&
+      VethPair::Run("ip -n " + name + " link set lo up");
   FakeClock clock;
   FakeVolumeControl volume;
   NetworkServer server(clock);
@@ -300,13 +253,13 @@ TEST(IPv6Off, IPv4AloneIsServedWhereIPv6IsSwitchedOff) {
   Seen v4 = Seen::Other, v6 = Seen::Other;
   bool listening = false;
   CapturedLog log;
-  Namespaces::In(name, [&] {
+  VethPair::In(name, [&] {
     listening = server.BindAndListen(0) && server.Start();
     v4 = Dial(nullptr, "127.0.0.1", server.ListeningPort());
     v6 = Dial(nullptr, "::1", server.ListeningPort());
   });
   server.Stop();
-  Namespaces::Run("ip netns del " + name);
+  VethPair::Run("ip netns del " + name);
   ASSERT_TRUE(ready);
   EXPECT_TRUE(listening);
   EXPECT_EQ(v4, Seen::Greeting);

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "LoopbackClient.h"
+
 class PageClient {
  public:
   explicit PageClient(uint16_t port) : port_(port) {}
@@ -59,15 +61,7 @@ class PageClient {
     return byte;
   }
 
-  std::vector<uint8_t> Read(size_t count) {
-    std::vector<uint8_t> bytes;
-    while (bytes.size() < count) {
-      auto byte = ReadByte();
-      if (!byte) break;
-      bytes.push_back(*byte);
-    }
-    return bytes;
-  }
+  std::vector<uint8_t> Read(size_t count) { return ReadUpTo(*this, count); }
 
   // True when the server ended the connection within the read bound, skipping bytes in flight.
   // closeCode then holds the code of the server's close frame, if it sent one.

@@ -16,6 +16,19 @@
 #include "ClientFleet.h"
 #include "fakes/Eventually.h"
 
+// Up to `count` bytes from a client of either kind (its ReadByte gives one or nothing), stopping
+// early at the end of the connection or a timeout.
+template <typename Client>
+std::vector<uint8_t> ReadUpTo(Client& client, size_t count) {
+  std::vector<uint8_t> bytes;
+  while (bytes.size() < count) {
+    auto byte = client.ReadByte();
+    if (!byte) break;
+    bytes.push_back(*byte);
+  }
+  return bytes;
+}
+
 class LoopbackClient {
  public:
   // receiveBuffer > 0 shrinks the buffers before connecting (to stall a client quickly).
@@ -66,15 +79,7 @@ class LoopbackClient {
   }
 
   // Up to `count` bytes, stopping early at the end of the stream or a timeout.
-  std::vector<uint8_t> Read(size_t count) {
-    std::vector<uint8_t> bytes;
-    while (bytes.size() < count) {
-      auto byte = ReadByte();
-      if (!byte) break;
-      bytes.push_back(*byte);
-    }
-    return bytes;
-  }
+  std::vector<uint8_t> Read(size_t count) { return ReadUpTo(*this, count); }
 
   // True when the server ended the stream (EOF or reset), skipping bytes still in flight.
   bool WaitForEnd(std::chrono::milliseconds timeout = std::chrono::seconds(5)) {

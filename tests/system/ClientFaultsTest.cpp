@@ -22,6 +22,7 @@
 #include "net/Protocol.h"
 #include "net/linux/OpenFileLimit.h"
 #include "support/ClientFleet.h"
+#include "support/VethPair.h"
 
 namespace {
 
@@ -62,63 +63,6 @@ TEST(ClientFaults, EveryClientOfABurstIsGreetedWithTheState) {
 
 namespace {
 
-// Two network namespaces of the test's own joined by a veth pair: the server on one side, a
-// client on the other whose link the test can take down. Only the namespaces' own addresses are
-// used. Needs root and iproute2.
-class CutPath {
- public:
-  CutPath()
-      : server_("quavix-srv-" + std::to_string(getpid())),
-        client_("quavix-cli-" + std::to_string(getpid())) {
-    ready_ = Run("ip netns add " + server_) && Run("ip netns add " + client_) &&
-             Run("ip -n " + server_ + " link add vs type veth peer name vc netns " + client_) &&
-             Run("ip -n " + server_ + " addr add 10.231.0.1/24 dev vs") &&
-             Run("ip -n " + server_ + " link set vs up") &&
-             Run("ip -n " + server_ + " link set lo up") &&
-             Run("ip -n " + client_ + " addr add 10.231.0.2/24 dev vc") &&
-             Run("ip -n " + client_ + " link set vc up");
-  }
-  ~CutPath() {
-    Run("ip netns del " + client_);
-    Run("ip netns del " + server_);
-  }
-  bool Ready() const { return ready_; }
-  // The client's side of the link goes down: from now on nothing of its connections arrives
-  // anywhere, and nothing it would send leaves.
-  bool Cut() { return Run("ip -n " + client_ + " link set vc down"); }
-
-  // Runs `body` on a thread inside the server's or the client's namespace. Sockets made there
-  // stay there, whichever thread uses them later.
-  template <typename Body>
-  bool InServer(Body body) {
-    return In(server_, body);
-  }
-  template <typename Body>
-  bool InClient(Body body) {
-    return In(client_, body);
-  }
-
- private:
-  static bool Run(const std::string& command) {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-  }
-  template <typename Body>
-  static bool In(const std::string& name, Body body) {
-    bool entered = false;
-    std::thread thread([&] {
-      const int ns = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-      entered = ns >= 0 && setns(ns, CLONE_NEWNET) == 0;
-      if (ns >= 0) close(ns);
-      if (entered) body();
-    });
-    thread.join();
-    return entered;
-  }
-
-  std::string server_, client_;
-  bool ready_ = false;
-};
-
 // A blocking client of `address`:`port`, greeted; -1 when that failed.
 int GreetedClient(const char* address, uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -143,7 +87,7 @@ int GreetedClient(const char* address, uint16_t port) {
 // acknowledging, while an idle client that answers stays.
 TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to make network namespaces";
-  CutPath path;
+  VethPair path{"faults", {{"10.231.0.1/24", "10.231.0.2/24"}}};
   if (!path.Ready()) GTEST_SKIP() << "cannot make network namespaces (ip from iproute2 needed)";
   RelayedServer wired;
   wired.server.SetDeadClientTimeout(2s);

@@ -14,30 +14,13 @@
 #include <sstream>
 #include <thread>
 
-#include "ServerProcess.h"
+#include "RealServerTest.h"
 #include "fakes/Eventually.h"
 
 namespace {
 
-const std::vector<uint8_t> kGreeting = {0x19, 0xC8, 0xDE, 0x00};
-
-class ServerBinaryTest : public ::testing::Test {
+class ServerBinaryTest : public RealServerTest {
  protected:
-  void SetUp() override {
-    if (std::getenv("QUAVIX_SOUND_SERVER") == nullptr) {
-      if (std::getenv("QUAVIX_REQUIRE_SOUND_SERVER") != nullptr) {
-        FAIL() << "no sound server (run under tests/fixtures/with-sound-server.sh)";
-      }
-      GTEST_SKIP() << "no sound server";
-    }
-    config_ = tree_.Path() + "/config";
-    runtime_ = tree_.Path() + "/run";
-    mkdir(runtime_.c_str(), 0700);
-    port_ = FreeLoopbackPort();
-    ASSERT_NE(port_, 0);
-    ASSERT_TRUE(StorePort(config_, port_));
-  }
-
   // Starts a server and waits until it serves: one connection that is dropped again.
   std::unique_ptr<ServerProcess> StartServer(const std::map<std::string, std::string>& env = {}) {
     auto server = std::make_unique<ServerProcess>(config_, runtime_);
@@ -49,20 +32,6 @@ class ServerBinaryTest : public ::testing::Test {
     const std::string line = "Quavix Server listening on port " + std::to_string(port);
     return Eventually([&] { return server.Stdout().find(line) != std::string::npos; }, 10s);
   }
-
-  // Quits through SIGTERM and expects the clean path: exit code 0 and no complaint.
-  void ExpectCleanQuit(ServerProcess& server) {
-    server.Signal(SIGTERM);
-    const std::optional<int> status = server.WaitForExit();
-    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
-    EXPECT_TRUE(WIFEXITED(*status)) << "status " << *status << "\n" << server.Stderr();
-    EXPECT_EQ(WEXITSTATUS(*status), 0) << server.Stderr();
-  }
-
-  TempTree tree_;
-  std::string config_;
-  std::string runtime_;
-  uint16_t port_ = 0;
 };
 
 TEST_F(ServerBinaryTest, GreetsWithTheSystemStateAndFollowsIt) {

@@ -13,13 +13,11 @@
 #include <fstream>
 #include <iterator>
 
-#include "ServerProcess.h"
+#include "RealServerTest.h"
 #include "fakes/ChildProcess.h"
 #include "fakes/Eventually.h"
 
 namespace {
-
-const std::vector<uint8_t> kGreeting = {0x19, 0xC8, 0xDE, 0x00};
 
 std::string FileText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -34,21 +32,8 @@ size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-class ServerFaultsTest : public ::testing::Test {
+class ServerFaultsTest : public RealServerTest {
  protected:
-  void SetUp() override {
-    if (std::getenv("QUAVIX_SOUND_SERVER") == nullptr) {
-      if (std::getenv("QUAVIX_REQUIRE_SOUND_SERVER") != nullptr) FAIL() << "no sound server";
-      GTEST_SKIP() << "no sound server";
-    }
-    config_ = tree_.Path() + "/config";
-    runtime_ = tree_.Path() + "/run";
-    mkdir(runtime_.c_str(), 0700);
-    port_ = FreeLoopbackPort();
-    ASSERT_NE(port_, 0);
-    ASSERT_TRUE(StorePort(config_, port_));
-  }
-
   // Started, and serving: a client was greeted.
   std::unique_ptr<ServerProcess> StartServing(const std::map<std::string, std::string>& env = {}) {
     auto server = std::make_unique<ServerProcess>(config_, runtime_);
@@ -76,19 +61,6 @@ class ServerFaultsTest : public ::testing::Test {
     const int code = child.Wait(10s);
     return {code, out, child.Stderr()};
   }
-
-  void ExpectCleanQuit(ServerProcess& server) {
-    server.Signal(SIGTERM);
-    const std::optional<int> status = server.WaitForExit();
-    ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status << "\n"
-                                                                 << server.Stderr();
-  }
-
-  TempTree tree_;
-  std::string config_;
-  std::string runtime_;
-  uint16_t port_ = 0;
 };
 
 TEST_F(ServerFaultsTest, SetPortToAPortAnotherProgramHoldsKeepsTheServerAndItsPort) {
@@ -109,7 +81,8 @@ TEST_F(ServerFaultsTest, SetPortToAPortAnotherProgramHoldsKeepsTheServerAndItsPo
                          std::to_string(busy) + " is in use by another program)"),
             std::string::npos)
       << set.err;
-  EXPECT_EQ(StoredPortText(config_), std::to_string(port_)) << "the refused port is not left stored";
+  EXPECT_EQ(StoredPortText(config_), std::to_string(port_))
+      << "the refused port is not left stored";
   TestClient still;
   ASSERT_TRUE(still.Connect(port_, 2s));
   EXPECT_EQ(still.Read(4), kGreeting);
