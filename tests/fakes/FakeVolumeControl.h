@@ -68,6 +68,10 @@ class FakeVolumeControl final : public IVolumeControl {
     std::lock_guard lock(stateMutex_);
     return requests_;
   }
+  void ClearRequests() {
+    std::lock_guard lock(stateMutex_);
+    requests_.clear();
+  }
   // Waits (bounded) until at least `count` SetState calls arrived.
   bool WaitForRequests(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     std::unique_lock lock(stateMutex_);

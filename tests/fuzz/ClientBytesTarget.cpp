@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "fakes/FakeRetryTimer.h"
+#include "fakes/FakeVolumeControl.h"
 #include "net/IClock.h"
 #include "net/NetworkServer.h"
 #include "net/Protocol.h"
@@ -41,50 +42,6 @@ namespace {
       std::abort();                                                              \
     }                                                                            \
   } while (0)
-
-// Records requests and reports each one back as applied, as a device's notification would.
-class RecordingVolumeControl final : public IVolumeControl {
- public:
-  InitResult Initialize() override { return InitResult::Ok; }
-  bool Shutdown() override { return true; }
-  bool GetState(VolumeState* state) override {
-    std::lock_guard lock(mutex_);
-    *state = state_;
-    return true;
-  }
-  bool SetState(const VolumeState* state) override {
-    {
-      std::lock_guard lock(mutex_);
-      requests_.push_back(*state);
-      state_ = *state;
-    }
-    std::lock_guard lock(callbackMutex_);
-    if (callback_ != nullptr) callback_(userData_, state);
-    return true;
-  }
-  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
-    std::lock_guard lock(callbackMutex_);
-    callback_ = callback;
-    userData_ = userData;
-  }
-  void Reset(VolumeState state) {
-    std::lock_guard lock(mutex_);
-    state_ = state;
-    requests_.clear();
-  }
-  std::vector<VolumeState> Requests() {
-    std::lock_guard lock(mutex_);
-    return requests_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::mutex callbackMutex_;
-  VolumeState state_;
-  std::vector<VolumeState> requests_;
-  VolumeChangeCallback callback_ = nullptr;
-  int32_t userData_ = 0;
-};
 
 // The relay, as the server's external listener, behind a counter of ended connections: a
 // connection has ended for good (its requests all made) once its reader reported the end.
@@ -107,6 +64,7 @@ class CountingListener final : public IClientListener {
 
 struct Harness {
   Harness() {
+    volume.echoSetState = true;  // each request reported back as applied
     wired.Server().SetExternalListener(&counting);
     port = wired.Serve(&volume, 0, &site);
     FUZZ_CHECK(port != 0, "server starts");
@@ -118,7 +76,7 @@ struct Harness {
     wired.Server().Stop();
   }
 
-  RecordingVolumeControl volume;
+  FakeVolumeControl volume;
   FakeRetryTimer retryTimer;
   VolumeServer wired{SystemClock(), retryTimer};
   NetworkServer& server = wired.Server();
@@ -186,7 +144,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
     sent.insert(sent.begin(), kHandshake.begin(), kHandshake.end());
   }
-  harness.volume.Reset(start);
+  harness.volume.SetDeviceState(start);
+  harness.volume.ClearRequests();
 
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   FUZZ_CHECK(fd >= 0, "client socket");
