@@ -158,15 +158,16 @@ double AcceptRate(ClientFleet& swarm, uint16_t port, size_t count, size_t window
 // The kernel's own cost: one pass of 1-byte sends over `count` idle loopback TCP connections,
 // with nothing of ours in between. The floor under the server's broadcast pass.
 double RawSendPassMicros(size_t count, int passes) {
-  Socket listener(CreateTcpSocket());
-  if (!BindAnyAddress(listener.Get(), 0) || !ListenOn(listener.Get())) return 0;
+  SocketHandle listening = kInvalidSocket;
+  if (OpenListener(nullptr, 0, &listening) != ListenResult::Listening) return 0;
+  Socket listener(listening);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = htons(LocalPort(listener.Get()));
   std::vector<Socket> clients, accepted;
   while (accepted.size() < count) {
-    clients.emplace_back(CreateTcpSocket());
+    clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (connect(static_cast<int>(clients.back().Get()), reinterpret_cast<sockaddr*>(&address),
                 sizeof address) != 0) {
       return 0;

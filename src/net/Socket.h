@@ -20,21 +20,6 @@
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kInvalidSocket = -1;
 
-// Creates an IPv4 TCP stream socket (AF_INET, SOCK_STREAM, protocol 0). No option is set.
-// kInvalidSocket on failure. The handle is not inherited by child processes.
-SocketHandle CreateTcpSocket();
-
-// Binds to INADDR_ANY and `port` (host byte order; 0 lets the system choose). False on failure,
-// also when another socket listens on the port; the socket stays open either way. On Linux the
-// adapter lets the bind through while only closed connections of the port linger (TIME_WAIT).
-bool BindAnyAddress(SocketHandle socket, uint16_t port);
-
-// Starts listening with the largest backlog the system allows. Clients all reconnect at once
-// after a restart or a port change; a short queue overflows, and since the server speaks first,
-// a client whose handshake the kernel completed (SYN cookies) but never queued waits for ever.
-// False on failure.
-bool ListenOn(SocketHandle socket);
-
 enum class ListenResult {
   Listening,  // *listener holds the listening socket
   InUse,      // another socket listens on the port
@@ -42,11 +27,15 @@ enum class ListenResult {
   Failed,     // anything else
 };
 
-// Opens a TCP socket bound to `address` and `port` (0 lets the system choose) and listening as
-// ListenOn does, with BindAnyAddress's lingering-connection rule. Without an address: every
-// address of both families through one dual-stack IPv6 socket, or of IPv4 alone where the
+// Opens a TCP socket bound to `address` and `port` (0 lets the system choose), listening with the
+// largest backlog the system allows: clients all reconnect at once after a restart or a port
+// change; a short queue overflows, and since the server speaks first, a client whose handshake
+// the kernel completed (SYN cookies) but never queued waits for ever. On Linux the bind goes
+// through while only closed connections of the port linger (TIME_WAIT). Without an address:
+// every address of both families through one dual-stack IPv6 socket, or of IPv4 alone where the
 // system has no IPv6 (no stack, or switched off); that fallback is silent. An IPv6 address is
-// served on IPv6 alone. Nothing stays open on failure.
+// served on IPv6 alone. The handle is not inherited by child processes. Nothing stays open on
+// failure.
 ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener);
 // The adapter's half of OpenListener: one socket of the address's family, bound to it and
 // listening; an IPv6 one also takes IPv4 clients when `dualStack`. NotLocal also where the

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <atomic>
 
@@ -15,11 +16,9 @@ namespace {
 
 // A listening socket on an ephemeral port.
 Socket Listener() {
-  Socket listener(CreateTcpSocket());
-  EXPECT_TRUE(listener.Valid());
-  EXPECT_TRUE(BindAnyAddress(listener.Get(), 0));
-  EXPECT_TRUE(ListenOn(listener.Get()));
-  return listener;
+  SocketHandle listener = kInvalidSocket;
+  EXPECT_EQ(OpenListener(nullptr, 0, &listener), ListenResult::Listening);
+  return Socket(listener);
 }
 
 struct AcceptCall {
@@ -44,7 +43,7 @@ TEST(LinuxSocket, ShuttingAListenerDownWakesABlockedAccept) {
 }
 
 TEST(LinuxSocket, AcceptOnASocketThatNeverListenedIsClosed) {
-  Socket socket(CreateTcpSocket());
+  Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   SocketHandle accepted = kInvalidSocket;
   EXPECT_EQ(AcceptClient(socket.Get(), &accepted), AcceptResult::Closed);
 }
@@ -96,13 +95,13 @@ TEST(LinuxSocket, SendingNeverBlocksNorRaisesASignal) {
 
 TEST(LinuxSocket, ABusyPortCannotBeBound) {
   Socket first = Listener();
-  Socket second(CreateTcpSocket());
-  EXPECT_FALSE(BindAnyAddress(second.Get(), LocalPort(first.Get())));
-  EXPECT_EQ(LocalPort(second.Get()), 0);
+  SocketHandle second = kInvalidSocket;
+  EXPECT_EQ(OpenListener(nullptr, LocalPort(first.Get()), &second), ListenResult::InUse);
+  EXPECT_EQ(second, kInvalidSocket);
 }
 
 TEST(LinuxSocket, TheSocketWrapperClosesOnceAndGivesUpOnRelease) {
-  Socket socket(CreateTcpSocket());
+  Socket socket = Listener();
   const SocketHandle handle = socket.Get();
   Socket moved(std::move(socket));
   EXPECT_FALSE(socket.Valid());

@@ -41,6 +41,11 @@ IpAddress AddressOf(const sockaddr_storage& storage) {
   return {};
 }
 
+bool ListenOn(int fd) {
+  // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
+  return Logged(::listen(fd, INT_MAX) == 0, "listen");
+}
+
 // Binds and listens; the reason on failure.
 ListenResult BindAndListen(int fd, const sockaddr* address, socklen_t length) {
   // Connections the server closed linger in TIME_WAIT for a minute; without this a restart, or
@@ -78,23 +83,6 @@ ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, b
 
 }  // namespace
 
-SocketHandle CreateTcpSocket() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  return Logged(fd >= 0, "socket") ? fd : kInvalidSocket;
-}
-
-bool BindAnyAddress(SocketHandle socket, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
-  // As in BindAndListen above.
-  SetIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
-  return Logged(
-      ::bind(Fd(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
-      "bind to port " + std::to_string(port));
-}
-
 ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
                             SocketHandle* listener) {
   sockaddr_storage storage{};
@@ -115,24 +103,15 @@ ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualSt
                     dualStack, listener);
 }
 
-bool ListenOn(SocketHandle socket) {
-  // The kernel silently caps the backlog at net.core.somaxconn, which may be set above SOMAXCONN.
-  return Logged(::listen(Fd(socket), INT_MAX) == 0, "listen");
-}
-
 uint16_t LocalPort(SocketHandle socket) {
-  sockaddr_storage address{};
+  // Large enough for either family; the port sits at the same place in both.
+  sockaddr_in6 address{};
   socklen_t length = sizeof address;
   if (socket == kInvalidSocket ||
       getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return 0;
   }
-  // The port sits at the same place in both families' addresses.
-  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port);
-  }
-  return 0;
+  return ntohs(address.sin6_port);
 }
 
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {

@@ -139,6 +139,11 @@ SocketHandle CreateFamilySocket(int family) {
   return static_cast<SocketHandle>(s);
 }
 
+bool ListenOn(SocketHandle socket) {
+  // Winsock's SOMAXCONN asks the provider for its own maximum.
+  return Logged(::listen(Native(socket), SOMAXCONN) == 0, "listen");
+}
+
 ListenResult OpenFamily(int family, const sockaddr* address, int length, bool dualStack,
                         SocketHandle* listener) {
   const SocketHandle socket = CreateFamilySocket(family);
@@ -189,39 +194,15 @@ ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualSt
                     dualStack, listener);
 }
 
-SocketHandle CreateTcpSocket() {
-  const SocketHandle socket = CreateFamilySocket(AF_INET);
-  Logged(socket != kInvalidSocket, "socket");
-  return socket;
-}
-
-bool BindAnyAddress(SocketHandle socket, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(port);
-  return Logged(
-      ::bind(Native(socket), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0,
-      "bind to port " + std::to_string(port));
-}
-
-bool ListenOn(SocketHandle socket) {
-  // Winsock's SOMAXCONN asks the provider for its own maximum.
-  return Logged(::listen(Native(socket), SOMAXCONN) == 0, "listen");
-}
-
 uint16_t LocalPort(SocketHandle socket) {
-  sockaddr_storage address{};
+  // Large enough for either family; the port sits at the same place in both.
+  sockaddr_in6 address{};
   int length = sizeof address;
   if (socket == kInvalidSocket ||
       getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     return 0;
   }
-  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<sockaddr_in&>(address).sin_port);
-  if (address.ss_family == AF_INET6) {
-    return ntohs(reinterpret_cast<sockaddr_in6&>(address).sin6_port);
-  }
-  return 0;
+  return ntohs(address.sin6_port);
 }
 
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {

@@ -23,10 +23,9 @@ class WinsockSocket : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(StartNetworking(), NetStartResult::Ok);
-    listener_.Reset(CreateTcpSocket());
-    ASSERT_TRUE(listener_.Valid());
-    ASSERT_TRUE(BindAnyAddress(listener_.Get(), 0));
-    ASSERT_TRUE(ListenOn(listener_.Get()));
+    SocketHandle listener = kInvalidSocket;
+    ASSERT_EQ(OpenListener(nullptr, 0, &listener), ListenResult::Listening);
+    listener_.Reset(listener);
     port_ = LocalPort(listener_.Get());
     ASSERT_NE(port_, 0);
   }
@@ -178,12 +177,14 @@ TEST_F(WinsockSocket, ListenerOptionsAndBindFailures) {
   Socket connection = AcceptOne();
   EXPECT_TRUE(connection.Valid());
 
-  Socket taken(CreateTcpSocket());
-  EXPECT_FALSE(BindAnyAddress(taken.Get(), port_)) << "port in use";
-  EXPECT_EQ(LocalPort(taken.Get()), 0);
+  SocketHandle taken = kInvalidSocket;
+  EXPECT_EQ(OpenListener(nullptr, port_, &taken), ListenResult::InUse);
+  EXPECT_EQ(taken, kInvalidSocket);
   // An unbound, non-listening socket: accept gives up at once instead of waiting.
+  Socket unbound(static_cast<SocketHandle>(::socket(AF_INET, SOCK_STREAM, 0)));
+  EXPECT_EQ(LocalPort(unbound.Get()), 0);
   SocketHandle accepted = kInvalidSocket;
-  EXPECT_EQ(AcceptClient(taken.Get(), &accepted), AcceptResult::Closed);
+  EXPECT_EQ(AcceptClient(unbound.Get(), &accepted), AcceptResult::Closed);
 }
 
 namespace {
