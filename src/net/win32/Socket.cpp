@@ -8,9 +8,10 @@
 // both the network (WSAEventSelect) and ShutdownBoth signal.
 #include "net/Socket.h"
 
-#include <mstcpip.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <mstcpip.h>  // after winsock2.h, whose types it uses
 
 #include <algorithm>
 #include <cstring>
