@@ -1,7 +1,5 @@
 #include "audio/win32/EndpointVolumeCallback.h"
 
-#include <cstring>
-
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
 
@@ -16,35 +14,6 @@ const IID kIidMMNotificationClient = {
     0x7991EEC9, 0x7E89, 0x4D85, {0x83, 0x90, 0x6C, 0x70, 0x3C, 0xEC, 0x60, 0xC0}};
 const CLSID kClsidMMDeviceEnumerator = {
     0xBCDE0395, 0xE52F, 0x467C, {0x8E, 0x3D, 0xC4, 0x57, 0x92, 0x91, 0x69, 0x2E}};
-
-namespace {
-
-bool SameId(REFIID a, const IID& b) {
-  return std::memcmp(&a, &b, sizeof(IID)) == 0;
-}
-
-}  // namespace
-
-HRESULT EndpointVolumeCallback::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (SameId(iid, kIidUnknown) || SameId(iid, kIidAudioEndpointVolumeCallback)) {
-    AddRef();
-    *object = static_cast<IAudioEndpointVolumeCallback*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG EndpointVolumeCallback::AddRef() {
-  return InterlockedIncrement(&references_);
-}
-
-ULONG EndpointVolumeCallback::Release() {
-  const LONG remaining = InterlockedDecrement(&references_);
-  if (remaining == 0) delete this;
-  return remaining;
-}
 
 HRESULT EndpointVolumeCallback::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) {
   if (data == nullptr) return E_INVALIDARG;
@@ -76,27 +45,6 @@ bool EndpointVolumeCallback::ForwardCurrentState(IAudioEndpointVolume* volume) {
 void EndpointVolumeCallback::Detach() {
   std::lock_guard lock(mutex_);
   target_ = nullptr;
-}
-
-HRESULT DefaultDeviceWatcher::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (SameId(iid, kIidUnknown) || SameId(iid, kIidMMNotificationClient)) {
-    AddRef();
-    *object = static_cast<IMMNotificationClient*>(this);
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
-}
-
-ULONG DefaultDeviceWatcher::AddRef() {
-  return InterlockedIncrement(&references_);
-}
-
-ULONG DefaultDeviceWatcher::Release() {
-  const LONG remaining = InterlockedDecrement(&references_);
-  if (remaining == 0) delete this;
-  return remaining;
 }
 
 HRESULT DefaultDeviceWatcher::OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) {

@@ -11,16 +11,49 @@
 
 #include "audio/win32/IEndpointDevice.h"
 
-class EndpointVolumeCallback final : public IAudioEndpointVolumeCallback {
+// The identifiers, as the audio system defines them.
+extern const IID kIidUnknown;
+extern const IID kIidAudioEndpointVolumeCallback;
+extern const IID kIidAudioEndpointVolume;
+extern const IID kIidMMDeviceEnumerator;
+extern const IID kIidMMNotificationClient;
+extern const CLSID kClsidMMDeviceEnumerator;
+
+// IUnknown for a COM object of ours that implements `Interface`, whose id is `kIid`. Any thread.
+// It starts with one reference, the creator's, and destroys itself when the count reaches 0.
+template <typename Interface, const IID& kIid>
+class ComObject : public Interface {
  public:
-  // Starts with one reference, the creator's.
+  // Only IID_IUnknown and `kIid`, compared in full.
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (!IsEqualIID(iid, kIidUnknown) && !IsEqualIID(iid, kIid)) {
+      *object = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    *object = static_cast<Interface*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG remaining = InterlockedDecrement(&references_);
+    if (remaining == 0) delete this;
+    return remaining;
+  }
+
+ protected:
+  virtual ~ComObject() = default;  // only through Release
+
+ private:
+  LONG references_ = 1;  // interlocked only
+};
+
+class EndpointVolumeCallback final
+    : public ComObject<IAudioEndpointVolumeCallback, kIidAudioEndpointVolumeCallback> {
+ public:
   explicit EndpointVolumeCallback(IEndpointNotifyTarget* target) : target_(target) {}
 
-  // Any thread. Only IID_IUnknown and IID_IAudioEndpointVolumeCallback, compared in full.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  // Destroys the object when the count reaches 0.
-  ULONG STDMETHODCALLTYPE Release() override;
   // The audio system's thread. E_INVALIDARG for a null record; otherwise forwards the mute flag
   // and the master scalar (nothing else of the record), one notification at a time.
   HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override;
@@ -33,9 +66,8 @@ class EndpointVolumeCallback final : public IAudioEndpointVolumeCallback {
   void Detach();
 
  private:
-  ~EndpointVolumeCallback() = default;  // only through Release
+  ~EndpointVolumeCallback() override = default;
 
-  LONG references_ = 1;            // interlocked only
   std::mutex mutex_;               // held while forwarding
   IEndpointNotifyTarget* target_;  // null once detached; guarded by mutex_
 };
@@ -43,18 +75,14 @@ class EndpointVolumeCallback final : public IAudioEndpointVolumeCallback {
 // The COM object the device enumerator tells of device changes. Its methods must not block nor
 // call back into the enumerator, so a new default render device for the console role only sets
 // an event; whoever waits on it rebinds.
-class DefaultDeviceWatcher final : public IMMNotificationClient {
+class DefaultDeviceWatcher final
+    : public ComObject<IMMNotificationClient, kIidMMNotificationClient> {
  public:
-  // Starts with one reference, the creator's. Valid() is false when the event is missing.
+  // Valid() is false when the event is missing.
   DefaultDeviceWatcher() : changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
   bool Valid() const { return changed_ != nullptr; }
   // Auto-reset; set by every change of the default render device for the console role.
   HANDLE ChangedEvent() const { return changed_; }
-
-  // Any thread. Only IID_IUnknown and IID_IMMNotificationClient.
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
 
   HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role,
                                                    LPCWSTR deviceId) override;
@@ -66,18 +94,9 @@ class DefaultDeviceWatcher final : public IMMNotificationClient {
   }
 
  private:
-  ~DefaultDeviceWatcher() {  // only through Release
+  ~DefaultDeviceWatcher() override {
     if (changed_ != nullptr) CloseHandle(changed_);
   }
 
-  LONG references_ = 1;  // interlocked only
   const HANDLE changed_;
 };
-
-// The identifiers, as the audio system defines them.
-extern const IID kIidUnknown;
-extern const IID kIidAudioEndpointVolumeCallback;
-extern const IID kIidAudioEndpointVolume;
-extern const IID kIidMMDeviceEnumerator;
-extern const IID kIidMMNotificationClient;
-extern const CLSID kClsidMMDeviceEnumerator;
