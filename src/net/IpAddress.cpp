@@ -94,9 +94,9 @@ std::optional<IpNetwork> ParseIpNetwork(std::string_view text) {
 
 const std::vector<IpNetwork>& LocalNetworks() {
   static const std::vector<IpNetwork> networks = {
-      Network("127.0.0.0", 8),   Network("::1", 128),        Network("10.0.0.0", 8),
-      Network("172.16.0.0", 12), Network("192.168.0.0", 16), Network("169.254.0.0", 16),
-      Network("100.64.0.0", 10), Network("fc00::", 7),       Network("fe80::", 10),
+      Network("127.0.0.0", 8),    Network("::1", 128),       Network("10.0.0.0", 8),
+      Network("172.16.0.0", 12),  Network("192.168.0.0", 16), Network("169.254.0.0", 16),
+      Network("100.64.0.0", 10),  Network("fc00::", 7),       Network("fe80::", 10),
   };
   return networks;
 }

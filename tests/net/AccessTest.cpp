@@ -2,10 +2,8 @@
 // and inside network namespaces this test creates (a veth pair carrying private and
 // documentation-range addresses), never on the machine's own interfaces.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

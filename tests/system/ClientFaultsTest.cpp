@@ -2,10 +2,8 @@
 // port change), or vanish without a word (a phone leaving the Wi-Fi).
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <sched.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -370,6 +370,7 @@ def check_page(page_port):
           "a foreign Host gets no page")
     # Wine's Core Audio cannot set the volume, so a request changes nothing to be heard: an
     # invalid byte shows instead that the page's bytes reach the protocol.
+    ws = None
     try:
         ws = websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=5)
         check(ws.recv() == bytes([0x19, 0xC8, 0xDE, 0x00]), "the page's WebSocket is greeted")
@@ -377,9 +378,11 @@ def check_page(page_port):
         opcode, data = ws.recv_data(control_frame=True)
         check(opcode == websocket.ABNF.OPCODE_CLOSE and data[:2] == (1008).to_bytes(2, "big"),
               "an invalid byte closes the page's WebSocket (1008)")
-        ws.close()
     except (OSError, websocket.WebSocketException) as error:
         check(False, "the page's WebSocket works (%s)" % error)
+    finally:
+        if ws is not None:
+            ws.close()
     try:
         websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=5,
                                     origin="http://attacker.example").close()
