@@ -39,24 +39,27 @@ if ! pactl info >/dev/null 2>&1; then
   pa_pid=$private_pulse_pid
 fi
 
-# The port the server will listen on: the stored one (the settings file's [server] port), else
-# 17495.
-setting="${XDG_CONFIG_HOME:-$HOME/.config}/quavix/quavix-server.conf"
-port=$(python3 - "$setting" <<'PORT'
-import configparser, sys
-c = configparser.ConfigParser()
-try:
-    c.read(sys.argv[1])
-    p = int(c.get("server", "port", fallback="17495"))
-except (configparser.Error, ValueError):
-    p = 17495
-print(p if 0 < p < 65536 else 17495)
-PORT
-)
-echo "Starting quavix-server on TCP port $port (Ctrl+C stops it). Try it from another terminal:"
-echo "  build/tools/quavix-remote 127.0.0.1:$port get"
-echo "  python3 -c \"import socket; s=socket.create_connection(('127.0.0.1', $port)); [print(hex(b)) for c in iter(lambda: s.recv(16), b'') for b in c]\""
-echo "(prints the greeting 0x19 0xc8 0xde 0x0, then one byte per volume change: bit 7 muted, bits 0-6 volume)"
-status=0
-"$server" || status=$?
+# The server says where it listens in its first line ("... listening on port N: ..."), also
+# after a port move; the hints follow that first line. The reader keeps reading through Ctrl+C,
+# so it sees the server's last lines and ends with it.
+show_hints() {
+  trap '' INT
+  local line shown=""
+  while IFS= read -r line; do
+    printf '%s\n' "$line"
+    if [ -z "$shown" ] && [[ $line =~ listening\ on\ port\ ([0-9]+) ]]; then
+      shown=1
+      local port=${BASH_REMATCH[1]}
+      echo "Ctrl+C stops it. Try it from another terminal:"
+      echo "  build/tools/quavix-remote 127.0.0.1:$port get"
+      echo "  python3 -c \"import socket; s=socket.create_connection(('127.0.0.1', $port)); [print(hex(b)) for c in iter(lambda: s.recv(16), b'') for b in c]\""
+      echo "(prints the greeting 0x19 0xc8 0xde 0x0, then one byte per volume change: bit 7 muted, bits 0-6 volume)"
+    fi
+  done
+}
+echo "Starting quavix-server."
+set +e
+"$server" | show_hints
+status=${PIPESTATUS[0]}
+set -e
 exit "$status"

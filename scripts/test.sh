@@ -25,5 +25,7 @@ export QUAVIX_REQUIRE_SOUND_SERVER=1
 # Likewise the announcement test, which needs avahi-daemon and (as root) network namespaces; it
 # starts its own daemon with allow-interfaces set to a veth it made, never the system's.
 export QUAVIX_REQUIRE_ANNOUNCE=1
+# And the media tests, which start their own session bus and a real player (mpv) on it.
+export QUAVIX_REQUIRE_PLAYER=1
 bash tests/fixtures/with-sound-server.sh \
   ctest --test-dir "$build" --output-on-failure -j"$(nproc)" ${QUAVIX_CTEST_ARGS:-}

@@ -4,6 +4,8 @@
 //     (p50 / p99 / max over the changes);
 //  2. the ALSA backend's idle cost: the time one quiet poll takes over ALSA "default"
 //     (4 such polls a second once backed off to 250 ms).
+//   audio_bench [changes=500] [polls=2000]
+// Exits 1 when a backend did not start or no change arrived.
 #include <time.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -115,8 +118,10 @@ bool MeasureMixerIdleCost(int polls) {
 }
 }  // namespace
 
-int main() {
-  const bool soundServer = MeasureSoundServer(500);
-  const bool mixer = MeasureMixerIdleCost(2000);
+int main(int argc, char** argv) {
+  const int changes = argc > 1 ? std::atoi(argv[1]) : 500;
+  const int polls = argc > 2 ? std::atoi(argv[2]) : 2000;
+  const bool soundServer = MeasureSoundServer(changes);
+  const bool mixer = MeasureMixerIdleCost(polls);
   return soundServer && mixer ? 0 : 1;
 }

@@ -10,13 +10,14 @@ later), times when that client is told 40 %, and counts again.
 """
 import glob
 import os
-import socket
 import subprocess
 import sys
-import tempfile
 import time
 
-GREETING = bytes([0x19, 0xC8, 0xDE, 0x00])
+sys.dont_write_bytecode = True  # no compiled Python in the tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "support"))
+from server_under_test import GREETING, HeadlessServer, connect, free_port, read_bytes  # noqa
 
 
 def switches(pid):
@@ -38,52 +39,23 @@ def rate(pid, seconds):
     return (switches(pid) - before) / seconds
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def connect(port, deadline):
-    while True:
-        try:
-            client = socket.create_connection(("127.0.0.1", port), timeout=2)
-            break
-        except OSError:
-            if time.monotonic() > deadline:
-                sys.exit("the server did not start")
-            time.sleep(0.05)
-    got = b""
-    while len(got) < 5:
-        got += client.recv(5 - len(got))
-    if got[:4] != GREETING:
+def greeted(port):
+    """A client that was greeted and told the state."""
+    client = connect(port)
+    if client is None or read_bytes(client, 5)[:4] != GREETING:
         sys.exit("not greeted")
     return client
 
 
 def main():
-    server = sys.argv[1]
+    binary = sys.argv[1]
     seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 10.0
-    root = tempfile.mkdtemp(prefix="quavix-wakeups.")
-    config = os.path.join(root, "config", "Software", "Marrowick", "Quavix")
-    os.makedirs(config)
-    os.makedirs(os.path.join(root, "run"), mode=0o700)
-    port = free_port()
-    with open(os.path.join(config, "ServerPort"), "wb") as f:
-        f.write(port.to_bytes(4, "little"))
-    env = dict(os.environ)
-    env["PULSE_SERVER"] = "unix:%s/native" % env.get(
-        "PULSE_RUNTIME_PATH", env.get("XDG_RUNTIME_DIR", "") + "/pulse")
-    env.update(XDG_CONFIG_HOME=os.path.join(root, "config"),
-               XDG_RUNTIME_DIR=os.path.join(root, "run"), QT_QPA_PLATFORM="offscreen")
-    env.pop("DISPLAY", None)
     subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", "20%"], check=True)
-    process = subprocess.Popen([server], env=env, stdout=subprocess.DEVNULL)
-    try:
-        deadline = time.monotonic() + 10
-        asker, other = connect(port, deadline), connect(port, deadline)
+    with HeadlessServer(binary, free_port(), web_port=0, announce="false") as server:
+        server.start()
+        asker, other = greeted(server.port), greeted(server.port)
         time.sleep(2)  # start-up's own work done
-        idle_before = rate(process.pid, seconds)
+        idle_before = rate(server.pid, seconds)
 
         asker.sendall(bytes([32]))
         asked = time.monotonic()
@@ -98,12 +70,8 @@ def main():
             if byte[0] == 40:
                 told = (time.monotonic() - asked) * 1000
         time.sleep(1)
-        idle_after = rate(process.pid, seconds)
-        print("| `%s` | %.1f | %.1f | %.0f |" % (server, idle_before, idle_after, told))
-    finally:
-        process.terminate()
-        process.wait(timeout=10)
-        subprocess.run(["rm", "-rf", root])
+        idle_after = rate(server.pid, seconds)
+        print("| `%s` | %.1f | %.1f | %.0f |" % (binary, idle_before, idle_after, told))
 
 
 if __name__ == "__main__":

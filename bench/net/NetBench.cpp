@@ -2,14 +2,13 @@
 // change-to-byte latency with many quiet clients, memory per held client, and accept rate, paced
 // and in one unpaced burst (every client reconnecting at once after a restart or port change).
 //   net_bench [latencyClients=1000] [heldClients=10000] [changes=200] [burstClients=2000]
+// Exits 1 when a client was not greeted or a change did not reach every client.
+// (bench/smoke.sh runs it with a handful of clients and one change.)
 //
 // The server and the swarm run in two processes (forked before any thread exists), so each has
 // its own descriptor limit and the server's resident memory is measured alone. The swarm
 // process steers the server process over a pair of pipes.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,13 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/Socket.h"
 #include "net/linux/OpenFileLimit.h"
 #include "support/ClientFleet.h"
-#include "system/ProcessProbe.h"
-#include "system/RelayedServer.h"
+#include "support/ProcessProbe.h"
+#include "support/RelayedServer.h"
+#include "support/TestClient.h"
 
 namespace {
 
@@ -161,17 +160,11 @@ double RawSendPassMicros(size_t count, int passes) {
   SocketHandle listening = kInvalidSocket;
   if (OpenListener(nullptr, 0, &listening) != ListenResult::Listening) return 0;
   Socket listener(listening);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(LocalPort(listener.Get()));
-  std::vector<Socket> clients, accepted;
+  std::vector<TestClient> clients;
+  std::vector<Socket> accepted;
   while (accepted.size() < count) {
-    clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (connect(static_cast<int>(clients.back().Get()), reinterpret_cast<sockaddr*>(&address),
-                sizeof address) != 0) {
-      return 0;
-    }
+    clients.emplace_back();
+    if (!clients.back().Connect(LocalPort(listener.Get()))) return 0;
     SocketHandle handle = kInvalidSocket;
     if (AcceptClient(listener.Get(), &handle) != AcceptResult::Accepted) return 0;
     SetNoDelay(handle);
@@ -183,7 +176,7 @@ double RawSendPassMicros(size_t count, int passes) {
     const auto start = Clock::now();
     for (const Socket& socket : accepted) SendNow(socket.Get(), &byte, 1);
     total += Clock::now() - start;
-    for (const Socket& client : clients) ReceiveByte(client.Get(), &byte);
+    for (TestClient& client : clients) client.ReadByte();
   }
   return Micros(total).count() / passes;
 }
@@ -215,7 +208,7 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   size_t greeted = 0;
   const double rate = AcceptRate(swarm, port, latencyClients, 4, greeted);
   int next = 1;
-  MeasureChanges(swarm, server, 10, next);  // warm-up
+  MeasureChanges(swarm, server, std::min(changes, 10), next);  // warm-up
   const Latency latency = MeasureChanges(swarm, server, changes, next);
 
   const Reply afterLatency = server.Ask(kMeasure);
@@ -223,7 +216,7 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   const size_t more = heldClients > swarm.CountLive() ? heldClients - swarm.CountLive() : 0;
   const double heldRate = AcceptRate(swarm, port, more, 4, moreGreeted);
   const Reply held = server.Ask(kMeasure);
-  const Latency heldLatency = MeasureChanges(swarm, server, 20, next);
+  const Latency heldLatency = MeasureChanges(swarm, server, std::min(changes, 20), next);
   const Reply afterHeld = server.Ask(kMeasure);
   const Reply stopped = server.Ask(kStop);
   swarm.CloseAll();
@@ -252,7 +245,11 @@ int RunSwarm(ServerProcess& server, uint16_t port, size_t latencyClients, size_t
   PrintLatency("all held, change-to-byte", heldLatency, false);
   std::printf("%-46s %12.0f\n", "  server's broadcast pass, mean (us)", afterHeld.broadcastUs);
   std::printf("%-46s %12.1f\n", "Stop with all held (ms)", stopped.stopMs);
-  return 0;
+  const bool complete = greeted == latencyClients && burstGreeted == burstClients &&
+                        moreGreeted == more && latency.samples == latency.expected &&
+                        heldLatency.samples == heldLatency.expected;
+  if (!complete) std::fprintf(stderr, "net_bench: a client was not greeted or missed a change\n");
+  return complete ? 0 : 1;
 }
 
 }  // namespace
@@ -275,24 +272,17 @@ int main(int argc, char** argv) {
   }
   close(commands[0]);
   close(replies[1]);
-  // The server process ends on kStop or once its command pipe closes; bounded all the same.
-  const auto reap = [child] {
-    if (!Eventually([&] { return waitpid(child, nullptr, WNOHANG) == child; },
-                    std::chrono::seconds(30))) {
-      kill(child, SIGKILL);
-      waitpid(child, nullptr, 0);
-    }
-  };
   Reply first;
   if (!ReadAll(replies[0], &first, sizeof first) || first.port == 0) {
     std::fprintf(stderr, "server did not start\n");
-    reap();
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
     return 1;
   }
   ServerProcess server(commands[1], replies[0]);
   const int result =
       RunSwarm(server, first.port, latencyClients, heldClients, changes, burstClients);
-  close(commands[1]);
-  reap();
+  close(commands[1]);  // the server process ends on kStop, or at the latest now
+  waitpid(child, nullptr, 0);
   return result;
 }

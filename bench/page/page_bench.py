@@ -3,25 +3,25 @@
 sound server of tests/fixtures/with-sound-server.sh: the time from a pactl change to its
 arrival at N connected pages and at one byte client, and the server's memory per page.
 
-usage: with-sound-server.sh bench/page/page_bench.py SERVER_BINARY"""
+usage: with-sound-server.sh bench/page/page_bench.py SERVER_BINARY [--smoke]
+--smoke: three pages and one change (bench/smoke.sh). Every read is bounded: a change that does
+not arrive ends the run with an error."""
 
 import base64
 import os
 import select
-import shutil
-import signal
 import socket
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
+sys.dont_write_bytecode = True  # no compiled Python in the tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests",
+                                "support"))
+from server_under_test import HeadlessServer, free_port  # noqa: E402
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+BOUND = 10  # seconds any read may wait
 
 
 def rss_kib(pid):
@@ -33,7 +33,7 @@ def rss_kib(pid):
 
 
 def open_page(port):
-    s = socket.create_connection(("127.0.0.1", port))
+    s = socket.create_connection(("127.0.0.1", port), timeout=BOUND)
     key = base64.b64encode(os.urandom(16)).decode()
     s.sendall((f"GET /ws HTTP/1.1\r\nHost: localhost:{port}\r\nUpgrade: websocket\r\n"
                f"Connection: Upgrade\r\nSec-WebSocket-Key: {key}\r\n"
@@ -62,30 +62,22 @@ def drain(sockets):
 
 def main():
     binary = sys.argv[1]
-    config = tempfile.mkdtemp(prefix="quavix-page-bench.")
-    folder = os.path.join(config, "quavix")
-    os.makedirs(folder)
+    counts, changes = ((3,), 1) if "--smoke" in sys.argv[2:] else ((10, 100), 20)
     port, page_port = free_port(), free_port()
-    with open(os.path.join(folder, "quavix-server.conf"), "w") as f:
-        f.write(f"[server]\nport = {port}\nweb_port = {page_port}\nannounce = false\n")
-    env = dict(os.environ, XDG_CONFIG_HOME=config, QT_QPA_PLATFORM="offscreen")
-    env.pop("DISPLAY", None)
-    server = subprocess.Popen([binary], env=env, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, text=True)
-    server.stdout.readline()
-    try:
-        byte_client = socket.create_connection(("127.0.0.1", port))
+    with HeadlessServer(binary, port, web_port=page_port, announce="false") as server:
+        server.start()
+        byte_client = socket.create_connection(("127.0.0.1", port), timeout=BOUND)
         pages = []
         volume = 20
-        for count in (10, 100):
-            before = rss_kib(server.pid)
+        for count in counts:
+            before, opened = rss_kib(server.pid), len(pages)
             while len(pages) < count:
                 pages.append(open_page(page_port))
             time.sleep(0.5)
-            per_page = (rss_kib(server.pid) - before) / (count - (0 if count == 10 else 10))
+            per_page = (rss_kib(server.pid) - before) / (count - opened)
             drain(pages + [byte_client])
             page_ms, byte_ms = [], []
-            for _ in range(20):
+            for _ in range(changes):
                 volume = 20 + (volume + 7) % 60
                 start = time.monotonic()
                 subprocess.run(["pactl", "set-sink-volume", "@DEFAULT_SINK@", f"{volume}%"],
@@ -99,10 +91,6 @@ def main():
             print(f"{count} pages: pactl to byte client median {statistics.median(byte_ms):.1f} ms,"
                   f" to the last page median {statistics.median(page_ms):.1f} ms;"
                   f" server memory per page {per_page:.0f} KiB")
-    finally:
-        server.send_signal(signal.SIGTERM)
-        server.wait(10)
-        shutil.rmtree(config, ignore_errors=True)
 
 
 if __name__ == "__main__":

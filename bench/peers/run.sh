@@ -7,6 +7,9 @@
 #   bash bench/peers/run.sh --binary PATH       measures an already built quavix-server
 #   bash bench/peers/run.sh --runs 3            three runs, one after the other (the machine's
 #                                               load makes single runs noisy)
+#   bash bench/peers/run.sh --smoke BUILD       BUILD's server, 10 clients, one change; the report
+#                                               goes to a temporary copy (bench/smoke.sh). Says
+#                                               in one line why it skips without harness or mpd.
 # Exits 1 when a run lost a notification or could not measure one side.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -18,21 +21,31 @@ if [ ! -f "$harness/peers.py" ] && [ -z "${QUAVIX_PEERS:-}" ]; then
 fi
 binary=""
 runs=1
+smoke=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --binary) binary="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
-    *) echo "usage: bash bench/peers/run.sh [--binary PATH] [--runs N]" >&2; exit 2 ;;
+    --smoke) smoke=1; binary="$2/src/app/quavix-server"; shift 2 ;;
+    *) echo "usage: bash bench/peers/run.sh [--binary PATH] [--runs N] [--smoke BUILD]" >&2
+       exit 2 ;;
   esac
 done
 if [ ! -f "$harness/peers.py" ]; then
+  if [ -n "$smoke" ]; then
+    echo "bench/peers skipped: no peer harness at ../shared/peers (outside the repository)"
+    exit 0
+  fi
   echo "peer harness not found at ../shared/peers (set QUAVIX_PEERS to its folder)" >&2
   exit 2
 fi
 
 missing=""
 for tool in mpd pulseaudio pactl; do command -v "$tool" >/dev/null || missing="$missing $tool"; done
-if [ -n "$missing" ]; then
+if [ -n "$missing" ] && [ -n "$smoke" ]; then
+  echo "bench/peers skipped: not installed:$missing (bench/peers/run.sh installs them)"
+  exit 0
+elif [ -n "$missing" ]; then
   echo "installing mpd, pulseaudio and pulseaudio-utils (missing:$missing)"
   sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
@@ -56,12 +69,21 @@ harness=$(realpath --relative-to=. "$harness")
 # 1,000 listeners and the server's 1,000 connections live in this process tree.
 ulimit -Sn "$(ulimit -Hn)"
 out=build-bench/peers
-rm -rf "$out"
+markdown=docs/BENCHMARKS.md
+sizes=(--n 10,100,1000)
+if [ -n "$smoke" ]; then
+  out=$(mktemp -d /tmp/quavix-peers-smoke.XXXXXX)
+  trap 'rm -rf "$out"' EXIT
+  markdown="$out/BENCHMARKS.md"
+  cp docs/BENCHMARKS.md "$markdown"
+  sizes=(--n 10 --changes 1)
+fi
+rm -rf "$out"/run*
 mkdir -p "$out"
 # peers.py directly rather than run_peers.sh, which also insists on Snapcast's programs that
 # this comparison does not start.
-command=(python3 "$harness/peers.py" --peers mpd,ours --ours-binary "$binary"
-         --n 10,100,1000 --ratios)
+command=(python3 "$harness/peers.py" --peers mpd,ours --ours-binary "$binary" "${sizes[@]}"
+         --ratios)
 status=0
 for run in $(seq 1 "$runs"); do
   dir="$out/run$run"
@@ -69,6 +91,6 @@ for run in $(seq 1 "$runs"); do
   echo "run $run of $runs: ${command[*]}"
   "${command[@]}" --out "$dir/RESULTS.md" 2>&1 | tee "$dir/output.txt" || status=1
 done
-python3 bench/peers/report.py docs/BENCHMARKS.md "$invocation" "${command[*]}" "$out"/run*/
-echo "Wrote the \"Against MPD\" section of docs/BENCHMARKS.md"
+python3 bench/peers/report.py "$markdown" "$invocation" "${command[*]}" "$out"/run*/
+echo "Wrote the \"Against MPD\" section of $markdown"
 exit "$status"

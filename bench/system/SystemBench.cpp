@@ -2,7 +2,7 @@
 // PulseAudio, driven by an epoll client swarm and a libpulse client of its own.
 //
 //   system_bench --server PATH [--out FILE] [--sizes 1,100,1000,10000] [--idle-seconds 60]
-//                [--burst 2000]
+//                [--burst 2000] [--rounds N] [--idle-at 1000]
 //
 // For each number N of quiet clients: a change made on the sound server, and a change asked
 // for by one more client, timed from the request to the state byte's arrival at each of the N
@@ -10,8 +10,10 @@
 // moment the swarm read it; the accept rate while connecting
 // them; the server's resident memory per client. First, a burst: --burst clients connect all at
 // once (as after a restart), and the time until every one has its greeting. With 1,000 clients, the
-// server's CPU use and wake-ups over an idle minute. Results go to --out as JSON
-// (bench/system/report.py turns them into docs/BENCHMARKS.md and the plot).
+// server's CPU use and wake-ups over an idle minute (--idle-at picks another N). --rounds fixes
+// the rounds per N (else more for small N). Results go to --out as JSON (bench/system/report.py
+// turns them into docs/BENCHMARKS.md and the plot). Exits 1 when a client was not greeted, a
+// change did not reach every client, or the server did not end cleanly.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -32,10 +34,10 @@
 
 #include "net/Protocol.h"
 #include "support/ClientFleet.h"
-#include "support/LoopbackClient.h"
+#include "support/ProcessProbe.h"
+#include "support/ServerUnderTest.h"
 #include "support/SoundServer.h"
-#include "system/ProcessProbe.h"
-#include "system/ServerUnderTest.h"
+#include "support/TestClient.h"
 
 namespace {
 
@@ -48,6 +50,8 @@ struct Options {
   std::vector<size_t> sizes = {1, 100, 1000, 10000};
   int idleSeconds = 60;
   size_t burst = 2000;
+  int rounds = 0;  // 0: RoundsFor(n)
+  size_t idleAt = 1000;
 };
 
 struct Latency {
@@ -107,6 +111,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->out = value;
     } else if (name == "--burst") {
       options->burst = std::strtoul(value.c_str(), nullptr, 10);
+    } else if (name == "--rounds") {
+      options->rounds = std::atoi(value.c_str());
+    } else if (name == "--idle-at") {
+      options->idleAt = std::strtoul(value.c_str(), nullptr, 10);
     } else if (name == "--idle-seconds") {
       options->idleSeconds = std::atoi(value.c_str());
     } else if (name == "--sizes") {
@@ -142,7 +150,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
                  "usage: system_bench --server PATH [--out FILE] [--sizes 1,100,...] "
-                 "[--idle-seconds S] [--burst N]\n");
+                 "[--idle-seconds S] [--burst N] [--rounds N] [--idle-at N]\n");
     return 2;
   }
   soundserver::SinkDriver pulse;
@@ -166,6 +174,7 @@ int main(int argc, char** argv) {
   // under test. Arrival is stamped by the kernel, so reading later does not change it.
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
   std::string burstJson = "null";
+  bool complete = true;  // every client greeted, every change received
   if (options.burst > 0) {
     // Every connect fired in one go, nothing paced; then they all leave again.
     ClientFleet burst;
@@ -174,6 +183,7 @@ int main(int argc, char** argv) {
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::printf("burst of %zu connects at once: %zu greeted, the last after %.0f ms\n",
                 options.burst, greeted, ms);
+    complete = complete && greeted == options.burst;
     char entry[200];
     std::snprintf(entry, sizeof entry, "{\"clients\": %zu, \"greeted\": %zu, \"ms\": %.1f}",
                   options.burst, greeted, ms);
@@ -200,11 +210,13 @@ int main(int argc, char** argv) {
     const long threads = CountThreads(pid);
     std::printf("N=%zu: %zu clients held, %.0f accepted/s, %ld KiB resident, %ld threads\n",
                 swarm.CountLive(), swarm.CountLive(), acceptRate, rssKiB, threads);
-    if (swarm.CountLive() < n)
+    if (swarm.CountLive() < n) {
       std::printf("  only %zu of %zu clients were greeted\n", swarm.CountLive(), n);
+      complete = false;
+    }
 
     Samples serverSamples, requestSamples;
-    const int rounds = RoundsFor(n);
+    const int rounds = options.rounds > 0 ? options.rounds : RoundsFor(n);
     for (int r = 0; r < rounds; ++r) {
       const int v = nextVolume();
       const auto t0 = Clock::now();
@@ -213,9 +225,9 @@ int main(int argc, char** argv) {
     }
     {
       // A client of our own that asks for states (it is not one of the timed clients).
-      LoopbackClient requester(server.Port());
+      TestClient requester(server.Port());
       const int one = 1;
-      setsockopt(requester.Fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      setsockopt(static_cast<int>(requester.Handle()), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       std::this_thread::sleep_for(200ms);  // listed before it asks
       for (int r = 0; r < rounds; ++r) {
         const int v = nextVolume();
@@ -235,6 +247,7 @@ int main(int argc, char** argv) {
           path, arrived.p50, arrived.p99, arrived.max, arrived.missed, read.p50, read.p99,
           read.max);
     };
+    complete = complete && serverSamples.missed == 0 && requestSamples.missed == 0;
     print("sound-server change:", fromServer, fromServerRead);
     print("client request:", fromClient, fromClientRead);
     const double perClientKiB =
@@ -250,7 +263,7 @@ int main(int argc, char** argv) {
                   Json(fromServerRead).c_str(), Json(fromClientRead).c_str());
     sizesJson += entry;
 
-    if (n == 1000 && options.idleSeconds > 0) {
+    if (n == options.idleAt && options.idleSeconds > 0) {
       std::this_thread::sleep_for(1s);
       const long long ticks0 = CpuTicks(pid), switches0 = ContextSwitches(pid);
       std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
@@ -285,5 +298,5 @@ int main(int argc, char** argv) {
                loadAtStart, baseRssKiB, burstJson.c_str(), sizesJson.c_str(), idleJson.c_str(),
                exitCode);
   std::fclose(out);
-  return 0;
+  return complete && exitCode == 0 ? 0 : 1;
 }

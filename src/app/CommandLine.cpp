@@ -2,14 +2,17 @@
 
 #include <algorithm>
 
+#include "app/Requests.h"
 #include "app/ServerSettings.h"
 #include "base/Log.h"
 #include "base/Port.h"
+#include "base/ShownText.h"
+#include "net/page/pairing/PairingPage.h"
 
 namespace {
 
 std::string UsageLine(const std::string& program) {
-  return "usage: " + program + " [--verbose] [--set-port N | --help | --version]";
+  return "usage: " + program + " [--verbose] [--set-port N | --pair | --help | --version]";
 }
 
 void PrintHelp(const std::string& program, std::ostream& out) {
@@ -21,15 +24,16 @@ void PrintHelp(const std::string& program, std::ostream& out) {
          "\n"
          "  (no arguments)  start the server in the notification area\n"
          "  --verbose       also log notes of what the server does, not only errors\n"
-         "  --set-port N    store N (1 to 65535) as the server's port; a running server\n"
-         "                  moves there at once (when it cannot, it stays and its port stays\n"
-         "                  stored), otherwise the next start uses it\n"
+         "  --set-port N    move the running server to port N (1 to 65535), which it then\n"
+         "                  stores (when it cannot move, it stays and says why); with none\n"
+         "                  running, store N for the next start\n"
+         "  --pair          print a pairing link and its QR code for a phone's camera (the\n"
+         "                  running server gives the code; it pairs one phone, for 10 minutes)\n"
          "  --help          print this text\n"
          "  --version       print the version\n"
          "\n"
-         "exit codes: 0 done, 1 the port was not stored, or the running server was not told or\n"
-         "            did not move,\n"
-         "            2 bad arguments\n";
+         "exit codes: 0 done, 1 the port was not stored, or the running server did not answer\n"
+         "            or did not move, or none runs to pair with, 2 bad arguments\n";
 }
 
 int SetPort(const std::string& value, CommandLineServices& services, std::ostream& out) {
@@ -39,36 +43,75 @@ int SetPort(const std::string& value, CommandLineServices& services, std::ostrea
     return kCommandLineUsage;
   }
   const std::string number = std::to_string(*port);
-  const uint16_t previous = LoadServerSettings(services.store, true).port;
+  // A running server moves and stores the port itself, so the stored port is always the one it
+  // listens on; only with none running is the port stored here.
+  std::string reply, reason;
+  switch (services.runningServer.Ask(RequestLine("port", number), &reply, &reason)) {
+    case AskResult::Answered: {
+      const std::optional<Reply> answer = ParseReply(reply);
+      if (!answer) {
+        LogError("the running server's answer is not understood: '" + ShownText(reply) + "'");
+        return kCommandLineFailed;
+      }
+      if (!answer->ok) {
+        LogError(answer->text);
+        return kCommandLineFailed;
+      }
+      out << answer->text << "\n";
+      return kCommandLineOk;
+    }
+    case AskResult::NoneRunning:
+      break;
+    case AskResult::Failed:
+      LogError("the running server did not answer (" + reason + "); port " + number +
+               " was not stored");
+      return kCommandLineFailed;
+    case AskResult::CannotTell:
+      // Without a guard no channel exists either: store for the next start, and say so.
+      if (!StorePort(services.store, *port)) break;
+      LogError("cannot tell whether a server is running (" + reason + "); port " + number +
+               " is stored for the next start, and a running one keeps its port until then");
+      return kCommandLineFailed;
+  }
   if (!StorePort(services.store, *port)) {
     LogError("could not store port " + number + " in " + services.portLocation);
     return kCommandLineFailed;
   }
-  out << "Stored port " << number << " in " << services.portLocation << ".\n";
-  std::string reason;
-  switch (services.runningServer.TellPortChanged(&reason)) {
-    case TellResult::Told:
+  out << "No server is running; port " << number << " is stored in " << services.portLocation
+      << " for the next start.\n";
+  return kCommandLineOk;
+}
+
+// Asks the running server for a pairing link and draws it for the terminal.
+int Pair(CommandLineServices& services, std::ostream& out) {
+  std::string reply, reason;
+  switch (services.runningServer.Ask(RequestLine("pair"), &reply, &reason)) {
+    case AskResult::Answered:
       break;
-    case TellResult::NoneRunning:
-      out << "No server is running; the next start uses port " << number << ".\n";
-      return kCommandLineOk;
-    case TellResult::Failed:
-      LogError("could not tell the running server to move (" + reason +
-               "); it keeps its port until it starts again");
+    case AskResult::NoneRunning:
+      LogError("no server is running to pair a phone with; start " + services.programName +
+               " first");
       return kCommandLineFailed;
-    case TellResult::CannotTell:
-      LogError("cannot tell whether a server is running (" + reason +
-               "); a running one keeps its port until it starts again");
+    case AskResult::Failed:
+      LogError("the running server did not answer (" + reason + ")");
+      return kCommandLineFailed;
+    case AskResult::CannotTell:
+      LogError("cannot tell whether a server is running (" + reason + ")");
       return kCommandLineFailed;
   }
-  out << "Told the running server to move to port " << number << ".\n";
-  if (services.runningServer.AwaitGreeting(*port, kMoveWaitMs, &reason)) return kCommandLineOk;
-  // The server refused the move and stored its port again; so does this, in case it could not.
-  const std::string kept = std::to_string(previous);
-  const bool restored = StorePort(services.store, previous);
-  LogError("the server stays on port " + kept + " (" + reason + "); port " +
-           (restored ? kept : number) + " stays stored");
-  return kCommandLineFailed;
+  const std::optional<Reply> answer = ParseReply(reply);
+  if (!answer) {
+    LogError("the running server's answer is not understood: '" + ShownText(reply) + "'");
+    return kCommandLineFailed;
+  }
+  if (!answer->ok) {
+    LogError("no phone can be paired now: " + answer->text);
+    return kCommandLineFailed;
+  }
+  const std::optional<std::string> text = PairingTerminalText(answer->text);
+  if (!text) return kCommandLineFailed;
+  out << *text;
+  return kCommandLineOk;
 }
 
 }  // namespace
@@ -89,12 +132,13 @@ std::optional<int> RunCommandLine(std::vector<std::string> args, CommandLineServ
     out << program << " " << QUAVIX_VERSION << "\n";
     return kCommandLineOk;
   }
+  if (args.size() == 1 && args[0] == "--pair") return Pair(services, out);
   if (args[0] == "--set-port") {
     if (args.size() == 2) return SetPort(args[1], services, out);
     LogError("--set-port takes one port (1 to 65535); see --help");
     return kCommandLineUsage;
   }
-  const bool extra = args[0] == "--help" || args[0] == "--version";
+  const bool extra = args[0] == "--help" || args[0] == "--version" || args[0] == "--pair";
   LogError("unexpected '" + args[extra ? 1 : 0] + "'; " + UsageLine(program) + "; see --help");
   return kCommandLineUsage;
 }

@@ -6,10 +6,11 @@
 //                                 with the others)
 //   quavix-server --help          usage text, exit 0
 //   quavix-server --version       "quavix-server 1.0", exit 0
-//   quavix-server --set-port N    store N as the port (the settings dialog's store), tell a
-//                                 running server of this user to move there and wait (about
-//                                 2 s) until it answers there; when it does not, the port it
-//                                 stays on is stored again
+//   quavix-server --set-port N    ask the running server of this user to move to port N; it
+//                                 moves and stores N, or stays and says why. With none
+//                                 running, N is stored for the next start.
+//   quavix-server --pair          ask the running server for a pairing code: prints its link
+//                                 and QR code for a phone's camera; 1 when none runs.
 // Anything else: one line of usage in the log, exit 2. Errors go to the log (base/Log.h), whose
 // lines this names after the program.
 
@@ -23,32 +24,31 @@
 
 enum CommandLineExit : int {
   kCommandLineOk = 0,
-  // The port was not stored; or the running server could not be told, did not move, or could
-  // not be found out about.
+  // The port was not stored; or the running server could not be asked, or refused; or no
+  // server runs to pair with.
   kCommandLineFailed = 1,
   kCommandLineUsage = 2,
 };
 
-enum class TellResult {
-  Told,         // the request was delivered; the server moves in its own time
+enum class AskResult {
+  Answered,     // the running server replied
   NoneRunning,  // no server of this user runs
-  Failed,       // one runs, but the request could not be delivered
+  Failed,       // one runs, but did not take the request or did not reply in time
   CannotTell,   // whether one runs cannot be found out (no usable instance guard)
 };
 
-// How long --set-port waits for the running server to answer on its new port.
-constexpr int kMoveWaitMs = 2000;
+// How long a request waits for the running server: a move stops and restarts the server, and a
+// server still starting up (a slow sound server) answers once it runs.
+constexpr int kRequestWaitMs = 10000;
 
 // The running server of this user, seen from a second process of the same program.
 class IRunningServer {
  public:
   virtual ~IRunningServer() = default;
-  // Main thread. Asks the running server, if any, to read the stored port again and move to it.
-  // On Failed and CannotTell, `reason` says why in the platform's words.
-  virtual TellResult TellPortChanged(std::string* reason) = 0;
-  // Main thread. Waits up to `limitMs` for the server to greet on `port` on this machine. False
-  // with `reason` saying why it did not ("port N is in use by another program", no answer).
-  virtual bool AwaitGreeting(uint16_t port, int limitMs, std::string* reason) = 0;
+  // Main thread. Sends `request` (a line of Requests.h) to the running server, if any, and waits
+  // up to kRequestWaitMs for its reply line, left in `reply`. On Failed and CannotTell,
+  // `reason` says why in the platform's words.
+  virtual AskResult Ask(const std::string& request, std::string* reply, std::string* reason) = 0;
 };
 
 struct CommandLineServices {

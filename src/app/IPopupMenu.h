@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class MenuCommand { None, Settings, OpenPage, Quit };
+enum class MenuCommand { None, Settings, OpenPage, PairPhone, Quit };
 
 struct PopupMenuItem {
   // A column break (or a separator where menus have no columns): no text, no command.

@@ -31,6 +31,14 @@ std::string PageAddress(uint16_t pagePort, const std::vector<IpAddress>& address
   return "http://" + host + "/";
 }
 
+std::string PairingHost(uint16_t pagePort, const std::vector<IpAddress>& addresses,
+                        const AccessPolicy& access) {
+  for (const IpAddress& address : addresses) {
+    if (!address.IsLoopback() && Allows(access, address)) return EndpointText(address, pagePort);
+  }
+  return "";
+}
+
 std::string ListeningLine(uint16_t port, const std::vector<IpAddress>& addresses,
                           uint16_t pagePort) {
   const std::string head =

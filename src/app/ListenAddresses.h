@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "net/ClientGate.h"
 #include "net/IpAddress.h"
 
 // The addresses of the machine's interfaces that are up, IPv4 first: loopback, IPv6 link-local
@@ -22,6 +23,11 @@ std::string ListeningToolTip(uint16_t port, const std::vector<IpAddress>& addres
                              uint16_t pagePort = 0);
 // The address a phone types: http://FIRST-ADDRESS:PORT/ (localhost without one).
 std::string PageAddress(uint16_t pagePort, const std::vector<IpAddress>& addresses);
+// Where a pairing link sends a phone: "ADDRESS:PORT" with the first of `addresses` that lies in
+// the networks `access` serves, so a phone beside it is let in (loopback never: no phone reaches
+// it); empty when none does.
+std::string PairingHost(uint16_t pagePort, const std::vector<IpAddress>& addresses,
+                        const AccessPolicy& access);
 
 // Whether an IPv6 address is one a client elsewhere can use: not loopback, link-local,
 // multicast or unspecified.

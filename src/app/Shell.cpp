@@ -1,9 +1,7 @@
 #include "app/Shell.h"
 
-#include "app/ServerSettings.h"
 #include "app/ShellNames.h"
 #include "app/ShellTimers.h"
-#include "app/Tray.h"
 #include "base/Log.h"
 #include "base/Texts.h"
 
@@ -21,8 +19,11 @@ class Acquired {
   void Backend() { backend_ = true; }
   void Server() { server_ = true; }
   void Callback() { callback_ = true; }
+  void Requests() { requests_ = true; }
 
   void Release() {
+    // Before the guard goes: a new instance may open its own channel at once.
+    if (requests_) s_.platform.requests->Close();
     IVolumeControl* control = s_.backend.Current();
     if (callback_ && control != nullptr) s_.server.UnregisterChangeCallback(control);
     // A reader still inside the volume control keeps it alive: destroying it then would pull
@@ -34,19 +35,21 @@ class Acquired {
     }
     if (networking_) s_.networking.Stop();
     if (guard_) s_.platform.guard.Release();
-    guard_ = networking_ = backend_ = server_ = callback_ = false;
+    guard_ = networking_ = backend_ = server_ = callback_ = requests_ = false;
   }
 
  private:
   ShellServices& s_;
-  bool guard_ = false, networking_ = false, backend_ = false, server_ = false, callback_ = false;
+  bool guard_ = false, networking_ = false, backend_ = false, server_ = false, callback_ = false,
+       requests_ = false;
 };
 
 }  // namespace
 
 int RunShell(ShellServices& services) {
   ShellPlatform& platform = services.platform;
-  LoggedBoxes boxes(platform);
+  Shell shell(services);
+  LoggedBoxes& boxes = shell.boxes;
   Acquired acquired(services);
 
   const GuardResult guard = platform.guard.Acquire(kInstanceGuardName);
@@ -65,12 +68,21 @@ int RunShell(ShellServices& services) {
   }
   acquired.Networking();
 
-  Tray tray(services, boxes);
-  if (!platform.loop.Open(tray)) {
+  if (!platform.loop.Open(shell.tray)) {
     acquired.Release();
     LogError(kTextWindowFailed);  // no box: there is no window to own one
     return 1;
   }
+
+  // The one reading of the settings at start-up, naming each bad value. A file that cannot be
+  // read ends start-up: its defaults could serve more widely than the user wrote.
+  std::string problem;
+  if (!shell.settings.Reload(&problem)) {
+    acquired.Release();
+    boxes.ShowError(std::string(kTextSettingsUnreadable) + ": " + problem, kTextErrorTitle);
+    return 1;
+  }
+  const ServerSettings& settings = shell.settings.Current();
 
   LoopPollTimer pollTimer(platform.loop);
   if (!services.backend.Create(pollTimer, boxes)) return 1;
@@ -79,8 +91,6 @@ int RunShell(ShellServices& services) {
 
   // Before binding, so the accept thread and every connection see both from the first client.
   services.server.Connect(control);
-
-  const ServerSettings settings = LoadServerSettings(platform.store);
   services.server.Configure(settings);
   const uint16_t port = settings.port;
   acquired.Server();  // a failed bind may still hold a socket; Stop lets it go
@@ -106,9 +116,18 @@ int RunShell(ShellServices& services) {
     return 1;
   }
 
-  tray.Started(port);
+  shell.listening.Started(port);
+  shell.tray.Show();
   platform.loop.StartTimer(ShellTimer::KeepAlive, kKeepAlivePeriodMs,
                            [&services] { services.server.SendKeepAlive(); });
+  // Only the guard's holder listens for requests; a server without a guard cannot be reached.
+  if (platform.requests != nullptr && guard == GuardResult::Acquired &&
+      platform.requests->Open([&shell](const std::string& line) {
+        return shell.tray.Quitting() ? ReplyLine({false, "the server is quitting"})
+                                     : shell.requests.Answer(line);
+      })) {
+    acquired.Requests();
+  }
   const int exitCode = platform.loop.Run();
 
   // The callback goes before the server stops, and the server (with every reader thread that

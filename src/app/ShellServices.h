@@ -1,7 +1,7 @@
 #pragma once
 // Everything start-up, shut-down and the tray window use, as seams. The platform's entry point
 // fills ShellPlatform with its adapters and calls RunQuavixServer, which adds the process-wide
-// server, relay and volume control.
+// server, relay and volume control, networking, the announcer and start at login.
 
 #include <cstdint>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "app/IInstanceGuard.h"
 #include "app/IMainLoop.h"
 #include "app/IPopupMenu.h"
-#include "app/IServiceAnnouncer.h"
+#include "app/IRequestChannel.h"
 #include "app/ISettingStore.h"
 #include "app/ISettingsDialog.h"
 #include "app/IStartAtLogin.h"
@@ -23,6 +23,8 @@
 #include "audio/IPollTimer.h"
 #include "audio/IVolumeControl.h"
 #include "net/Networking.h"
+#include "net/discovery/IServiceAnnouncer.h"
+#include "net/page/pairing/PairedDevice.h"
 
 // The operating system's services, implemented by linux/ or win32/.
 struct ShellPlatform {
@@ -37,14 +39,12 @@ struct ShellPlatform {
   // (LocalAddresses).
   std::function<std::vector<IpAddress>()> localAddresses;
   std::FILE* out = stdout;  // where the listening line goes
-  // The announce setting: whether RunQuavixServer announces the server on the network.
-  bool announce = true;
-  // Set by RunQuavixServer from the platform's factories (tests give fakes). Null announcer:
-  // not announced. Null startAtLogin: it cannot be set up, and the dialog's box shows it off.
-  IServiceAnnouncer* announcer = nullptr;
-  IStartAtLogin* startAtLogin = nullptr;
   // Opens `url` in the user's browser; null where there is none (tests).
   std::function<void(const std::string& url)> openUrl = nullptr;
+  // Where `quavix-server --set-port` and the like reach the running server; null: nowhere.
+  IRequestChannel* requests = nullptr;
+  // Where the phones paired with the page are kept; null: in memory, until the server stops.
+  IPairedDeviceStore* pairedPhones = nullptr;
 };
 
 // Main thread: start-up, the main loop and shut-down. Returns the process exit code.
@@ -78,6 +78,8 @@ class IServerControl {
   // Where the next BindAndListen listens, whom the server serves from now on, and the control
   // page's port for every later bind (0: no page).
   virtual void Configure(const ServerSettings& settings) = 0;
+  // Whom the server serves from the next client that connects on; the rest stays as configured.
+  virtual void SetAccess(const AccessPolicy& access) = 0;
   // Binds the byte-protocol port, then the page's; a page that cannot be served is reported
   // and left out, and the result is the byte port's.
   virtual bool BindAndListen(uint16_t port) = 0;
@@ -86,7 +88,15 @@ class IServerControl {
   virtual std::optional<IpAddress> MissingAddress() = 0;
   // The control page's port while it is served, else 0.
   virtual uint16_t PagePort() = 0;
-  // Whether a socket could be bound to `port` now (a probe; it holds nothing afterwards).
+  // Whether the page pairs phones (the setting, and a place to keep them).
+  virtual bool Pairs() = 0;
+  // Where a phone reaches the page, for pairing links: "ADDRESS:PORT"; empty for nowhere.
+  virtual void SetPageAddress(const std::string& hostAndPort) = 0;
+  // A pairing link with a fresh code; empty while no phone could use one (pairing off, the
+  // page not served, no address a phone reaches).
+  virtual std::optional<std::string> NewPairingLink() = 0;
+  // Whether a socket could be bound to `port` now on every address the server listens on (a
+  // probe; it holds nothing afterwards).
   virtual bool CanBind(uint16_t port) = 0;
   virtual bool Start() = 0;
   // False when a reader is still inside the volume control after the bounded wait: the volume
@@ -104,4 +114,7 @@ struct ShellServices {
   INetworking& networking;
   IVolumeBackend& backend;
   IServerControl& server;
+  IServiceAnnouncer& announcer;  // used only while the announce setting is on
+  // Null: it cannot be set up here, and the dialog's box shows it off.
+  IStartAtLogin* startAtLogin = nullptr;
 };

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "audio/IOutputDevices.h"
 #include "base/VolumeState.h"
 
 // Every backend reports muted as 0 or 1 and volume within 0..100; before the first reading a
@@ -40,4 +41,8 @@ class IVolumeControl {
   // Main thread. Waits for a callback running on another thread; once a null callback was set,
   // the old one is never called again.
   virtual void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) = 0;
+
+  // Any thread, between Initialize and Shutdown. The playback devices this control knows, which
+  // live as long as the control; null when it offers no list.
+  virtual IOutputDevices* OutputDevices() { return nullptr; }
 };

@@ -19,10 +19,10 @@ AccessPolicy ClientGate::Policy() const {
   return policy_;
 }
 
-bool ClientGate::Allowed(const IpAddress& peer) const {
-  if (policy_.anyone) return true;
+bool Allows(const AccessPolicy& policy, const IpAddress& peer) {
+  if (policy.anyone) return true;
   const std::vector<IpNetwork>& networks =
-      policy_.networks.empty() ? LocalNetworks() : policy_.networks;
+      policy.networks.empty() ? LocalNetworks() : policy.networks;
   for (const IpNetwork& network : networks) {
     if (network.Contains(peer)) return true;
   }
@@ -47,7 +47,7 @@ bool ClientGate::SourceLineDue(const IpAddress& peer, uint32_t now) {
 bool ClientGate::Admit(const IpAddress& peer, size_t connected) {
   std::unique_lock lock(mutex_);
   const uint32_t now = clock_.NowMs();
-  if (!Allowed(peer)) {
+  if (!Allows(policy_, peer)) {
     const bool due = SourceLineDue(peer, now);
     lock.unlock();
     if (due) {

@@ -21,6 +21,9 @@ struct AccessPolicy {
   size_t maxClients = 4096;
 };
 
+// Whether `policy` lets a client from `peer` in (the client bound aside). Any thread.
+bool Allows(const AccessPolicy& policy, const IpAddress& peer);
+
 class ClientGate {
  public:
   explicit ClientGate(IClock& clock) : clock_(clock) {}
@@ -33,7 +36,6 @@ class ClientGate {
   bool Admit(const IpAddress& peer, size_t connected);
 
  private:
-  bool Allowed(const IpAddress& peer) const;
   // Under the mutex: whether a line for `peer` is due, remembering that one was written.
   bool SourceLineDue(const IpAddress& peer, uint32_t now);
 

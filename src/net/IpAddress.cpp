@@ -64,6 +64,12 @@ std::string IpAddressText(const IpAddress& address) {
                         : AddressBytesText(address.bytes.data(), true);
 }
 
+bool IpAddress::IsLoopback() const {
+  static constexpr std::array<uint8_t, 16> kV6Loopback{0, 0, 0, 0, 0, 0, 0, 0,
+                                                       0, 0, 0, 0, 0, 0, 0, 1};
+  return IsV4() ? bytes[12] == 127 : bytes == kV6Loopback;
+}
+
 bool IpAddress::IsV4() const {
   for (int i = 0; i < 10; ++i) {
     if (bytes[i] != 0) return false;
@@ -82,21 +88,25 @@ bool IpNetwork::Contains(const IpAddress& address) const {
 
 std::optional<IpNetwork> ParseIpNetwork(std::string_view text) {
   const size_t slash = text.find('/');
-  const std::optional<IpAddress> address = ParseIpAddress(text.substr(0, slash));
+  const std::string_view host = text.substr(0, slash);
+  const std::optional<IpAddress> address = ParseIpAddress(host);
   if (!address) return std::nullopt;
-  const int width = address->IsV4() ? 32 : 128;
+  // Written in IPv4 terms, the prefix counts IPv4 bits; in IPv6 terms (::ffff:0:0/96 too, which
+  // holds every IPv4 address), the 128 bits of the form we hold.
+  const bool v4Terms = host.find(':') == std::string_view::npos;
+  const int width = v4Terms ? 32 : 128;
   std::optional<int> prefix = width;
   if (slash != std::string_view::npos) prefix = ParsePrefix(text.substr(slash + 1), width);
   if (!prefix) return std::nullopt;
-  const int full = address->IsV4() ? kMappedPrefix + *prefix : *prefix;
+  const int full = v4Terms ? kMappedPrefix + *prefix : *prefix;
   return IpNetwork{Masked(*address, full), full};
 }
 
 const std::vector<IpNetwork>& LocalNetworks() {
   static const std::vector<IpNetwork> networks = {
-      Network("127.0.0.0", 8),    Network("::1", 128),       Network("10.0.0.0", 8),
-      Network("172.16.0.0", 12),  Network("192.168.0.0", 16), Network("169.254.0.0", 16),
-      Network("100.64.0.0", 10),  Network("fc00::", 7),       Network("fe80::", 10),
+      Network("127.0.0.0", 8),   Network("::1", 128),        Network("10.0.0.0", 8),
+      Network("172.16.0.0", 12), Network("192.168.0.0", 16), Network("169.254.0.0", 16),
+      Network("100.64.0.0", 10), Network("fc00::", 7),       Network("fe80::", 10),
   };
   return networks;
 }

@@ -17,7 +17,8 @@ struct IpAddress {
   static IpAddress FromV4Bytes(const void* four);
   static IpAddress FromV6Bytes(const void* sixteen);
 
-  bool IsV4() const;  // an IPv4 address (held mapped)
+  bool IsV4() const;        // an IPv4 address (held mapped)
+  bool IsLoopback() const;  // 127.0.0.0/8 or ::1: this computer itself
   bool operator==(const IpAddress&) const = default;
   auto operator<=>(const IpAddress&) const = default;
 };
@@ -43,7 +44,8 @@ struct IpNetwork {
 };
 
 // "192.168.1.0/24", "2001:db8::/32", or a bare address (one host). Host bits set below the prefix
-// are cleared ("192.168.1.7/24" is 192.168.1.0/24). Empty on anything else.
+// are cleared ("192.168.1.7/24" is 192.168.1.0/24). An IPv4-mapped network in IPv6 terms counts
+// all 128 bits ("::ffff:0:0/96" is every IPv4 address). Empty on anything else.
 std::optional<IpNetwork> ParseIpNetwork(std::string_view text);
 
 // The networks a home or office reaches the server from: loopback, the private IPv4 ranges,

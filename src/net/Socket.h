@@ -1,6 +1,7 @@
 #pragma once
-// The TCP calls the server makes, and nothing more. One implementation per platform
-// (linux/Socket.cpp, win32/Socket.cpp); this header holds no platform type.
+// The TCP calls the server and its probes make, and nothing more. One implementation per
+// platform (linux/Socket.cpp, win32/Socket.cpp) beside the portable half both share
+// (SocketAddress.cpp); this header holds no platform type.
 //
 // Error policy: no call throws; failures come back as the results documented per call, and the
 // native error code stays inside the adapter. Every call may be made from any thread; a handle
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "net/IpAddress.h"
@@ -37,12 +39,19 @@ enum class ListenResult {
 // served on IPv6 alone. The handle is not inherited by child processes. Nothing stays open on
 // failure.
 ListenResult OpenListener(const IpAddress* address, uint16_t port, SocketHandle* listener);
-// The adapter's half of OpenListener: one socket of the address's family, bound to it and
-// listening; an IPv6 one also takes IPv4 clients when `dualStack`. NotLocal also where the
-// system lacks the family.
-ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
-                            SocketHandle* listener);
 
+// Where a socket is bound: its address (an IPv4 client of a dual-stack socket shows as IPv4)
+// and port in host byte order, and whether the socket itself is of the IPv6 family.
+struct LocalEnd {
+  IpAddress address;
+  uint16_t port = 0;
+  bool ipv6Socket = false;
+};
+// Empty when the socket is not bound or on failure.
+std::optional<LocalEnd> LocalEndOf(SocketHandle socket);
+// The address a connected socket's peer sends from (an IPv4 peer of a dual-stack socket held
+// mapped, as IpAddress holds every IPv4 address). Empty when not connected or on failure.
+std::optional<IpAddress> PeerOf(SocketHandle socket);
 // The local port the socket is bound to, in host byte order; 0 when unbound or on failure.
 uint16_t LocalPort(SocketHandle socket);
 

@@ -2,8 +2,8 @@
 
 #include <atomic>
 
-#include "net/ClientConnection.h"
 #include "net/Protocol.h"
+#include "net/server/ClientConnection.h"
 
 MyClientListener::MyClientListener(NetworkServer& server, IRetryTimer& retryTimer)
     : server_(server), retryTimer_(retryTimer) {}

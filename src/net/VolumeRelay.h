@@ -7,7 +7,7 @@
 #include "audio/IVolumeControl.h"
 #include "net/IClientListener.h"
 #include "net/IRetryTimer.h"
-#include "net/NetworkServer.h"
+#include "net/server/NetworkServer.h"
 
 class MyClientListener : public IClientListener {
  public:

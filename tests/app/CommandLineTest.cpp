@@ -1,54 +1,27 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <map>
 #include <sstream>
 
 #include "app/CommandLine.h"
 #include "app/ServerSettings.h"
 #include "base/Log.h"
+#include "fakes/FakeShellPlatform.h"
 
 namespace {
 
-class MemoryStore final : public ISettingStore {
- public:
-  std::string Location() const override { return "memory"; }
-  std::string StoredName(const std::string& key) const override { return key; }
-  std::optional<std::string> Read(const std::string& key) override {
-    const auto it = values.find(key);
-    if (it == values.end()) return std::nullopt;
-    return it->second;
-  }
-  bool Write(const std::string& key, const std::string& text) override {
-    ++writes;
-    if (refuseWrites) return false;
-    values[key] = text;
-    return true;
-  }
-  bool Remove(const std::string& key) override {
-    values.erase(key);
-    return true;
-  }
-  std::map<std::string, std::string> values;
-  bool refuseWrites = false;
-  int writes = 0;
-};
-
 class FakeRunningServer final : public IRunningServer {
  public:
-  TellResult TellPortChanged(std::string* reason) override {
-    ++told;
-    if (result == TellResult::Failed) *reason = "Operation not permitted";
-    if (result == TellResult::CannotTell) *reason = "/tmp/quavix-1000 is a symbolic link";
+  AskResult Ask(const std::string& request, std::string* reply, std::string* reason) override {
+    asked.push_back(request);
+    *reply = answer;
+    *reason = why;
     return result;
   }
-  bool AwaitGreeting(uint16_t, int, std::string* reason) override {
-    if (!answers) *reason = "port 8080 is in use by another program";
-    return answers;
-  }
-  TellResult result = TellResult::NoneRunning;
-  bool answers = true;
-  int told = 0;
+  AskResult result = AskResult::NoneRunning;
+  std::string answer;
+  std::string why;
+  std::vector<std::string> asked;
 };
 
 struct Answer {
@@ -66,7 +39,7 @@ class CommandLineTest : public ::testing::Test {
     return {code, out.str(), err.str()};
   }
 
-  MemoryStore store_;
+  FakeSettingStore store_;
   FakeRunningServer server_;
   CommandLineServices services_{"quavix-server", store_, "/home/u/.config/x/ServerPort", server_};
 };
@@ -89,7 +62,8 @@ TEST_F(CommandLineTest, OnlyNoArgumentsStartsTheServer_HelpAndVersionTouchNothin
   const Answer help = Call({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_EQ(
-      help.out.rfind("usage: quavix-server [--verbose] [--set-port N | --help | --version]\n", 0),
+      help.out.rfind(
+          "usage: quavix-server [--verbose] [--set-port N | --pair | --help | --version]\n", 0),
       0u)
       << help.out;
   EXPECT_EQ(help.err, "");
@@ -100,47 +74,99 @@ TEST_F(CommandLineTest, OnlyNoArgumentsStartsTheServer_HelpAndVersionTouchNothin
   EXPECT_EQ(Lines(version.out), 1u);
 
   EXPECT_EQ(store_.writes, 0);
-  EXPECT_EQ(server_.told, 0);
+  EXPECT_TRUE(server_.asked.empty());
 }
 
-TEST_F(CommandLineTest, SetPortStoresThenTellsTheRunningServer) {
+TEST_F(CommandLineTest, SetPortAsksTheRunningServerWhichMovesAndStoresItself) {
   struct Case {
-    TellResult tell;
+    AskResult result;
+    const char* answer;  // the reply line, or the reason the asking failed
     int code;
-    const char* says;
+    const char* says;  // on stdout for 0, else in the log
+    bool stored;       // whether this process stored the port
   };
   const Case cases[] = {
-      {TellResult::Told, 0, "Told the running server to move to port 8080."},
-      {TellResult::NoneRunning, 0, "the next start uses port 8080."},
-      {TellResult::Failed, 1,
-       "could not tell the running server to move (Operation not permitted)"},
+      {AskResult::Answered, "ok Quavix Server listening on port 8080: 192.168.1.20:8080", 0,
+       "Quavix Server listening on port 8080: 192.168.1.20:8080\n", false},
+      {AskResult::Answered,
+       "error the server stays on port 17540 (port 8080 is in use by another program)", 1,
+       "quavix-server: the server stays on port 17540 (port 8080 is in use by another "
+       "program)\n",
+       false},
+      {AskResult::Answered, "moved\x1b[2J", 1,
+       "quavix-server: the running server's answer is not understood: 'moved\\x1B[2J'\n", false},
+      {AskResult::NoneRunning, "", 0,
+       "No server is running; port 8080 is stored in /home/u/.config/x/ServerPort for the next "
+       "start.\n",
+       true},
+      {AskResult::Failed, "no reply in time", 1,
+       "quavix-server: the running server did not answer (no reply in time); port 8080 was not "
+       "stored\n",
+       false},
+      {AskResult::CannotTell, "/tmp/quavix-1000 is a symbolic link", 1,
+       "quavix-server: cannot tell whether a server is running (/tmp/quavix-1000 is a symbolic "
+       "link); port 8080 is stored for the next start, and a running one keeps its port until "
+       "then\n",
+       true},
   };
   for (const Case& c : cases) {
     store_.values.clear();
-    server_.result = c.tell;
+    server_.result = c.result;
+    (c.result == AskResult::Answered ? server_.answer : server_.why) = c.answer;
     const Answer run = Call({"--set-port", "8080"});
-    EXPECT_EQ(run.code, c.code) << c.says;
-    EXPECT_EQ(store_.values["port"], "8080") << c.says;
-    EXPECT_NE(run.out.find("Stored port 8080 in /home/u/.config/x/ServerPort."), std::string::npos)
-        << run.out;
-    EXPECT_NE((run.out + run.err).find(c.says), std::string::npos) << run.out << run.err;
+    EXPECT_EQ(run.code, c.code) << c.answer;
+    EXPECT_EQ(c.code == 0 ? run.out : run.err, c.says) << c.answer;
+    EXPECT_EQ(c.code == 0 ? run.err : run.out, "") << c.answer;
+    EXPECT_EQ(store_.values.count("port"), c.stored ? 1u : 0u) << c.answer;
+    EXPECT_EQ(server_.asked.back(), "port 8080");
   }
   // Leading zeros are decimal, never octal; the edges of the range are ports.
-  server_.result = TellResult::NoneRunning;
+  server_.result = AskResult::NoneRunning;
   EXPECT_EQ(Call({"--set-port", "0010"}).code, 0);
   EXPECT_EQ(store_.values["port"], "10");
   EXPECT_EQ(Call({"--set-port", "65535"}).code, 0);
   EXPECT_EQ(store_.values["port"], "65535");
 }
 
-TEST_F(CommandLineTest, AFailedStoreIsAnErrorAndNoServerIsTold) {
-  store_.refuseWrites = true;
-  server_.result = TellResult::Told;
+TEST_F(CommandLineTest, PairPrintsTheRunningServersLinkAndItsQrCodeOrSaysWhyNot) {
+  const std::string link = "http://192.168.1.20:17496/#pair=" + std::string(32, 'a');
+  struct Case {
+    AskResult result;
+    std::string answer;  // the reply line, or the reason the asking failed
+    std::string says;    // the log's line; empty when it pairs
+  };
+  const Case cases[] = {
+      {AskResult::Answered, "ok " + link, ""},
+      {AskResult::Answered, "error pairing is off (setting pairing)",
+       "quavix-server: no phone can be paired now: pairing is off (setting pairing)\n"},
+      {AskResult::NoneRunning, "",
+       "quavix-server: no server is running to pair a phone with; start quavix-server first\n"},
+      {AskResult::Failed, "no reply in time",
+       "quavix-server: the running server did not answer (no reply in time)\n"},
+  };
+  for (const Case& c : cases) {
+    server_.result = c.result;
+    (c.result == AskResult::Answered ? server_.answer : server_.why) = c.answer;
+    const Answer run = Call({"--pair"});
+    EXPECT_EQ(server_.asked.back(), "pair");
+    EXPECT_EQ(run.code, c.says.empty() ? 0 : 1) << c.answer;
+    EXPECT_EQ(run.err, c.says);
+    if (!c.says.empty()) {
+      EXPECT_EQ(run.out, "");
+      continue;
+    }
+    EXPECT_NE(run.out.find("\n" + link + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\u2588\u2588\u2588\u2588"), std::string::npos) << "a QR code below";
+  }
+  EXPECT_EQ(store_.writes, 0);
+}
+
+TEST_F(CommandLineTest, AFailedStoreWithNoServerRunningIsAnError) {
+  store_.writeResult = false;
   const Answer run = Call({"--set-port", "9000"});
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "quavix-server: could not store port 9000 in /home/u/.config/x/ServerPort\n");
-  EXPECT_EQ(server_.told, 0);
 }
 
 TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) {
@@ -174,35 +200,11 @@ TEST_F(CommandLineTest, AnythingElseIsOneLineOnStderrAndExit2WithNothingStored) 
   }
   EXPECT_EQ(Call({"--frobnicate"}).err,
             "quavix-server: unexpected '--frobnicate'; usage: quavix-server [--verbose] "
-            "[--set-port N | --help | --version]; see --help\n");
+            "[--set-port N | --pair | --help | --version]; see --help\n");
   EXPECT_EQ(Call({"--set-port", "0x50"}).err,
             "quavix-server: bad port '0x50' (a whole number from 1 to 65535)\n");
   EXPECT_EQ(store_.writes, 0);
-  EXPECT_EQ(server_.told, 0);
-}
-
-TEST_F(CommandLineTest, AMoveTheServerRefusesEndsWithOneAndTheOldPortStored) {
-  ASSERT_TRUE(StorePort(store_, 17540));
-  server_.result = TellResult::Told;
-  server_.answers = false;
-  const Answer run = Call({"--set-port", "8080"});
-  EXPECT_EQ(run.code, 1);
-  EXPECT_EQ(run.err,
-            "quavix-server: the server stays on port 17540 (port 8080 is in use by another "
-            "program); port 17540 stays stored\n");
-  EXPECT_EQ(store_.values["port"], "17540");
-}
-
-TEST_F(CommandLineTest, NotKnowingWhetherAServerRunsStillStoresButEndsWithOne) {
-  server_.result = TellResult::CannotTell;
-  const Answer run = Call({"--set-port", "8080"});
-  EXPECT_EQ(run.code, 1);
-  EXPECT_EQ(store_.values["port"], "8080");
-  EXPECT_EQ(Lines(run.err), 1u) << run.err;
-  EXPECT_NE(run.err.find("cannot tell whether a server is running (/tmp/quavix-1000 is a "
-                         "symbolic link)"),
-            std::string::npos)
-      << run.err;
+  EXPECT_TRUE(server_.asked.empty());
 }
 
 TEST_F(CommandLineTest, VerboseShowsNotesBesideTheErrors) {

@@ -5,6 +5,20 @@
 
 namespace {
 
+// Everything start-up acquired was given back, in an order that never pulled the volume control
+// from under a reader.
+void ExpectAllReleased(FakeShell& shell) {
+  EXPECT_FALSE(shell.tray.shown);
+  EXPECT_FALSE(shell.server.running);
+  EXPECT_FALSE(shell.server.listeningPort);
+  EXPECT_FALSE(shell.server.stoppedWithCallback);
+  EXPECT_FALSE(shell.backend.shutDownWhileServing);
+  EXPECT_EQ(shell.backend.Current(), nullptr);
+  // Exactly one clean-up for every networking start that succeeded.
+  EXPECT_EQ(shell.networking.stops, shell.networking.starts);
+  EXPECT_FALSE(shell.guard.held);
+}
+
 TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
   FakeShell shell;
   shell.store.SetPort(8080);
@@ -26,14 +40,9 @@ TEST(Shell, ServesUntilQuitFromTheMenuAndShutsDownInOrder) {
     shell.loop.events->OnTrayIconPressed();
   };
   EXPECT_EQ(RunShell(shell.services), 0);
-  EXPECT_FALSE(shell.tray.shown);
-  EXPECT_FALSE(shell.server.running);
-  EXPECT_FALSE(shell.server.stoppedWithCallback);
+  ExpectAllReleased(shell);
   EXPECT_TRUE(shell.backend.shutDown);
-  EXPECT_FALSE(shell.backend.shutDownWhileServing);
-  EXPECT_EQ(shell.backend.Current(), nullptr);
   EXPECT_EQ(shell.networking.stops, 1);
-  EXPECT_FALSE(shell.guard.held);
   EXPECT_EQ(shell.guard.acquiredName, "QuavixServer_INSTANCE_LIMITER");
   EXPECT_EQ(shell.Out(),
             "Quavix Server listening on port 8080: 192.168.1.20:8080, control page "
@@ -127,15 +136,7 @@ TEST(Shell, StartupFailuresReleaseWhatWasAcquiredAndExitWithOne) {
     }
     EXPECT_EQ(shell.Err(), c.logged);
     EXPECT_EQ(shell.Out(), "");
-    // Exactly one clean-up for every networking start that succeeded.
-    EXPECT_EQ(shell.networking.stops, shell.networking.starts);
-    EXPECT_FALSE(shell.guard.held);
-    EXPECT_FALSE(shell.server.running);
-    EXPECT_FALSE(shell.server.listeningPort);
-    EXPECT_FALSE(shell.server.stoppedWithCallback);
-    EXPECT_FALSE(shell.backend.shutDownWhileServing);
-    EXPECT_EQ(shell.backend.Current(), nullptr);
-    EXPECT_FALSE(shell.tray.shown);
+    ExpectAllReleased(shell);
   }
 }
 

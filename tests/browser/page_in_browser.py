@@ -6,110 +6,33 @@ usage: page_in_browser.py SERVER_BINARY SCREENSHOT.png
 Exit 77 (skipped) when Chromium, its driver or Selenium is missing."""
 
 import os
-import re
 import shutil
-import signal
-import socket
 import struct
-import subprocess
 import sys
 import tempfile
 import time
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.by import By
-except ImportError:
-    print("python3-selenium is missing: skipped")
-    sys.exit(77)
-
-CHROMIUM = shutil.which("chromium")
-DRIVER = shutil.which("chromedriver")
-BOUND = 10.0  # seconds any awaited condition may take
+sys.dont_write_bytecode = True  # no compiled Python in the tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from chromium import await_true, browser, pactl, sink_muted, sink_volume  # noqa: E402
+from server_under_test import HeadlessServer, free_port  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
 
 
-def await_true(what, condition, bound=BOUND):
-    deadline = time.monotonic() + bound
-    while time.monotonic() < deadline:
-        value = condition()
-        if value:
-            return value
-        time.sleep(0.05)
-    raise AssertionError(f"not within {bound:.0f} s: {what}")
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-def pactl(*args):
-    return subprocess.run(["pactl", *args], check=True, capture_output=True, text=True).stdout
-
-
-def sink_volume():
-    return int(re.search(r"(\d+)%", pactl("get-sink-volume", "@DEFAULT_SINK@")).group(1))
-
-
-def sink_muted():
-    return "yes" in pactl("get-sink-mute", "@DEFAULT_SINK@")
-
-
-class Server:
+class Server(HeadlessServer):
     """The real quavix-server with its own settings folder, ports stored there."""
 
     def __init__(self, binary, port, page_port):
-        self.binary = binary
-        self.config = tempfile.mkdtemp(prefix="quavix-web-page-config.")
-        folder = os.path.join(self.config, "quavix")
-        os.makedirs(folder)
-        with open(os.path.join(folder, "quavix-server.conf"), "w") as f:
-            f.write(f"[server]\nport = {port}\nweb_port = {page_port}\nannounce = false\n")
+        super().__init__(binary, port, web_port=page_port, announce="false")
         self.page_port = page_port
-        self.process = None
 
     def start(self):
-        env = dict(os.environ, XDG_CONFIG_HOME=self.config, QT_QPA_PLATFORM="offscreen")
-        env.pop("DISPLAY", None)
-        self.log = tempfile.TemporaryFile()
-        self.process = subprocess.Popen([self.binary], env=env, stdout=subprocess.PIPE,
-                                        stderr=self.log, text=True)
-        line = self.process.stdout.readline()  # the start-up line; the server is serving
+        line = super().start()  # the start-up line; the server is serving
         assert f"control page http://" in line and f":{self.page_port}/" in line, line
-
-    def stop(self):
-        if self.process and self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(BOUND)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                raise AssertionError("the server did not stop on SIGTERM")
-        self.process = None
-
-    def close(self):
-        self.stop()
-        shutil.rmtree(self.config, ignore_errors=True)
-
-
-def browser(profile):
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                 "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync",
-                 "--window-size=390,760", f"--user-data-dir={profile}"):
-        options.add_argument(flag)
-    return webdriver.Chrome(service=Service(DRIVER), options=options)
 
 
 def main():
-    if not CHROMIUM or not DRIVER:
-        print("chromium or chromium-driver is missing: skipped")
-        return 77
     binary, screenshot = sys.argv[1], sys.argv[2]
     pactl("set-sink-volume", "@DEFAULT_SINK@", "30%")
     pactl("set-sink-mute", "@DEFAULT_SINK@", "0")
@@ -162,12 +85,15 @@ def main():
         await_true("the button follows pactl's unmute",
                    lambda: mute.get_attribute("aria-pressed") == "false")
 
-        # The server restarts: the page says so, comes back by itself and is live again.
+        # The server restarts while the volume goes to 100 %, for which no state byte comes:
+        # the page says so, comes back by itself, shows the state anew and is live again.
         server.stop()
         await_true("the page says the connection is lost", lambda: "lost" in status.text)
         assert slider.get_attribute("disabled") is not None
+        pactl("set-sink-volume", "@DEFAULT_SINK@", "100%")
         server.start()
         await_true("reconnected", lambda: status.text == "Connected", bound=15)
+        assert value() == 100 and not sink_muted(), value()
         pactl("set-sink-volume", "@DEFAULT_SINK@", "65%")
         await_true("the slider follows pactl after the restart", lambda: value() == 65)
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -130,11 +131,22 @@ class ChildProcess {
       pending_.append(chunk, static_cast<size_t>(got));
     }
   }
-  // Everything on stderr; call once the child has ended.
-  std::string Stderr() {
+  // What the child wrote on stderr: all of it once the child has ended; while it still runs
+  // (a failure message about a child that hangs), what came within `wait`.
+  std::string Stderr(std::chrono::milliseconds wait = std::chrono::seconds(1)) {
     std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     char chunk[512];
-    for (ssize_t got; (got = read(err_, chunk, sizeof chunk)) > 0;) text.append(chunk, got);
+    for (;;) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      pollfd ready{err_, POLLIN, 0};
+      if (err_ < 0 || poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0))) != 1)
+        break;
+      const ssize_t got = read(err_, chunk, sizeof chunk);
+      if (got <= 0) break;
+      text.append(chunk, static_cast<size_t>(got));
+    }
     return text;
   }
   // The exit code (128 + signal for a killed child), or -1 when it did not end in time.

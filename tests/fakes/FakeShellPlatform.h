@@ -3,6 +3,8 @@
 // port listened on, the icon shown, the armed timers, the boxes shown), and the few ordering
 // rules of shut-down are checked where they would be broken.
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -16,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/PortSettings.h"
+#include "app/SettingsFlow.h"
 #include "app/ShellNames.h"
 #include "app/ShellServices.h"
 #include "base/Log.h"
@@ -212,6 +214,7 @@ class FakeServiceAnnouncer final : public IServiceAnnouncer {
  public:
   void Announce(uint16_t port) override { announced = port; }
   void Withdraw() override { announced.reset(); }
+  bool Stop(int) override { return true; }
   std::optional<uint16_t> announced;
 };
 
@@ -232,27 +235,33 @@ class FakeStartAtLogin final : public IStartAtLogin {
 class FakeSettingStore final : public ISettingStore {
  public:
   std::string Location() const override { return "settings.conf"; }
-  std::string StoredName(const std::string& key) const override { return key; }
-  std::optional<std::string> Read(const std::string& key) override {
-    auto it = values.find(key);
-    if (it == values.end() || !readable) return std::nullopt;
+  std::string StoredName(const Setting& setting) const override { return std::string(setting.key); }
+  bool Load(std::string* problem) override {
+    if (!readable) *problem = "Permission denied";
+    return readable;
+  }
+  std::optional<std::string> Read(const Setting& setting) override {
+    auto it = values.find(StoredName(setting));
+    if (it == values.end()) return std::nullopt;
     return it->second;
   }
-  bool Write(const std::string& key, const std::string& text) override {
+  std::vector<std::string> Unknown() const override { return unknown; }
+  bool Write(const Setting& setting, const std::string& text) override {
     ++writes;
     if (!writeResult) return false;
-    values[key] = text;
+    values[StoredName(setting)] = text;
     return true;
   }
-  bool Remove(const std::string& key) override {
+  bool Remove(const Setting& setting) override {
     ++writes;
     if (!writeResult) return false;
-    values.erase(key);
+    values.erase(StoredName(setting));
     return true;
   }
   void SetPort(uint32_t port) { values["port"] = std::to_string(port); }
 
   std::map<std::string, std::string> values;
+  std::vector<std::string> unknown;
   bool readable = true;
   bool writeResult = true;
   int writes = 0;
@@ -335,6 +344,11 @@ class FakeServerControl final : public IServerControl {
   void Configure(const ServerSettings& settings) override {
     configured = settings;
     pagePort = settings.webPort;
+    pairs = settings.pairing;
+  }
+  void SetAccess(const AccessPolicy& access) override {
+    if (!configured) configured = ServerSettings{};
+    configured->access = access;
   }
   std::optional<IpAddress> MissingAddress() override { return missingAddress; }
   std::optional<ServerSettings> configured;
@@ -345,6 +359,12 @@ class FakeServerControl final : public IServerControl {
     return ok;
   }
   uint16_t PagePort() override { return running ? pagePort : 0; }
+  bool Pairs() override { return pairs; }
+  void SetPageAddress(const std::string& hostAndPort) override { pageAddress = hostAndPort; }
+  std::optional<std::string> NewPairingLink() override {
+    if (!pairs || PagePort() == 0 || pageAddress.empty()) return std::nullopt;
+    return "http://" + pageAddress + "/#pair=" + std::string(32, 'c');
+  }
   bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
     if (startResult && listeningPort) running = true;
@@ -381,12 +401,23 @@ class FakeServerControl final : public IServerControl {
   int broadcasts = 0;
   int keepAlives = 0;
   uint16_t pagePort = 0;  // the page this fake serves while running; 0: none
+  bool pairs = false;
+  std::string pageAddress;  // where pairing links send phones
 };
 
 inline bool FakeVolumeBackend::CheckedControl::Shutdown() {
   backend_.shutDown = true;
   if (backend_.server_.running) backend_.shutDownWhileServing = true;
   return true;
+}
+
+// The settings `store` holds, each bad value logged unless `quiet`; the test fails when the
+// store cannot be read.
+inline ServerSettings LoadedSettings(ISettingStore& store, bool quiet = false) {
+  ServerSettings settings;
+  std::string problem;
+  EXPECT_TRUE(LoadServerSettings(store, &settings, &problem, quiet)) << problem;
+  return settings;
 }
 
 // Every fake wired together, as RunQuavixServer wires the real ones. What the shell writes to
@@ -423,9 +454,8 @@ struct FakeShell {
   std::FILE* out = std::tmpfile();
   std::ostringstream err;
   ScopedLogStream log{err};
-  ShellPlatform platform{guard, loop,   messageBox, tray,
-                         menu,  dialog, store,      [this] { return localAddresses; },
-                         out,   true,   &announcer, &startAtLogin};
+  ShellPlatform platform{
+      guard, loop, messageBox, tray, menu, dialog, store, [this] { return localAddresses; }, out};
   std::vector<std::string> openedUrls;
-  ShellServices services{platform, networking, backend, server};
+  ShellServices services{platform, networking, backend, server, announcer, &startAtLogin};
 };

@@ -18,6 +18,8 @@ class FakeVolumeControl final : public IVolumeControl {
   bool echoSetState = false;
   // When true, SetState records the request and fails (a sound server that is gone).
   std::atomic<bool> failSetState{false};
+  // The playback devices it knows; set before the control is connected. Null: none.
+  IOutputDevices* outputs = nullptr;
 
   InitResult Initialize() override { return InitResult::Ok; }
   bool Shutdown() override { return true; }
@@ -46,6 +48,7 @@ class FakeVolumeControl final : public IVolumeControl {
     if (echoSetState) Report(*state);
     return true;
   }
+  IOutputDevices* OutputDevices() override { return outputs; }
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override {
     std::lock_guard lock(callbackMutex_);
     callback_ = callback;

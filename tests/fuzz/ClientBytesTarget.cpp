@@ -7,12 +7,12 @@
 // up to the first invalid one reaches the volume control, in order, and nothing after it;
 // the connection is ended and retired; the server keeps serving. On the page's port the HTTP
 // and WebSocket parsers take the bytes: the connection must end within its bounds and be
-// retired, whatever was sent.
+// retired, whatever was sent; from loopback pairing's paths are served too, and the page's
+// remote control takes its commands (a scriptable player and device list). With bit 64 the
+// rest goes to the page's text parsers instead, on their own: as a socket's answer to its
+// challenge, as the target of a pairing request from another computer, as a remote control's
+// request, and as a JSON string (in the remote's messages too).
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,13 +25,22 @@
 #include <string_view>
 #include <vector>
 
+#include "fakes/FakeMediaControl.h"
+#include "fakes/FakeOutputDevices.h"
+#include "fakes/FakePairedDeviceStore.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
 #include "net/IClock.h"
-#include "net/NetworkServer.h"
 #include "net/Protocol.h"
 #include "net/VolumeRelay.h"
 #include "net/VolumeServer.h"
+#include "net/page/JsonText.h"
+#include "net/page/PageCommand.h"
+#include "net/page/RemoteMessages.h"
+#include "net/page/pairing/PageAdmission.h"
+#include "net/page/pairing/PairingSite.h"
+#include "net/server/NetworkServer.h"
+#include "support/TestClient.h"
 
 namespace {
 
@@ -65,10 +74,14 @@ class CountingListener final : public IClientListener {
 struct Harness {
   Harness() {
     volume.echoSetState = true;  // each request reported back as applied
+    outputs.Report({{{"speakers", "Speakers"}, {"quavix_other", "Other"}}, "speakers", true});
+    volume.outputs = &outputs;
+    media.Report({true, "Title", "Artist", true});
+    wired.ConnectMedia(&media);
     wired.Server().SetExternalListener(&counting);
     port = wired.Serve(&volume, 0, &site);
     FUZZ_CHECK(port != 0, "server starts");
-    pagePort = server.PagePort();
+    pagePort = wired.Page().Port();
   }
   // Before `counting` goes: readers may still call it until the server has stopped.
   ~Harness() {
@@ -77,12 +90,17 @@ struct Harness {
   }
 
   FakeVolumeControl volume;
+  FakeOutputDevices outputs;
+  FakeMediaControl media;
   FakeRetryTimer retryTimer;
   VolumeServer wired{SystemClock(), retryTimer};
   NetworkServer& server = wired.Server();
   CountingListener counting{wired.Relay()};
+  FakePairedDeviceStore phones;
+  Pairing pairing{SystemClock(), phones};
+  PairingSite pairingSite{pairing, "fuzz"};
   // A short request time, so a partial request ends soon.
-  const PageSite site{"fuzz", {"localhost"}, std::chrono::milliseconds(200)};
+  const PageSite site{"fuzz", {"localhost"}, std::chrono::milliseconds(200), &pairingSite};
   uint16_t port = 0;
   uint16_t pagePort = 0;
   uint64_t connections = 0;  // fuzzing thread only
@@ -94,26 +112,8 @@ Harness& TheHarness() {
 }
 
 using Clock = std::chrono::steady_clock;
-
-// Everything the server sends until it ends the stream; false when it did not end in time.
-bool ReadToEnd(int fd, std::vector<uint8_t>* received) {
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd ready{fd, POLLIN, 0};
-    if (left <= 0) return false;
-    // libFuzzer's time-out alarm interrupts waits now and then.
-    const int polled = poll(&ready, 1, static_cast<int>(left));
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled != 1) return false;
-    uint8_t chunk[256];
-    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return true;  // end of stream, or the reset of a server closing early
-    received->insert(received->end(), chunk, chunk + got);
-  }
-}
+// How long the server may take to end a connection whose client has finished.
+constexpr std::chrono::seconds kEndBound(10);
 
 // True once every connection made so far has ended and left the client list.
 bool AllEnded(Harness& harness) {
@@ -127,6 +127,58 @@ bool AllEnded(Harness& harness) {
 
 constexpr VolumeState kStartStates[4] = {{0, 100}, {1, 30}, {0, 0}, {1, 100}};
 
+// Whether `text` is UTF-8 with nothing below U+0020 left unescaped (what a browser's WebSocket
+// and JSON.parse accept).
+bool CleanJson(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<uint8_t>(text[i]);
+    if (byte < 0x20) return false;
+    if (byte < 0x80) continue;
+    const size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += length - 1;
+  }
+  return true;
+}
+
+void FuzzPageTexts(Harness& harness, const std::vector<uint8_t>& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (const std::optional<PageCommand> command = ParsePageCommand(text)) {
+    FUZZ_CHECK(text.size() <= kLongestPageCommand, "a command is short");
+    for (const char c : text) FUZZ_CHECK(c >= ' ' && c <= '~', "a command is printable");
+    FUZZ_CHECK(!command->word.empty(), "a command has its word");
+    // The remote takes only what its buttons and its list send.
+    if (const std::optional<RemoteRequest> request = ParseRemoteRequest(*command)) {
+      if (const auto* choice = std::get_if<OutputChoice>(&*request)) {
+        FUZZ_CHECK(IsOutputDeviceId(choice->id), "a chosen output is an id");
+        FUZZ_CHECK(text == "output " + choice->id, "an output request is its word and its id");
+      } else {
+        FUZZ_CHECK(text == "media previous" || text == "media playpause" || text == "media next",
+                   "a media request is one of the buttons'");
+      }
+    }
+  }
+  const std::string name(text);
+  FUZZ_CHECK(CleanJson(MediaMessage({true, name, name, true})), "media news is clean UTF-8");
+  FUZZ_CHECK(CleanJson(OutputsMessage({{{"id", name}}, "id", true})), "outputs are clean UTF-8");
+  // No text a guesser makes up lets a page in; nothing at all leaves before the challenge.
+  PageAdmission admission(harness.pairing, *ParseIpAddress("192.168.1.9"), "fuzz");
+  const PageAdmission::Step step = admission.Take(text);
+  FUZZ_CHECK(step.verdict != PageAdmission::Verdict::kAdmitted, "made-up answers are refused");
+  FUZZ_CHECK(admission.Take(text).verdict == PageAdmission::Verdict::kProtocolError, "one try");
+  // Pairing's paths exist for the computer itself only.
+  for (const char* method : {"GET", "POST"}) {
+    const std::optional<PairingReply> reply =
+        harness.pairingSite.Answer({method, text, false, true});
+    FUZZ_CHECK(!reply || reply->status == 404, "no pairing path for another computer");
+  }
+  FUZZ_CHECK(CleanJson(JsonString(text)), "JSON strings are clean UTF-8");
+  FUZZ_CHECK(harness.phones.kept.empty(), "nothing paired");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -138,6 +190,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool reset = (how & 8) != 0;
   const bool page = (how & 16) != 0;
   std::vector<uint8_t> sent(data + 1, data + size);
+  if ((how & 64) != 0) {
+    FuzzPageTexts(harness, sent);
+    return 0;
+  }
   if (page && (how & 32) != 0) {
     constexpr std::string_view kHandshake =
         "GET /ws HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
@@ -147,45 +203,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   harness.volume.SetDeviceState(start);
   harness.volume.ClearRequests();
 
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  FUZZ_CHECK(fd >= 0, "client socket");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(page ? harness.pagePort : harness.port);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    // Interrupted by libFuzzer's alarm, the connection goes on: wait for it.
-    FUZZ_CHECK(errno == EINTR, "connect");
-    pollfd ready{fd, POLLOUT, 0};
-    while (poll(&ready, 1, 10000) < 0 && errno == EINTR) {
-    }
-    int error = -1;
-    socklen_t length = sizeof error;
-    getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-    FUZZ_CHECK(error == 0, "connect completes");
-  }
+  TestClient client;
+  FUZZ_CHECK(client.Connect(page ? harness.pagePort : harness.port), "connect");
   ++harness.connections;
 
   // Stops early only when the server has closed (after an invalid byte).
   const size_t chunk = byteByByte ? 1 : sent.size();
-  for (size_t offset = 0; offset < sent.size();) {
-    const ssize_t n =
-        send(fd, sent.data() + offset, std::min(chunk, sent.size() - offset), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    offset += static_cast<size_t>(n);
+  for (size_t offset = 0; offset < sent.size(); offset += chunk) {
+    const size_t end = std::min(offset + chunk, sent.size());
+    if (!client.Send(std::vector<uint8_t>(sent.begin() + offset, sent.begin() + end))) break;
   }
 
   if (page) {
     if (reset) {
-      const linger abort{1, 0};
-      setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+      client.Reset();
     } else {
-      shutdown(fd, SHUT_WR);
-      std::vector<uint8_t> received;
-      FUZZ_CHECK(ReadToEnd(fd, &received), "the page's connection ends after the client");
+      client.ShutdownSend();
+      client.ReadToEnd(kEndBound);
+      FUZZ_CHECK(client.Ended(), "the page's connection ends after the client");
     }
-    close(fd);
+    client.Close();
     FUZZ_CHECK(AllEnded(harness), "the page's connection is retired");
     return 0;
   }
@@ -205,9 +242,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   if (reset) {
     // Gone at once: the server may lose any part of what was sent, but never invent any.
-    const linger abort{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    close(fd);
+    client.Reset();
     FUZZ_CHECK(AllEnded(harness), "a reset client is retired");
     const std::vector<VolumeState> got = harness.volume.Requests();
     FUZZ_CHECK(got.size() <= expected.size(), "no request beyond those sent");
@@ -215,10 +250,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
 
-  shutdown(fd, SHUT_WR);
-  std::vector<uint8_t> received;
-  FUZZ_CHECK(ReadToEnd(fd, &received), "the server ends the connection after the client");
-  close(fd);
+  client.ShutdownSend();
+  const std::vector<uint8_t> received = client.ReadToEnd(kEndBound);
+  FUZZ_CHECK(client.Ended(), "the server ends the connection after the client");
+  client.Close();
   std::vector<uint8_t> greeting(kGreeting.begin(), kGreeting.end());
   if (start != VolumeState{}) greeting.push_back(EncodeStateByte(start));
   // A server that closes on an invalid byte with unread bytes behind it resets the connection,

@@ -1,10 +1,7 @@
 // Where the server listens and whom it serves, on both IP families: the real server on loopback
 // and inside network namespaces this test creates (a veth pair carrying private and
 // documentation-range addresses), never on the machine's own interfaces.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,87 +32,33 @@ enum class Seen { Greeting, HttpAnswer, ClosedSilently, NoConnection, Other };
 // Connects from `source` (any when null) to `destination`:`port`, of either family.
 Seen Dial(const char* source, const char* destination, uint16_t port,
           const std::string& request = "") {
-  const IpAddress to = Ip(destination);
-  const bool v4 = to.IsV4();
-  sockaddr_storage target{};
-  socklen_t length = 0;
-  if (v4) {
-    auto& in = reinterpret_cast<sockaddr_in&>(target);
-    in.sin_family = AF_INET;
-    in.sin_port = htons(port);
-    inet_pton(AF_INET, destination, &in.sin_addr);
-    length = sizeof in;
-  } else {
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(target);
-    in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(port);
-    inet_pton(AF_INET6, destination, &in6.sin6_addr);
-    length = sizeof in6;
+  TestClient client;
+  if (!client.Connect(port, {.address = destination, .source = source ? source : ""})) {
+    return client.SourceRefused() ? Seen::Other : Seen::NoConnection;
   }
-  const int fd = socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (source != nullptr) {
-    sockaddr_in from{};
-    from.sin_family = AF_INET;
-    inet_pton(AF_INET, source, &from.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
-      close(fd);
-      return Seen::Other;
-    }
-  }
-  const timeval wait{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&target), length) != 0) {
-    close(fd);
-    return Seen::NoConnection;
-  }
-  if (!request.empty()) send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-  std::vector<uint8_t> got;
-  Seen seen = Seen::Other;
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 5000) != 1) break;  // bounded: neither greeted nor closed
-    uint8_t byte = 0;
-    const ssize_t n = recv(fd, &byte, 1, 0);
-    if (n <= 0) {
-      seen = got.empty() ? Seen::ClosedSilently : Seen::Other;
-      break;
-    }
-    got.push_back(byte);
-    if (got.size() == kGreetingBytes.size()) {
-      const std::vector<uint8_t> http{'H', 'T', 'T', 'P'};
-      seen = got == kGreetingBytes ? Seen::Greeting : got == http ? Seen::HttpAnswer : Seen::Other;
-      break;
-    }
-  }
-  close(fd);
-  return seen;
+  if (!request.empty()) client.SendText(request);
+  const std::vector<uint8_t> got = client.Read(kGreetingBytes.size());
+  if (got.empty() && client.Ended()) return Seen::ClosedSilently;
+  const std::vector<uint8_t> http{'H', 'T', 'T', 'P'};
+  return got == kGreetingBytes ? Seen::Greeting : got == http ? Seen::HttpAnswer : Seen::Other;
 }
 
 // A client on ::1 is served like one on 127.0.0.1: greeted, and told every change.
-class DualStackTest : public ServerFixture {};
+class DualStackTest : public ServerFixture {
+ protected:
+  DualStackTest() { servePage = true; }
+};
 
 TEST_F(DualStackTest, AClientOnIPv6LoopbackIsGreetedAndToldChanges) {
   auto v4 = Connect();
-  const int fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(port);
-  address.sin6_addr = in6addr_loopback;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    GTEST_SKIP() << "no IPv6 loopback here";
-  }
-  uint8_t greeting[4] = {};
-  const timeval wait{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  ASSERT_EQ(recv(fd, greeting, 4, MSG_WAITALL), 4);
-  EXPECT_EQ(std::vector<uint8_t>(greeting, greeting + 4), kGreetingBytes);
+  TestClient v6;
+  if (!v6.Connect(port, {.address = "::1"})) GTEST_SKIP() << "no IPv6 loopback here";
+  ASSERT_EQ(v6.Read(4), kGreetingBytes);
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
   volume.Report(VolumeState{true, 48});
-  uint8_t change = 0;
-  ASSERT_EQ(recv(fd, &change, 1, 0), 1);
-  EXPECT_EQ(change, v4->ReadByte().value_or(0));
-  close(fd);
+  const std::optional<uint8_t> change = v6.ReadByte();
+  ASSERT_TRUE(change);
+  EXPECT_EQ(change, v4->ReadByte());
 }
 
 // Each listener has its own accept thread, and each reaps the readers that have ended: one may
@@ -150,6 +93,15 @@ TEST_F(DualStackTest, AClientBeyondTheBoundIsClosedBeforeTheGreeting) {
   second.reset();
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
   EXPECT_EQ(Dial(nullptr, "127.0.0.1", port), Seen::Greeting);
+
+  // A page still sending its request holds a reader like a client, and counts as one.
+  ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
+  TestClient halfSent(pagePort);
+  ASSERT_TRUE(halfSent.SendText("GET / HT"));
+  const std::string whole = "GET / HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  EXPECT_EQ(Dial(nullptr, "127.0.0.1", pagePort, whole), Seen::ClosedSilently)
+      << "accepted after the half-sent one, on the same listener";
+  EXPECT_EQ(Dial(nullptr, "127.0.0.1", port), Seen::ClosedSilently);
 }
 
 class AccessTest : public ::testing::Test {
@@ -165,11 +117,10 @@ class AccessTest : public ::testing::Test {
     server.Stop();
     server.SetListenAddresses(std::move(addresses));
     bool listening = false;
-    spaces.InServer([&] {
-      listening = server.BindAndListen(0) && server.BindAndListenPage(0, site) && server.Start();
-    });
+    spaces.InServer(
+        [&] { listening = server.BindAndListen(0) && page.Listen(0, site) && server.Start(); });
     port = server.ListeningPort();
-    pagePort = server.PagePort();
+    pagePort = page.Port();
     return listening;
   }
   Seen From(const char* source, const char* destination) {
@@ -191,6 +142,7 @@ class AccessTest : public ::testing::Test {
   FakeClock clock;
   FakeVolumeControl volume;
   NetworkServer server{clock};
+  PageService page{server};
   const PageSite site{"box", {"box"}, std::chrono::seconds(5)};
   uint16_t port = 0;
   uint16_t pagePort = 0;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fakes/CapturedLog.h"
 #include "fakes/FakeClock.h"
@@ -27,6 +29,12 @@ TEST(IpNetwork, BothFamiliesAndTheMappedFormsOfIPv4) {
   EXPECT_TRUE(ParseIpNetwork("0.0.0.0/0")->Contains(Ip("203.0.113.9")));
   EXPECT_FALSE(ParseIpNetwork("0.0.0.0/0")->Contains(Ip("2001:db8::1"))) << "IPv4 only";
   EXPECT_TRUE(ParseIpNetwork("10.0.0.5")->Contains(Ip("10.0.0.5")));
+  // The mapped range in IPv6 terms: the prefix counts all 128 bits.
+  ASSERT_TRUE(ParseIpNetwork("::ffff:0:0/96"));
+  EXPECT_TRUE(ParseIpNetwork("::ffff:0:0/96")->Contains(Ip("203.0.113.9")));
+  EXPECT_FALSE(ParseIpNetwork("::ffff:0:0/96")->Contains(Ip("2001:db8::1")));
+  EXPECT_TRUE(ParseIpNetwork("::ffff:10.0.0.0/104")->Contains(Ip("10.200.0.1")));
+  EXPECT_FALSE(ParseIpNetwork("::ffff:10.0.0.0/104")->Contains(Ip("11.0.0.1")));
   for (const char* bad : {"10.0.0.0/33", "::/129", "10.0.0.0/", "10.0.0/8", "any", "10.0.0.0/8x",
                           "fe80::1%eth0", "[::1]", ""}) {
     EXPECT_FALSE(ParseIpNetwork(bad)) << bad;
@@ -37,13 +45,37 @@ TEST(ClientGate, ServesOnlyTheLocalNetworksByDefault) {
   FakeClock clock;
   ClientGate gate(clock);
   CapturedLog log;
-  for (const char* local : {"127.0.0.1", "::1", "10.1.2.3", "172.31.255.1", "192.168.0.9",
-                            "169.254.3.4", "100.100.1.1", "fd12::1", "fe80::1",
-                            "::ffff:10.9.9.9", "::ffff:127.0.0.1"}) {
-    EXPECT_TRUE(gate.Admit(Ip(local), 0)) << local;
+  // Each default network by its first and last address, and the addresses just outside it.
+  const struct {
+    const char* first;
+    const char* last;
+    const char* below;
+    const char* above;
+  } networks[] = {
+      {"127.0.0.0", "127.255.255.255", "126.255.255.255", "128.0.0.0"},
+      {"::1", "::1", "::", "::2"},
+      {"10.0.0.0", "10.255.255.255", "9.255.255.255", "11.0.0.0"},
+      {"172.16.0.0", "172.31.255.255", "172.15.255.255", "172.32.0.0"},
+      {"192.168.0.0", "192.168.255.255", "192.167.255.255", "192.169.0.0"},
+      {"169.254.0.0", "169.254.255.255", "169.253.255.255", "169.255.0.0"},
+      {"100.64.0.0", "100.127.255.255", "100.63.255.255", "100.128.0.0"},
+      {"fc00::", "fdff:ffff:ffff:ffff:ffff:ffff:ffff:ffff",
+       "fbff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "fe00::"},
+      {"fe80::", "febf:ffff:ffff:ffff:ffff:ffff:ffff:ffff",
+       "fe7f:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "fec0::"},
+  };
+  for (const auto& net : networks) {
+    std::vector<std::string> forms = {""};
+    // A dual-stack socket sees an IPv4 client in its mapped form.
+    if (std::strchr(net.first, ':') == nullptr) forms.push_back("::ffff:");
+    for (const std::string& form : forms) {
+      EXPECT_TRUE(gate.Admit(Ip((form + net.first).c_str()), 0)) << form << net.first;
+      EXPECT_TRUE(gate.Admit(Ip((form + net.last).c_str()), 0)) << form << net.last;
+      EXPECT_FALSE(gate.Admit(Ip((form + net.below).c_str()), 0)) << form << net.below;
+      EXPECT_FALSE(gate.Admit(Ip((form + net.above).c_str()), 0)) << form << net.above;
+    }
   }
-  for (const char* outside : {"203.0.113.5", "172.32.0.1", "100.128.0.1", "8.8.8.8",
-                              "2001:db8::1", "::ffff:203.0.113.5", "::"}) {
+  for (const char* outside : {"203.0.113.5", "8.8.8.8", "2001:db8::1", "::ffff:203.0.113.5"}) {
     EXPECT_FALSE(gate.Admit(Ip(outside), 0)) << outside;
   }
   gate.SetPolicy({true, {}, 4096});

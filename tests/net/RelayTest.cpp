@@ -1,3 +1,5 @@
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -6,8 +8,8 @@
 #include <thread>
 
 #include "ServerFixture.h"
-#include "net/SendPool.h"
 #include "net/linux/OpenFileLimit.h"
+#include "net/server/SendPool.h"
 
 namespace {
 
@@ -39,13 +41,13 @@ TEST_F(RelayTest, AChangeReachesEveryoneButTheClientThatAskedForIt) {
 
 TEST_F(RelayTest, TheExampleExchange) {
   volume.SetDeviceState({0, 40});
-  auto a = std::make_unique<LoopbackClient>(port);
-  auto b = std::make_unique<LoopbackClient>(port);
+  auto a = std::make_unique<TestClient>(port);
+  auto b = std::make_unique<TestClient>(port);
   EXPECT_EQ(a->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
   EXPECT_EQ(b->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 2; }));
   clock.Set(0);
-  auto c = std::make_unique<LoopbackClient>(port);
+  auto c = std::make_unique<TestClient>(port);
   EXPECT_EQ(c->Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 3; }));
 
@@ -127,6 +129,37 @@ TEST_F(RelayTest, NothingToSendArmsNothing) {
   ExpectNothingPending(*client);
 }
 
+// B's change is written toward A; A sends its own request some time later. Soon after, the two
+// may have crossed on the wire: A reads B's state after sending its own and believes it, so
+// once A has been quiet for the hold-off it is told the true state. Later, A had read B's state
+// before it asked, and hears nothing of its own request.
+TEST_F(RelayTest, AClientWhoseRequestCrossedAStateByteIsToldTheTruth) {
+  const struct {
+    uint32_t gapMs;  // from the byte written toward A to A's request
+    bool crossed;
+  } cases[] = {{200, true}, {HOLD_OFF_MS - 1, true}, {HOLD_OFF_MS, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gapMs);
+    volume.SetDeviceState({});  // each pair is greeted alike, with no state byte
+    ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 0; }));
+    auto a = Connect();
+    auto b = Connect();
+    Request(*b, 10);
+    volume.Report({0, 10});
+    clock.Advance(c.gapMs);
+    Request(*a, 20);
+    volume.Report({0, 20});
+    EXPECT_EQ(a->ReadByte(), Byte(10)) << "read only now, after A sent 20";
+    clock.Advance(HOLD_OFF_MS);  // both are quiet now: the retry's tick
+    relay.OnVolumeChanged();
+    EXPECT_EQ(b->ReadByte(), Byte(20));
+    if (c.crossed) {
+      EXPECT_EQ(a->ReadByte(), Byte(20)) << "A shows 10 while the system is at 20";
+    }
+    ExpectNothingPending(*a);
+  }
+}
+
 TEST_F(RelayTest, KeepAlivesIgnoreTheHoldOffAndLeaveTheRecordAlone) {
   auto client = Connect();
   Request(*client, 0x40);
@@ -171,7 +204,7 @@ TEST_F(RelayTest, ABroadcastFailingForOneClientServesTheRest) {
   auto leaving = Connect();
   auto last = Connect();
   // Its reader has not seen the end yet, so it is still listed when the broadcast sends.
-  shutdown(leaving->Fd(), SHUT_RD);
+  shutdown(leaving->Handle(), SHUT_RD);
   leaving->Close();
   volume.Report({0, 1});
   volume.Report({0, 2});  // the peer has reset by now, whatever the first send did
@@ -184,7 +217,8 @@ TEST_F(RelayTest, ABroadcastFailingForOneClientServesTheRest) {
 // A client that stops reading must not stall the server: once its socket takes no more, it is
 // shut down, and everyone else is served meanwhile.
 TEST_F(RelayTest, AClientThatNeverReadsIsDroppedWhileOthersAreServed) {
-  auto stalled = std::make_unique<LoopbackClient>(port, 1024);
+  auto stalled = std::make_unique<TestClient>();
+  ASSERT_TRUE(stalled->Connect(port, {.receiveBuffer = 1024}));
   ASSERT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
   auto healthy = Connect();
   std::atomic<bool> sawFinal{false};
@@ -216,7 +250,7 @@ TEST_F(RelayTest, AClientThatNeverReadsIsDroppedWhileOthersAreServed) {
 TEST_F(RelayTest, ASharedPassServesEachClientOnceAndStillDefersTheBusyOnes) {
   ASSERT_TRUE(RaiseOpenFileLimit());
   const size_t count = 3 * SendPool::kMinItemsPerThread;
-  std::vector<std::unique_ptr<LoopbackClient>> clients;
+  std::vector<std::unique_ptr<TestClient>> clients;
   for (size_t i = 0; i < count; ++i) clients.push_back(Connect());
   // Busy ones spread through the list, so whichever thread takes them must report it.
   std::vector<size_t> busy = {1, count / 2, count - 2};
@@ -286,7 +320,7 @@ TEST(RelayRace, AChangeDuringTheGreetingReachesTheNewClient) {
   ASSERT_NE(port, 0);
 
   source.armed = true;
-  LoopbackClient client(port);
+  TestClient client(port);
   EXPECT_EQ(client.Read(5), (Bytes{0x19, 0xC8, 0xDE, 0x00, 0x28}));
   EXPECT_EQ(client.ReadByte(), Byte(77));
 

@@ -7,18 +7,19 @@
 #include <memory>
 #include <vector>
 
-#include "LoopbackClient.h"
+#include "fakes/Eventually.h"
 #include "fakes/FakeClock.h"
 #include "fakes/FakeRetryTimer.h"
 #include "fakes/FakeVolumeControl.h"
 #include "net/Protocol.h"
 #include "net/VolumeServer.h"
+#include "support/TestClient.h"
 
 class ServerFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     port = wired.Serve(&volume, 0, servePage ? &site : nullptr);
-    pagePort = server.PagePort();
+    pagePort = wired.Page().Port();
     ASSERT_NE(port, 0);
   }
   void TearDown() override {
@@ -29,9 +30,9 @@ class ServerFixture : public ::testing::Test {
   }
 
   // Connects, checks the greeting, and waits until the server lists the client.
-  std::unique_ptr<LoopbackClient> Connect() {
+  std::unique_ptr<TestClient> Connect() {
     const size_t before = server.ClientCount();
-    auto client = std::make_unique<LoopbackClient>(port);
+    auto client = std::make_unique<TestClient>(port);
     EXPECT_TRUE(client->Connected());
     EXPECT_EQ(client->Read(4), std::vector<uint8_t>(kGreeting.begin(), kGreeting.end()));
     EXPECT_TRUE(Eventually([&] { return server.ClientCount() == before + 1; }));
@@ -39,13 +40,13 @@ class ServerFixture : public ::testing::Test {
   }
 
   // Nothing was sent to `client` before now: the next byte is the keep-alive sent here.
-  void ExpectNothingPending(LoopbackClient& client) {
+  void ExpectNothingPending(TestClient& client) {
     relay.SendKeepAlive();
     EXPECT_EQ(client.ReadByte(), std::optional<uint8_t>(kKeepAliveByte));
   }
 
   // A client's request reached the volume control (so the reader recorded it first).
-  void Request(LoopbackClient& client, uint8_t byte) {
+  void Request(TestClient& client, uint8_t byte) {
     const size_t before = volume.Requests().size();
     ASSERT_TRUE(client.Send({byte}));
     ASSERT_TRUE(volume.WaitForRequests(before + 1));

@@ -7,10 +7,11 @@
 
 #include <atomic>
 
-#include "LoopbackClient.h"
+#include "fakes/Eventually.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
 #include "net/linux/OpenFileLimit.h"
+#include "support/TestClient.h"
 
 namespace {
 
@@ -60,7 +61,7 @@ struct ReceiveCall {
 
 TEST(LinuxSocket, ShuttingAConnectionDownWakesABlockedReceive) {
   Socket listener = Listener();
-  LoopbackClient client(LocalPort(listener.Get()));
+  TestClient client(LocalPort(listener.Get()));
   SocketHandle accepted = kInvalidSocket;
   ASSERT_EQ(AcceptClient(listener.Get(), &accepted), AcceptResult::Accepted);
   Socket connection(accepted);
@@ -75,7 +76,8 @@ TEST(LinuxSocket, ShuttingAConnectionDownWakesABlockedReceive) {
 
 TEST(LinuxSocket, SendingNeverBlocksNorRaisesASignal) {
   Socket listener = Listener();
-  LoopbackClient client(LocalPort(listener.Get()), 1024);
+  TestClient client;
+  ASSERT_TRUE(client.Connect(LocalPort(listener.Get()), {.receiveBuffer = 1024}));
   SocketHandle accepted = kInvalidSocket;
   ASSERT_EQ(AcceptClient(listener.Get(), &accepted), AcceptResult::Accepted);
   Socket connection(accepted);

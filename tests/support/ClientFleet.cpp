@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "TestSockets.h"
 #include "net/Protocol.h"
 
 namespace {
@@ -50,28 +50,12 @@ Clock::time_point SteadyFromStamp(const timespec& stamp, Clock::time_point now) 
   return std::min(now, now - std::chrono::duration_cast<Clock::duration>(Wall::now() - at));
 }
 
-}  // namespace
-
-void ShrinkBuffers(int fd, int receiveBuffer) {
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-  const int segment = 536;  // the smallest every TCP must take
-  setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
-}
-
-int ConnectLoopbackClient(uint16_t port, int receiveBuffer, uint32_t* sourceCounter,
-                          bool nonBlocking) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
+// A non-blocking socket connecting to 127.0.0.1:port from the next source address; -1 on failure.
+int ConnectFrom(uint16_t port, int receiveBuffer, uint32_t* sourceCounter) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  if (receiveBuffer > 0) ShrinkBuffers(fd, receiveBuffer);
-  if (sourceCounter != nullptr) {
-    // 127.0.0.2 .. 127.0.0.251; the port is chosen at connect time, per destination.
-    const int one = 1;
-    setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &one, sizeof one);
-    sockaddr_in source{};
-    source.sin_family = AF_INET;
-    source.sin_addr.s_addr = htonl(0x7F000002u + ((*sourceCounter)++ % 250));
-    bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source);
-  }
+  if (receiveBuffer > 0) testsocket::ShrinkBuffers(fd, receiveBuffer);
+  testsocket::BindSource(fd, LoopbackSource((*sourceCounter)++));
   sockaddr_in server{};
   server.sin_family = AF_INET;
   server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -82,6 +66,12 @@ int ConnectLoopbackClient(uint16_t port, int receiveBuffer, uint32_t* sourceCoun
     return -1;
   }
   return fd;
+}
+
+}  // namespace
+
+std::string LoopbackSource(uint32_t index) {
+  return "127.0.0." + std::to_string(2 + index % 250);
 }
 
 ClientFleet::ClientFleet(FleetOptions options)
@@ -124,7 +114,7 @@ size_t ClientFleet::Open(uint16_t port, size_t count) {
   size_t opened = 0;
   for (; opened < count; ++opened) {
     FleetClient client;
-    client.fd = ConnectLoopbackClient(port, options_.receiveBuffer, &nextSource_, true);
+    client.fd = ConnectFrom(port, options_.receiveBuffer, &nextSource_);
     if (client.fd < 0) break;
     if (options_.stampArrivals) {
       const int one = 1;

@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 struct FleetOptions {
-  // > 0: clients that stop reading fill up after a few thousand bytes (see ShrinkBuffers).
+  // > 0: clients that stop reading fill up after a few thousand bytes (see
+  // testsocket::ShrinkBuffers).
   int receiveBuffer = 0;
   // The kernel stamps every received segment, so AwaitByte knows when a byte arrived however
   // late this one thread reads it (benchmarks that share the cores with the server).
@@ -98,13 +100,5 @@ class ClientFleet {
   std::vector<FleetClient> clients_;
 };
 
-// Before connecting: shrinks the receive buffer to `receiveBuffer` bytes, and the segment size
-// this client announces, which sizes the server's send buffer for it too. A client that stops
-// reading then fills both after a few thousand bytes, not the megabytes loopback allows.
-void ShrinkBuffers(int fd, int receiveBuffer);
-
-// Opens one TCP socket to 127.0.0.1:port; -1 on failure. `sourceCounter` (when given) binds it
-// to the next 127.0.0.x source address; receiveBuffer > 0 shrinks its buffers first. A
-// non-blocking socket may still be connecting.
-int ConnectLoopbackClient(uint16_t port, int receiveBuffer, uint32_t* sourceCounter,
-                          bool nonBlocking);
+// The source address of a fleet's `index`th client: 127.0.0.2 to 127.0.0.251, round and round.
+std::string LoopbackSource(uint32_t index);

@@ -3,8 +3,6 @@
 // descriptors or connection records, counted from /proc/self and the server itself.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,77 +11,41 @@
 #include <vector>
 
 #include "LoadSizes.h"
-#include "ProcessProbe.h"
-#include "RelayedServer.h"
 #include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "support/ClientFleet.h"
+#include "support/ProcessProbe.h"
+#include "support/RelayedServer.h"
+#include "support/TestClient.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Reads up to `count` bytes within `timeout`; fewer at the end of the stream or on time-out.
-size_t ReadBytes(int fd, uint8_t* bytes, size_t count, std::chrono::milliseconds timeout) {
-  size_t got = 0;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (got < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    pollfd ready{fd, POLLIN, 0};
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1) break;
-    const ssize_t n = recv(fd, bytes + got, count - got, MSG_DONTWAIT);
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  return got;
-}
-
-bool WaitWritable(int fd, int timeoutMs) {
-  pollfd ready{fd, POLLOUT, 0};
-  if (poll(&ready, 1, timeoutMs) != 1) return false;
-  int error = 0;
-  socklen_t length = sizeof error;
-  getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-  return error == 0;
-}
-
-void CloseWithReset(int fd) {
-  const linger abort{1, 0};
-  setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-  close(fd);
-}
-
 // One client's visit, in one of four ways of leaving. True when it was greeted.
 bool Visit(uint16_t port, uint32_t* source, unsigned way, std::chrono::milliseconds timeout) {
-  const int fd = ConnectLoopbackClient(port, 0, source, true);
-  if (fd < 0) return false;
-  uint8_t greeting[4];
-  const bool greeted = WaitWritable(fd, static_cast<int>(timeout.count())) &&
-                       ReadBytes(fd, greeting, 4, timeout) == 4 &&
-                       std::equal(greeting, greeting + 4, kGreeting.begin());
+  TestClient client;
+  if (!client.Connect(port, {.source = LoopbackSource((*source)++), .connectFor = timeout})) {
+    return false;
+  }
+  const bool greeted =
+      client.Read(4, timeout) == std::vector<uint8_t>(kGreeting.begin(), kGreeting.end());
   switch (way % 4) {
     case 0:  // leaves politely
-      close(fd);
+      client.Close();
       break;
     case 1:  // vanishes with a reset
-      CloseWithReset(fd);
+      client.Reset();
       break;
-    case 2: {  // asks for a state, then leaves
-      const uint8_t request = static_cast<uint8_t>(way % 101);
-      send(fd, &request, 1, MSG_NOSIGNAL);
-      close(fd);
+    case 2:  // asks for a state, then leaves
+      client.Send(static_cast<uint8_t>(way % 101));
+      client.Close();
       break;
-    }
-    default: {  // sends a byte that is no state; the server ends the connection
-      const uint8_t invalid = 0x7F;
-      send(fd, &invalid, 1, MSG_NOSIGNAL);
-      uint8_t rest[64];
-      while (ReadBytes(fd, rest, sizeof rest, timeout) > 0) {
-      }
-      close(fd);
+    default:  // sends a byte that is no state; the server ends the connection
+      client.Send(0x7F);
+      client.ReadToEnd(timeout);
+      client.Close();
       break;
-    }
   }
   return greeted;
 }

@@ -1,11 +1,8 @@
 // What real clients do to the server: all reconnect at the same moment (after a restart or a
 // port change), or vanish without a word (a phone leaving the Wi-Fi).
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,11 +12,12 @@
 #include <thread>
 
 #include "LoadSizes.h"
-#include "RelayedServer.h"
 #include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "net/linux/OpenFileLimit.h"
 #include "support/ClientFleet.h"
+#include "support/RelayedServer.h"
+#include "support/TestClient.h"
 #include "support/VethPair.h"
 
 namespace {
@@ -59,28 +57,6 @@ TEST(ClientFaults, EveryClientOfABurstIsGreetedWithTheState) {
               fleet.CountWithState(state), ms);
 }
 
-namespace {
-
-// A blocking client of `address`:`port`, greeted; -1 when that failed.
-int GreetedClient(const char* address, uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in server{};
-  server.sin_family = AF_INET;
-  server.sin_port = htons(port);
-  inet_pton(AF_INET, address, &server.sin_addr);
-  const timeval wait{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  uint8_t greeting[4];
-  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0 ||
-      recv(fd, greeting, sizeof greeting, MSG_WAITALL) != 4) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-}  // namespace
-
 // A client whose path is cut sends no FIN; the server must still let it go once it stops
 // acknowledging, while an idle client that answers stays.
 TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
@@ -92,11 +68,11 @@ TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
   uint16_t port = 0;
   ASSERT_TRUE(path.InServer([&] { port = wired.Listen(); }));
   ASSERT_NE(port, 0);
-  int vanishing = -1, staying = -1;
-  ASSERT_TRUE(path.InClient([&] { vanishing = GreetedClient("10.231.0.1", port); }));
-  ASSERT_TRUE(path.InServer([&] { staying = GreetedClient("127.0.0.1", port); }));
-  ASSERT_GE(vanishing, 0);
-  ASSERT_GE(staying, 0);
+  TestClient vanishing, staying;
+  ASSERT_TRUE(path.InClient([&] { vanishing.Connect(port, {.address = "10.231.0.1"}); }));
+  ASSERT_TRUE(path.InServer([&] { staying.Connect(port); }));
+  ASSERT_EQ(vanishing.Read(4).size(), 4u);
+  ASSERT_EQ(staying.Read(4).size(), 4u);
   ASSERT_TRUE(Eventually([&] { return wired.server.ClientCount() == 2; }));
 
   ASSERT_TRUE(path.Cut());
@@ -105,12 +81,6 @@ TEST(ClientFaults, AClientThatVanishesWithoutAWordIsDropped) {
   const bool dropped = Eventually([&] { return wired.server.ClientCount() == 1; }, 30s);
   const double seconds = std::chrono::duration<double>(Clock::now() - cut).count();
   EXPECT_TRUE(dropped) << "the vanished client is still listed after 30 s";
-  uint8_t byte = 0;
-  const timeval wait{5, 0};  // a regression fails here rather than hanging
-  setsockopt(staying, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  EXPECT_EQ(recv(staying, &byte, 1, 0), 1) << "the idle client that answers is kept";
-  EXPECT_EQ(byte, kKeepAliveByte);
+  EXPECT_EQ(staying.ReadByte(), kKeepAliveByte) << "the idle client that answers is kept";
   std::printf("a client whose path was cut was dropped %.1f s later (timeout 2 s)\n", seconds);
-  close(vanishing);
-  close(staying);
 }

@@ -13,15 +13,6 @@ struct FloodResult {
   bool serverSurvived = true;
 };
 
-// Clients greeted and still open.
-inline size_t HeldClients(const ClientFleet& fleet) {
-  size_t count = 0;
-  for (size_t i = 0; i < fleet.Size(); ++i) {
-    count += fleet[i].fd >= 0 && fleet[i].greeted && !fleet[i].ended ? 1 : 0;
-  }
-  return count;
-}
-
 // Makes at least `attempts`, then drains (for at most 30 s more) until `wantHeld` clients are
 // held. While flooding, attempts not greeted within two seconds are given up. The listen
 // backlog is first in, first out, so a server slower than the flood (a sanitizer build) would
@@ -36,7 +27,7 @@ inline FloodResult Flood(ClientFleet& fleet, uint16_t port, long attempts, size_
   auto extraUntil = Clock::time_point::max();
   for (;;) {
     const bool draining = result.attempts >= attempts;
-    const size_t held = HeldClients(fleet);
+    const size_t held = fleet.CountLive();
     if (draining) {
       if (held >= wantHeld) break;
       if (extraUntil == Clock::time_point::max())

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "RelayedServer.h"
+#include "support/RelayedServer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -41,7 +41,7 @@ TEST(Flood, ServerWithFewDescriptorsSurvivesAndRecovers) {
       Flood(fleet, port, attempts, heldAtOnce, wantHeld, [&] { return server.Running(); });
   ASSERT_TRUE(flood.serverSurvived) << "the server died during the flood: " << server.Stderr();
   // The server holds close to its limit.
-  const size_t holding = HeldClients(fleet);
+  const size_t holding = fleet.CountLive();
   EXPECT_GE(holding, wantHeld);
   ASSERT_TRUE(server.Running());
   ASSERT_TRUE(server.WriteStdin("count\n"));

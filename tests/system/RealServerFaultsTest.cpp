@@ -12,11 +12,11 @@
 
 #include "Flood.h"
 #include "LoadSizes.h"
-#include "ProcessProbe.h"
-#include "ServerUnderTest.h"
 #include "fakes/Eventually.h"
 #include "net/Protocol.h"
 #include "support/ClientFleet.h"
+#include "support/ProcessProbe.h"
+#include "support/ServerUnderTest.h"
 #include "support/SoundServer.h"
 
 namespace {
@@ -203,7 +203,7 @@ TEST(RealServerFaults, ConnectionFloodUnderALowDescriptorLimit) {
   const FloodResult flood =
       Flood(fleet, port, attempts, 4000, wantHeld, [&] { return real.server->Running(); });
   ASSERT_TRUE(flood.serverSurvived) << real.server->Stderr();
-  const size_t holding = HeldClients(fleet);
+  const size_t holding = fleet.CountLive();
   EXPECT_GE(holding, wantHeld);
 
   // Serves those it holds: a request goes through the sound server and back to all of them.

@@ -13,10 +13,10 @@
 #include <thread>
 
 #include "LoadSizes.h"
-#include "ProcessProbe.h"
-#include "RelayedServer.h"
 #include "net/Protocol.h"
 #include "support/ClientFleet.h"
+#include "support/ProcessProbe.h"
+#include "support/RelayedServer.h"
 
 namespace {
 

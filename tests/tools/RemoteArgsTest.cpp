@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -137,4 +139,20 @@ TEST(RemoteArgs, RejectsBadArgumentsWithAReason) {
   std::string error;
   EXPECT_FALSE(Parse({"get"}, &args, &error, "box:99999"));
   EXPECT_EQ(error.rfind("QUAVIX_HOST: bad port", 0), 0u) << error;
+}
+
+TEST(RemoteArgs, TheManualPageNamesEveryOptionOfTheUsage) {
+  std::ifstream in(QUAVIX_SOURCE_DIR "/res/man/quavix-remote.1");
+  const std::string page{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(page.empty());
+  const std::string usage = RemoteUsage();
+  int options = 0;
+  for (size_t at = usage.find("--"); at != std::string::npos; at = usage.find("--", at + 2)) {
+    const size_t end = usage.find_first_of(" ]:\n", at);
+    const std::string option = usage.substr(at + 2, end - at - 2);
+    ++options;
+    // roff writes a dash as \-.
+    EXPECT_NE(page.find("\\-\\-" + option), std::string::npos) << "--" << option;
+  }
+  EXPECT_GE(options, 3);
 }

@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -12,6 +9,7 @@
 #include "base/Log.h"
 #include "fakes/Eventually.h"
 #include "remote/RemoteCommands.h"
+#include "remote/ServerBrowser.h"
 #include "support/ScriptedTcpServer.h"
 
 namespace {
@@ -56,9 +54,9 @@ Outcome RunRemoteWith(uint16_t port, std::vector<std::string> words, int stopFd 
 
 // A server that sends `bytes` and then holds the connection until the client leaves.
 void Greets(ScriptedTcpServer& server, Bytes bytes) {
-  server.Serve([bytes](int fd) {
-    ScriptedTcpServer::Send(fd, bytes);
-    ScriptedTcpServer::ReadUntilEnd(fd);
+  server.Serve([bytes](TestClient& client) {
+    client.Send(bytes);
+    client.ReadToEnd();
   });
 }
 
@@ -90,12 +88,12 @@ TEST(RemoteGet, SkipsKeepAlivesAndTakesTheLatestQueuedState) {
 
 TEST(RemoteGet, AcceptsAGreetingSplitAcrossSegments) {
   ScriptedTcpServer server;
-  server.Serve([](int fd) {
+  server.Serve([](TestClient& client) {
     for (uint8_t byte : Concat(kHello, {0x32})) {
-      ScriptedTcpServer::Send(fd, {byte});
+      client.Send(byte);
       usleep(2000);  // lets each byte travel on its own; the client must not care either way
     }
-    ScriptedTcpServer::ReadUntilEnd(fd);
+    client.ReadToEnd();
   });
   const Outcome got = RunRemoteWith(server.Port(), {"get"});
   EXPECT_EQ(got.code, kExitOk) << got.err;
@@ -119,9 +117,9 @@ TEST(RemoteErrors, EachFailureHasItsExitCodeAndAMessage) {
   };
   for (const Case& c : cases) {
     ScriptedTcpServer server;
-    server.Serve([&c](int fd) {
-      ScriptedTcpServer::Send(fd, c.bytes);
-      if (!c.closeAfter) ScriptedTcpServer::ReadUntilEnd(fd);
+    server.Serve([&c](TestClient& client) {
+      client.Send(c.bytes);
+      if (!c.closeAfter) client.ReadToEnd();
     });
     const Outcome got = RunRemoteWith(server.Port(), {"get"});
     EXPECT_EQ(got.code, c.code) << c.name << ": " << got.err;
@@ -192,36 +190,19 @@ TEST(RemoteChange, FailsWhenTheServerDoesNotReportTheChange) {
 // Another client's change reaches the tool's watcher before the tool's own: that is no
 // confirmation, the tool's own state is.
 TEST(RemoteChange, AnotherClientsChangeIsNotTakenForTheConfirmation) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 4), 0);
-  ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  const auto acceptOne = [listener] {
-    pollfd ready{listener, POLLIN, 0};
-    return poll(&ready, 1, 5000) == 1 ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-  };
-  std::jthread server([&] {
-    const int watcher = acceptOne();  // the tool's first connection: told unmuted 40
-    ScriptedTcpServer::Send(watcher, Concat(kHello, {0x28}));
-    const int command = acceptOne();
-    ScriptedTcpServer::Send(command, kHello);
-    pollfd ready{command, POLLIN, 0};
-    uint8_t request = 0;
-    if (command >= 0 && poll(&ready, 1, 5000) == 1 && recv(command, &request, 1, 0) == 1) {
-      ScriptedTcpServer::Send(watcher, {0x32, request});  // someone set 50 just before
+  ScriptedTcpServer server;
+  server.Run([&server] {
+    TestClient watcher = server.Accept();  // the tool's first connection: told unmuted 40
+    watcher.Send(Concat(kHello, {0x28}));
+    TestClient command = server.Accept();
+    command.Send(kHello);
+    if (const std::optional<uint8_t> request = command.ReadByte()) {
+      watcher.Send({0x32, *request});  // someone set 50 just before
     }
-    ScriptedTcpServer::ReadUntilEnd(watcher);
-    for (int fd : {watcher, command}) {
-      if (fd >= 0) close(fd);
-    }
+    watcher.ReadToEnd();
   });
-  const Outcome got = RunRemoteWith(ntohs(address.sin_port), {"set", "+5"});
-  server.join();
-  close(listener);
+  const Outcome got = RunRemoteWith(server.Port(), {"set", "+5"});
+  server.Join();
   EXPECT_EQ(got.code, kExitOk) << got.err;
   EXPECT_EQ(got.out, "unmuted, 45\n");
 }
@@ -236,7 +217,7 @@ TEST(RemoteWatch, CountStopsAfterTheInitialState) {
 
 TEST(RemoteWatch, EndsWithAnErrorWhenTheServerCloses) {
   ScriptedTcpServer server;
-  server.Serve([](int fd) { ScriptedTcpServer::Send(fd, Concat(kHello, {0x28})); });
+  server.Serve([](TestClient& client) { client.Send(Concat(kHello, {0x28})); });
   const Outcome got = RunRemoteWith(server.Port(), {"watch"});
   EXPECT_EQ(got.code, kExitConnection);
   EXPECT_NE(got.err.find("closed"), std::string::npos) << got.err;
@@ -253,4 +234,25 @@ TEST(RemoteWatch, EndsCleanlyWhenStopped) {
   close(stop[0]);
   close(stop[1]);
   EXPECT_EQ(got.code, kExitOk) << got.err;
+}
+
+TEST(RemoteList, NamesFromTheNetworkAreShownEscapedSoEachLineHasItsFields) {
+  struct Case {
+    std::string name;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"Quavix Server on study", "Quavix Server on study"},
+      {"Quavix Server on bank\tbank.local\t6.6.6.6:1",
+       "Quavix Server on bank\\tbank.local\\t6.6.6.6:1"},
+      {"Quavix Server on a\nForged\tline", "Quavix Server on a\\nForged\\tline"},
+      {"Quavix Server on \x1b[31mred\x07\x9b", "Quavix Server on \\x1B[31mred\\x07\\x9B"},
+      {"Quavix Server on \xc2\x9b"
+       "csi \\ caf\xc3\xa9",
+       "Quavix Server on \\u009Bcsi \\\\ caf\xc3\xa9"},
+  };
+  for (const Case& c : cases) {
+    const std::string line = FoundServerLine({c.name, "host\r.local", {"192.0.2.1:17495"}});
+    EXPECT_EQ(line, c.shown + "\thost\\r.local\t192.0.2.1:17495");
+  }
 }

@@ -37,14 +37,14 @@ TEST(RemoteProgram, WatchPrintsPushesAsTheyComeAndEndsOnInterrupt) {
   ScriptedTcpServer server;
   int go[2];
   ASSERT_EQ(pipe(go), 0);
-  server.Serve([&](int fd) {
-    ScriptedTcpServer::Send(fd, {0x19, 0xC8, 0xDE, 0x00, 0x28});
+  server.Serve([&](TestClient& client) {
+    client.Send({0x19, 0xC8, 0xDE, 0x00, 0x28});
     pollfd wait{go[0], POLLIN, 0};
     if (poll(&wait, 1, 5000) != 1) return;
-    ScriptedTcpServer::Send(fd, {0xFF, 0x32});
+    client.Send({0xFF, 0x32});
     if (poll(&wait, 1, 5000) != 1) return;
-    ScriptedTcpServer::Send(fd, {0xB2, 0xFF});
-    ScriptedTcpServer::ReadUntilEnd(fd);
+    client.Send({0xB2, 0xFF});
+    client.ReadToEnd();
   });
   ChildProcess remote =
       RemoteProcess({"--port", std::to_string(server.Port()), "127.0.0.1", "watch"});

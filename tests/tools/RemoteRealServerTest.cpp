@@ -6,8 +6,8 @@
 #include <string>
 
 #include "fakes/ChildProcess.h"
+#include "support/ServerUnderTest.h"
 #include "support/SoundServer.h"
-#include "system/ServerUnderTest.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 """Checks of the real QuavixServer.exe under Wine, driven like a user and a network client:
 start-up refused on a busy port, greeting and keep-alive to a TCP client from Linux, the second
 instance refused, the registry value read and written, the tray icon, its menu, the settings
-dialog moving the server to a new port, the control page and its WebSocket from Linux, and
-quitting with exit code 0.
+dialog moving the server to a new port, the control page and its WebSocket from Linux, the
+page's Play or pause button pressing the media key, and quitting with exit code 0.
 
 Windows are driven by window messages through window-driver.exe (tests/win32/tools), which
 cannot be dropped as synthetic keys can; one real click on the tray icon and its menu proves
@@ -15,6 +15,7 @@ tests/fixtures/with-sound-server.sh so Wine's audio driver finds a playback devi
     program-checks.py build-windows/QuavixServer.exe
 window-driver.exe is expected beside the executable. Screenshots go to program-checks/ there.
 """
+import json
 import os
 import random
 import re
@@ -23,11 +24,14 @@ import subprocess
 import sys
 import tempfile
 import threading
-import time
 import urllib.error
 import urllib.request
 
 import websocket  # Debian's python3-websocket
+
+sys.dont_write_bytecode = True  # no compiled Python in the tree
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from server_under_test import connect, greeting, read_bytes, wait_for  # noqa: E402
 
 EXE = sys.argv[1]
 SHOTS = os.path.join(os.path.dirname(os.path.abspath(EXE)), "program-checks")
@@ -43,16 +47,6 @@ def check(condition, what):
     if not condition:
         failures.append(what)
     return condition
-
-
-def wait_for(predicate, timeout=60.0):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        value = predicate()
-        if value:
-            return value
-        time.sleep(0.1)
-    return predicate()
 
 
 def run(*args, timeout=120):
@@ -82,35 +76,6 @@ def exit_code(process, timeout=60.0):
         return process.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         return None
-
-
-def connect(port, timeout=2.0):
-    try:
-        return socket.create_connection(("127.0.0.1", port), timeout=timeout)
-    except OSError:
-        return None
-
-
-def read_bytes(sock, count, timeout=3.0):
-    sock.settimeout(timeout)
-    data = b""
-    try:
-        while len(data) < count:
-            chunk = sock.recv(count - len(data))
-            if not chunk:
-                break
-            data += chunk
-    except OSError:
-        pass
-    return data
-
-
-def greeting(port):
-    sock = connect(port)
-    if sock is None:
-        return None
-    with sock:
-        return read_bytes(sock, 4)
 
 
 # Window messages and ids the driver posts; the program's own values
@@ -347,8 +312,8 @@ def free_port_pair():
     raise SystemExit("no two free neighbouring ports below %d" % low)
 
 
-def page_status(page_port, host=None):
-    request = urllib.request.Request("http://127.0.0.1:%d/" % page_port)
+def page_status(page_port, host=None, path="/"):
+    request = urllib.request.Request("http://127.0.0.1:%d%s" % (page_port, path))
     if host is not None:
         request.add_header("Host", host)
     try:
@@ -368,6 +333,11 @@ def check_page(page_port):
     check('type="range"' in page, "the page has its slider")
     check(page_status(page_port, "attacker.example")[0] == 421,
           "a foreign Host gets no page")
+    # The pairing page, for this computer's own browser: a code from BCrypt's randomness, drawn
+    # by the QR code library compiled from Debian's source.
+    status, pairing = page_status(page_port, path="/pair")
+    check(status == 200 and "#pair=" in pairing and "<svg" in pairing and "<path" in pairing,
+          "the pairing page shows a code and its QR code")
     # Wine's Core Audio cannot set the volume, so a request changes nothing to be heard: an
     # invalid byte shows instead that the page's bytes reach the protocol.
     ws = None
@@ -376,6 +346,8 @@ def check_page(page_port):
         check(ws.recv() == bytes([0x19, 0xC8, 0xDE, 0x00]), "the page's WebSocket is greeted")
         ws.send_binary(bytes([0x7F]))  # volume 127
         opcode, data = ws.recv_data(control_frame=True)
+        while opcode == websocket.ABNF.OPCODE_TEXT:  # the remote control's news
+            opcode, data = ws.recv_data(control_frame=True)
         check(opcode == websocket.ABNF.OPCODE_CLOSE and data[:2] == (1008).to_bytes(2, "big"),
               "an invalid byte closes the page's WebSocket (1008)")
     except (OSError, websocket.WebSocketException) as error:
@@ -391,6 +363,47 @@ def check_page(page_port):
         check(error.status_code == 403, "a foreign Origin gets no WebSocket")
     except OSError as error:
         check(False, "a foreign Origin gets no WebSocket (%s)" % error)
+
+
+VK_MEDIA_PLAY_PAUSE = 0xB3
+
+
+def check_media_key(page_port):
+    """The page's Play or pause reaches SendInput: a low-level keyboard hook in another program
+    sees the media key, as every player on the desktop would."""
+    with tempfile.TemporaryFile() as out:
+        waiter = subprocess.Popen(["wine", DRIVER, "key", str(VK_MEDIA_PLAY_PAUSE), "60000"],
+                                  stdout=out, stderr=subprocess.DEVNULL)
+        started.append(waiter)
+
+        def ready():
+            out.seek(0)
+            return b"ready" in out.read()
+
+        if not check(wait_for(ready, 60), "a keyboard hook waits for the media key"):
+            return
+        ws = None
+        try:
+            ws = websocket.create_connection("ws://127.0.0.1:%d/ws" % page_port, timeout=10)
+            check(ws.recv() == bytes([0x19, 0xC8, 0xDE, 0x00]), "the page's WebSocket is greeted")
+            media = None
+            while media is None:
+                message = json.loads(ws.recv())
+                if message.get("type") == "media":
+                    media = message
+            check(media["controllable"] and media["title"] == "",
+                  "the page's buttons are enabled, with no title (%s)" % media)
+            ws.send("media playpause")
+            try:
+                code = waiter.wait(90)
+            except subprocess.TimeoutExpired:
+                code = None
+            check(code == 0, "the page's Play or pause presses VK_MEDIA_PLAY_PAUSE")
+        except (OSError, ValueError, websocket.WebSocketException) as error:
+            check(False, "the page's remote control works (%s)" % error)
+        finally:
+            if ws is not None:
+                ws.close()
 
 
 def main():
@@ -471,6 +484,7 @@ def main():
     check(wait_for(lambda: greeting(second_port) == greeting_bytes),
           "restart listens on the stored %d" % second_port)
     check_page(page_port)
+    check_media_key(page_port)
     check(wait_for(lambda: tray_icon("restart", picture)) is not None,
           "restart shows the tray icon")
     choose_by_message("q")

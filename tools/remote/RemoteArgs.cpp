@@ -190,7 +190,7 @@ bool ParseRemoteArgs(int argc, const char* const* argv, const char* envHost, Rem
 std::string RemoteUsage() {
   const std::string port = std::to_string(kDefaultPort);
   return std::string(
-             "usage: quavix-remote [--port N] [--wait MS] [HOST[:PORT]] COMMAND\n"
+             "usage: quavix-remote [--port N] [--wait MS] [--count N] [HOST[:PORT]] COMMAND\n"
              "       quavix-remote list\n"
              "commands:\n"
              "  get           print the volume and mute state\n"
@@ -204,7 +204,9 @@ std::string RemoteUsage() {
              "                interrupted (--count N: stop after N states)\n"
              "  list          look for servers on the local network for 2 s (DNS-SD, through\n"
              "                avahi-daemon) and print one line for each: its name, host name\n"
-             "                and every address:port, separated by tabs; exit 1 when none\n"
+             "                and address:port, one IPv4 and one IPv6 for each network\n"
+             "                interface it was seen on, separated by tabs (control characters\n"
+             "                in names escaped); exit 1 when none or the daemon does not answer\n"
              "set, mute, unmute and toggle print the state once the server reports it.\n"
              "Every command but watch ends within 5 s; Ctrl+C ends any at once.\n"
              "HOST is a name or an address, an IPv6 address in brackets ([::1]:") +
@@ -217,6 +219,7 @@ std::string RemoteUsage() {
          "                before taking \"unmuted, 100\" (default " +
          std::to_string(RemoteArgs{}.waitMs) +
          ")\n"
+         "  --count N     watch only: stop after N states\n"
          "exit codes: 0 done, 1 the server did not confirm the change within " +
          std::to_string(kConfirmTimeoutMs / 1000) +
          " s\n"

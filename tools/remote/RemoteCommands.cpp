@@ -17,6 +17,8 @@ constexpr int kConnectTimeoutMs = 3000;
 constexpr int kBrowseMs = 2000;
 constexpr int kGreetingTimeoutMs = 3000;
 constexpr int kCommandLimitMs = 5000;
+// The browse and everything around it, within the limit of every command.
+constexpr int kListLimitMs = kCommandLimitMs - 500;
 
 using Clock = std::chrono::steady_clock;
 
@@ -138,7 +140,10 @@ int ChangeAndConfirm(const RemoteArgs& args, RemoteConnection& watcher, VolumeSt
 
   const CommandDeadline confirm(deadline.Cap(kConfirmTimeoutMs));
   while (current != wanted) {
-    status = watcher.ReadState(confirm.LeftMs(), &current, &error);
+    // A peer that never stops sending other states keeps every read successful: the deadline
+    // is looked at between them.
+    status = confirm.LeftMs() == 0 ? RemoteStatus::TimedOut
+                                   : watcher.ReadState(confirm.LeftMs(), &current, &error);
     if (status == RemoteStatus::TimedOut) {
       LogError("the server did not confirm the change within " +
                std::to_string(kConfirmTimeoutMs / 1000) + " s (the volume stays " +
@@ -167,7 +172,7 @@ int Watch(RemoteConnection& connection, VolumeState state, long count, std::ostr
 int List(std::ostream& out, int stopFd) {
   std::vector<FoundServer> found;
   std::string error;
-  switch (BrowseServers(kBrowseMs, stopFd, &found, &error)) {
+  switch (BrowseServers(kBrowseMs, kListLimitMs, stopFd, &found, &error)) {
     case BrowseResult::Stopped:
       return kExitInterrupted;
     case BrowseResult::Failed:

@@ -12,8 +12,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <limits>
+#include <vector>
 
 #include "net/Protocol.h"
+#include "remote/ChildStep.h"
 
 namespace {
 
@@ -59,32 +62,89 @@ RemoteConnection::~RemoteConnection() {
   if (fd_ >= 0) close(fd_);
 }
 
+RemoteStatus RemoteConnection::Resolve(const std::string& host, uint16_t port, int timeoutMs,
+                                       std::vector<Address>* addresses, std::string* error) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  const std::string service = std::to_string(port);
+  // An address needs no resolver.
+  addrinfo numericHints = hints;
+  numericHints.ai_flags |= AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), service.c_str(), &numericHints, &found) == 0) {
+    for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+      Address& address = addresses->emplace_back();
+      std::memcpy(&address.storage, ai->ai_addr, ai->ai_addrlen);
+      address.length = ai->ai_addrlen;
+    }
+    freeaddrinfo(found);
+    return RemoteStatus::Ok;
+  }
+  // A name: the resolver may wait on a DNS server that never answers, for longer than any
+  // command may take, and a signal does not end its wait.
+  std::string answer;
+  const ChildStepResult result = RunChildStep(
+      [&](int fd) {
+        addrinfo* list = nullptr;
+        const int resolved = getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        std::string reply = resolved == 0 ? "A" : std::string("E") + gai_strerror(resolved);
+        for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+          if (ai->ai_addrlen > sizeof(sockaddr_storage)) continue;
+          const auto length = static_cast<uint8_t>(ai->ai_addrlen);
+          reply += static_cast<char>(length);
+          reply.append(reinterpret_cast<const char*>(ai->ai_addr), length);
+        }
+        if (list != nullptr) freeaddrinfo(list);
+        return write(fd, reply.data(), reply.size()) == static_cast<ssize_t>(reply.size()) ? 0 : 1;
+      },
+      timeoutMs < 0 ? std::numeric_limits<int>::max() : timeoutMs, stopFd_, &answer);
+  if (result == ChildStepResult::Stopped) {
+    *error = "interrupted";
+    return RemoteStatus::Stopped;
+  }
+  const std::string cannot = "cannot resolve '" + host + "': ";
+  if (result == ChildStepResult::TimedOut) {
+    *error = cannot + "no answer in time";
+    return RemoteStatus::NoServer;
+  }
+  if (result != ChildStepResult::Done || answer.empty() || answer[0] != 'A') {
+    *error = cannot + (answer.size() > 1 ? answer.substr(1) : "the resolver failed");
+    return RemoteStatus::NoServer;
+  }
+  for (size_t at = 1; at < answer.size();) {
+    const size_t length = static_cast<uint8_t>(answer[at++]);
+    if (at + length > answer.size()) break;
+    Address& address = addresses->emplace_back();
+    std::memcpy(&address.storage, answer.data() + at, length);
+    address.length = static_cast<socklen_t>(length);
+    at += length;
+  }
+  return RemoteStatus::Ok;
+}
+
 RemoteStatus RemoteConnection::Connect(const std::string& host, uint16_t port, int timeoutMs,
                                        std::string* error) {
   // An IPv6 literal is shown in brackets, as it is typed.
   peer_ =
       (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (resolved != 0) {
-    *error = "cannot resolve '" + host + "': " + gai_strerror(resolved);
-    return RemoteStatus::NoServer;
-  }
   const bool unlimited = timeoutMs < 0;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::vector<Address> addresses;
+  RemoteStatus status = Resolve(host, port, timeoutMs, &addresses, error);
+  if (status != RemoteStatus::Ok) return status;
   std::string reason = "no address";
-  RemoteStatus status = RemoteStatus::NoServer;
-  for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
-    FdGuard socketFd{socket(ai->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
+  status = RemoteStatus::NoServer;
+  for (const Address& address : addresses) {
+    const auto* socketAddress = reinterpret_cast<const sockaddr*>(&address.storage);
+    FdGuard socketFd{
+        socket(socketAddress->sa_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)};
     if (socketFd.fd < 0) {
       reason = std::strerror(errno);
       continue;
     }
-    if (connect(socketFd.fd, ai->ai_addr, ai->ai_addrlen) != 0) {
+    if (connect(socketFd.fd, socketAddress, address.length) != 0) {
       if (errno != EINPROGRESS) {
         reason = std::strerror(errno);
         continue;
@@ -111,7 +171,6 @@ RemoteStatus RemoteConnection::Connect(const std::string& host, uint16_t port, i
     status = RemoteStatus::Ok;
     break;
   }
-  freeaddrinfo(found);
   if (status == RemoteStatus::Stopped) *error = "interrupted";
   if (status == RemoteStatus::NoServer) *error = "cannot connect to " + peer_ + ": " + reason;
   return status;

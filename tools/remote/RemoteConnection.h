@@ -4,9 +4,12 @@
 // Single-threaded; every wait is bounded by the caller's time-out and can be cut short by a
 // "stop" descriptor becoming readable (a signal's self-pipe, or a test's pipe).
 
+#include <sys/socket.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/VolumeState.h"
 
@@ -32,7 +35,8 @@ class RemoteConnection {
   RemoteConnection(const RemoteConnection&) = delete;
   RemoteConnection& operator=(const RemoteConnection&) = delete;
 
-  // Tries every address the name resolves to (IPv4 and IPv6). On failure `error` says why.
+  // Tries every address the name resolves to (IPv4 and IPv6), resolving and connecting within
+  // the time-out together. On failure `error` says why.
   RemoteStatus Connect(const std::string& host, uint16_t port, int timeoutMs, std::string* error);
   RemoteStatus ReadGreeting(int timeoutMs, std::string* error);
   // The next state byte, skipping keep-alives. TimedOut when none came in time, also while
@@ -41,6 +45,15 @@ class RemoteConnection {
   RemoteStatus SendState(const VolumeState& state, int timeoutMs, std::string* error);
 
  private:
+  struct Address {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+  };
+  // The addresses `host` names: an address at once, a name through the system's resolver in a
+  // child process (ChildStep.h), so that neither a resolver that never answers nor one that
+  // ignores signals holds the command up. NoServer or Stopped on failure.
+  RemoteStatus Resolve(const std::string& host, uint16_t port, int timeoutMs,
+                       std::vector<Address>* addresses, std::string* error);
   // Whether the stop descriptor is readable now.
   bool StopRequested();
   // Ensures at least one unread byte in the buffer; Ok, Closed, Failed, TimedOut or Stopped.

@@ -13,10 +13,17 @@ struct FoundServer {
 enum class BrowseResult { Done, Failed, Stopped };
 
 // Asks the system's DNS-SD responder for `browseMs` and fills `found`, sorted by name, with each
-// server that had at least one address (never an empty one). Failed, with `error`, when the
-// responder cannot be asked; Stopped when `stopFd` (or -1) became readable.
-BrowseResult BrowseServers(int browseMs, int stopFd, std::vector<FoundServer>* found,
+// server that had at least one address (never an empty one): one IPv4 and one IPv6 address for
+// each network interface it was seen on. The responder is asked from a child process, so the
+// answer comes within `limitMs` whatever the responder does. Failed, with `error`, when the
+// responder is missing, cannot be asked or does not answer in time; Stopped when `stopFd` (or
+// -1) became readable.
+BrowseResult BrowseServers(int browseMs, int limitMs, int stopFd, std::vector<FoundServer>* found,
                            std::string* error);
 
-// NAME, HOST and each endpoint, separated by tabs.
+// NAME, HOST and each endpoint, separated by tabs; control characters in the name and the host
+// (which anyone on the network chooses) shown escaped, so that a line has exactly its fields.
 std::string FoundServerLine(const FoundServer& server);
+
+// linux/: asks the responder itself, waiting as long as it takes; Done or Failed.
+BrowseResult BrowseWithResponder(int browseMs, std::vector<FoundServer>* found, std::string* error);

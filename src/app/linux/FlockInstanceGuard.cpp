@@ -14,8 +14,8 @@
 
 namespace {
 
-// The holder's process id, for `quavix-server --set-port` to signal. Truncated first, so an
-// earlier holder's id never lingers. A failure costs only that signal, so start-up goes on.
+// The holder's process id, for a person looking for the running server. Truncated first, so an
+// earlier holder's id never lingers. A failure costs only that, so start-up goes on.
 void RecordHolder(int fd, const std::string& path) {
   const std::string pid = std::to_string(getpid()) + "\n";
   if (ftruncate(fd, 0) != 0 ||

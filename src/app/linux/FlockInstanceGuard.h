@@ -2,7 +2,7 @@
 // The single-instance guard as an exclusive flock on a file named after the guard in the
 // user's runtime folder ($XDG_RUNTIME_DIR, 0700). The kernel drops the lock when the process
 // ends in any way, so a killed instance never blocks the next one. The holder writes its
-// process id into the file, so `--set-port` can tell it to move (SIGUSR1).
+// process id into the file, for a person looking for it (SIGUSR1 makes it re-read its port).
 
 #include <string>
 

@@ -1,10 +1,17 @@
 #pragma once
-// The settings as a text file a person can read and edit, in Qt's INI format, section [server]:
+// The settings as a key file a person reads and edits (GLib's GKeyFile, the XDG format),
+// section [server]:
 //   [server]
 //   port = 17495
-// The file is $XDG_CONFIG_HOME/quavix/quavix-server.conf (~/.config/... by default). Every call
-// opens it afresh, so an edit made meanwhile is seen. Works without a QApplication.
+// The file is $XDG_CONFIG_HOME/quavix/quavix-server.conf (~/.config/... by default). A write
+// changes only the key it sets and keeps every comment (# and ;), the order and what it does
+// not know; values are plain text, never anything else. Only a regular file is read, so a
+// folder, a FIFO or a device in its place is refused and never waited on.
 
+#include <glib.h>
+
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "app/ISettingStore.h"
@@ -16,16 +23,31 @@ class IniSettingStore final : public ISettingStore {
   explicit IniSettingStore(std::string path = "");
 
   std::string Location() const override;
-  std::string StoredName(const std::string& key) const override { return key; }
-  std::optional<std::string> Read(const std::string& key) override;
-  // QSettings writes a whole new file and renames it into place.
-  bool Write(const std::string& key, const std::string& text) override;
-  bool Remove(const std::string& key) override;
+  std::string StoredName(const Setting& setting) const override { return std::string(setting.key); }
+  bool Load(std::string* problem) override;
+  std::optional<std::string> Read(const Setting& setting) override;
+  std::vector<std::string> Unknown() const override;
+  // The file is written whole to a new file that then takes the old one's place, with its mode.
+  bool Write(const Setting& setting, const std::string& text) override;
+  bool Remove(const Setting& setting) override;
 
   const std::string& Path() const { return path_; }
 
  private:
+  struct FreeKeyFile {
+    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+  };
+  using KeyFile = std::unique_ptr<GKeyFile, FreeKeyFile>;
+
+  // The file as it is now; null with `problem` when it cannot be read or understood. `mode`
+  // gets the file's permissions (0600 for a file that does not exist yet).
+  KeyFile ReadFile(std::string* problem, int* mode) const;
+  // Reads the file, lets `change` change it and writes it back; false, logged, on failure.
+  // `change` says whether it changed anything; when not, nothing is written.
+  bool Change(const std::string& what, const std::function<bool(GKeyFile*)>& change);
+
   std::string path_;
+  KeyFile loaded_;  // what the last Load read
 };
 
 // $XDG_CONFIG_HOME when set to an absolute path, else $HOME/.config (the password database's

@@ -91,8 +91,8 @@ void QtMainLoop::Wake() {
   [[maybe_unused]] ssize_t ignored = write(wakeFd_.get(), &one, sizeof one);
 }
 
-void QtMainLoop::RunOnMainThread(std::function<void()> task) {
-  if (wakeFd_ && tasks_.Push(std::move(task))) Wake();
+bool QtMainLoop::OnMainThread() const {
+  return QThread::currentThread() == thread();
 }
 
 void QtMainLoop::Drain() {
@@ -112,8 +112,7 @@ void QtMainLoop::Drain() {
   }
 }
 
-void QtMainLoop::StartOnMainThread(ShellTimer timer, uint32_t periodMs,
-                                   std::function<void()> tick) {
+void QtMainLoop::StartHere(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) {
   if (tasks_.Closed()) return;
   std::unique_ptr<QTimer>& qtTimer = timers_[timer];
   if (!qtTimer) {
@@ -123,16 +122,6 @@ void QtMainLoop::StartOnMainThread(ShellTimer timer, uint32_t periodMs,
   qtTimer->disconnect();
   QObject::connect(qtTimer.get(), &QTimer::timeout, this, std::move(tick));
   qtTimer->start(static_cast<int>(periodMs));  // restarts the period of a running timer
-}
-
-void QtMainLoop::StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) {
-  if (QThread::currentThread() == thread()) {
-    StartOnMainThread(timer, periodMs, std::move(tick));
-    return;
-  }
-  RunOnMainThread([this, timer, periodMs, tick = std::move(tick)]() mutable {
-    StartOnMainThread(timer, periodMs, std::move(tick));
-  });
 }
 
 void QtMainLoop::StopTimer(ShellTimer timer) {

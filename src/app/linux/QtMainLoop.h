@@ -1,9 +1,9 @@
 #pragma once
 // The main loop as Qt's, on the main thread. Tasks and timer starts from other threads, and
 // SIGTERM/SIGINT/SIGHUP (quit) and SIGUSR1 (port changed), reach it through one eventfd that
-// the Qt loop watches; the queue behind it (TaskQueue) has its own mutex, so no ordering rests
-// on Qt's internal locks. Each task then runs as a queued invocation, also inside a menu's or a
-// dialog's modal loop.
+// the Qt loop watches; the queue behind it (QueuedMainLoop) has its own mutex, so no ordering
+// rests on Qt's internal locks. Each task then runs as a queued invocation, also inside a menu's or
+// a dialog's modal loop.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -12,12 +12,11 @@
 #include <memory>
 #include <optional>
 
-#include "app/IMainLoop.h"
-#include "app/TaskQueue.h"
+#include "app/QueuedMainLoop.h"
 #include "app/linux/UniqueFd.h"
 
 // One at a time per process: it owns the process's handlers of the four signals.
-class QtMainLoop final : public QObject, public IMainLoop {
+class QtMainLoop final : public QObject, public QueuedMainLoop {
  public:
   // Catches the signals from here on, so one that comes during start-up is kept until Open;
   // the destructor restores what was there.
@@ -31,22 +30,22 @@ class QtMainLoop final : public QObject, public IMainLoop {
   // Quit also starts ignoring the four signals for the rest of the process, so a storm during
   // shut-down cannot end it with a signal's status.
   bool Open(IShellEvents& events) override;
-  void RunOnMainThread(std::function<void()> task) override;
-  void StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) override;
   void StopTimer(ShellTimer timer) override;
   void Quit(int exitCode) override;
   int Run() override;
 
  private:
-  void Wake();
+  bool Wakeable() const override { return static_cast<bool>(wakeFd_); }
+  void Wake() override;  // through the eventfd
+  bool OnMainThread() const override;
+  void StartHere(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) override;
+  // Turns what was queued, and the signals that came, into queued invocations.
   void Drain();
-  void StartOnMainThread(ShellTimer timer, uint32_t periodMs, std::function<void()> tick);
 
   IShellEvents* events_ = nullptr;
   UniqueFd wakeFd_;
   std::unique_ptr<QSocketNotifier> wakeNotifier_;
 
-  TaskQueue tasks_;                                       // closed by Quit
   std::map<ShellTimer, std::unique_ptr<QTimer>> timers_;  // main thread only
   std::optional<int> quitCode_;                           // main thread only
   bool running_ = false;                                  // main thread only

@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "app/IMainLoop.h"
-#include "base/Texts.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 
 QIcon ProgramIcon() {
   QIcon icon;

@@ -13,7 +13,7 @@
 #include "app/IPopupMenu.h"
 #include "app/ISettingsDialog.h"
 #include "app/ITrayIcon.h"
-#include "app/PortSettings.h"
+#include "app/SettingsFlow.h"
 #include "audio/IErrorReporter.h"
 
 // Icon 107 at every size we draw.

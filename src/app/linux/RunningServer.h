@@ -1,27 +1,26 @@
 #pragma once
-// Tells the running quavix-server of this user that the stored port changed: SIGUSR1 to the
-// process that holds the single-instance guard, whose lock file holds its process id.
+// Asks the running quavix-server of this user through its request socket (RequestSocket.h),
+// beside the instance guard.
 
 #include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
 
-class SignalRunningServer final : public IRunningServer {
+class SocketRunningServer final : public IRunningServer {
  public:
-  // `guardFile` empty: the guard's file in the user's runtime folder (see GuardFolder).
-  explicit SignalRunningServer(std::string guardFile = "") : guardFile_(std::move(guardFile)) {}
-  // NoneRunning when nobody holds the guard (the lock is taken for a moment to learn that, and
-  // given back at once). Failed when the holder's process id is missing, malformed or cannot
-  // be signalled.
-  // CannotTell when no safe guard folder exists (the reason names it).
-  TellResult TellPortChanged(std::string* reason) override;
-  bool AwaitGreeting(uint16_t port, int limitMs, std::string* reason) override;
+  // `folder` empty: the guard's folder (GuardFolder). `waitMs`: how long to wait for a reply,
+  // and for a server that holds the guard but does not take requests yet (still starting up).
+  explicit SocketRunningServer(std::string folder = "", int waitMs = kRequestWaitMs)
+      : folder_(std::move(folder)), waitMs_(waitMs) {}
+  // NoneRunning when nobody holds the guard. CannotTell when no safe guard folder exists.
+  AskResult Ask(const std::string& request, std::string* reply, std::string* reason) override;
 
  private:
-  std::string guardFile_;
+  std::string folder_;
+  int waitMs_;
 };
 
-// The command line on Linux: the user's setting file, this sender, stdout and the log. Empty
+// The command line on Linux: the user's setting file, this asker, stdout and the log. Empty
 // when the server should start, otherwise the exit code.
 std::optional<int> RunLinuxCommandLine(int argc, char** argv);

@@ -4,17 +4,20 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 
 #include "app/ListenAddresses.h"
 #include "app/ShellServices.h"
-#include "app/linux/IniSettingStore.h"
 #include "app/linux/FlockInstanceGuard.h"
+#include "app/linux/IniSettingStore.h"
 #include "app/linux/QtMainLoop.h"
 #include "app/linux/QtShellWidgets.h"
+#include "app/linux/RequestSocket.h"
 #include "app/linux/RunningServer.h"
 #include "base/Log.h"
 #include "net/linux/OpenFileLimit.h"
+#include "net/page/pairing/linux/FilePairedDeviceStore.h"
 
 namespace {
 
@@ -43,7 +46,8 @@ void ChooseHeadlessWhenNoDisplay() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // --help, --version, --set-port: answered before Qt is built, so no display is touched.
+  // --help, --version, --set-port, --pair: answered before Qt is built, so no display is
+  // touched.
   if (const std::optional<int> done = RunLinuxCommandLine(argc, argv)) return *done;
   RaiseOpenFileLimit();  // one descriptor per client; the default soft limit is small
   ChooseHeadlessWhenNoDisplay();
@@ -61,7 +65,12 @@ int main(int argc, char** argv) {
   QtPopupMenu menu;
   QtSettingsDialog dialog;
   IniSettingStore store;
+  // Beside the settings file.
+  FilePairedDeviceStore pairedPhones(std::filesystem::path(store.Path()).parent_path().string());
   ShellPlatform platform{guard, loop, messageBox, tray, menu, dialog, store, &LocalAddresses};
   platform.openUrl = &OpenInBrowser;
+  if (!store.Path().empty()) platform.pairedPhones = &pairedPhones;
+  RequestSocket requests;
+  platform.requests = &requests;
   return RunQuavixServer(platform);
 }

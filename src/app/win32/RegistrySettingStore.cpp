@@ -6,26 +6,11 @@
 #include <vector>
 
 #include "app/ShellNames.h"
-#include "base/Port.h"
+#include "base/win32/RegistryKey.h"
+#include "base/win32/SystemErrorText.h"
 #include "base/win32/WideText.h"
 
 namespace {
-
-// Closes the key on every path.
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* Put() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 constexpr DWORD kLongestValue = 64 * 1024;
 
@@ -38,22 +23,21 @@ std::string RegistrySettingStore::Location() const {
   return "HKEY_CURRENT_USER\\" + key_;
 }
 
-std::string RegistrySettingStore::StoredName(const std::string& key) const {
-  if (key == "port") return kSettingValueName;
-  if (key == "announce") return "Announce";
-  if (key == "listen") return "Listen";
-  if (key == "allow") return "Allow";
-  if (key == "max_clients") return "MaxClients";
-  if (key == "web_port") return "WebPort";
-  return key;
+bool RegistrySettingStore::Load(std::string* problem) {
+  RegistryKey opened;
+  const LONG open =
+      RegOpenKeyExW(HKEY_CURRENT_USER, Widen(key_).c_str(), 0, KEY_READ, opened.Put());
+  if (open == ERROR_SUCCESS || open == ERROR_FILE_NOT_FOUND) return true;
+  *problem = WindowsErrorText(static_cast<DWORD>(open));
+  return false;
 }
 
-std::optional<std::string> RegistrySettingStore::Read(const std::string& key) {
+std::optional<std::string> RegistrySettingStore::Read(const Setting& setting) {
   RegistryKey opened;
   if (RegOpenKeyW(HKEY_CURRENT_USER, Widen(key_).c_str(), opened.Put()) != ERROR_SUCCESS) {
     return std::nullopt;
   }
-  const std::wstring name = Widen(StoredName(key));
+  const std::wstring name = Widen(StoredName(setting));
   DWORD type = 0;
   DWORD length = 0;
   if (RegQueryValueExW(opened.Get(), name.c_str(), nullptr, &type, nullptr, &length) !=
@@ -73,25 +57,22 @@ std::optional<std::string> RegistrySettingStore::Read(const std::string& key) {
     return Narrow(text);
   }
   if (length > 4) return "(a value of " + std::to_string(length) + " bytes)";
-  uint8_t bytes[4] = {0, 0, 0, 0};
-  if (key == "port") {
-    bytes[0] = kDefaultPort & 0xFF;
-    bytes[1] = kDefaultPort >> 8;
-  }
+  const uint32_t fallback = ParseSettingNumber(setting, setting.defaultText).value_or(0);
+  uint8_t bytes[4] = {static_cast<uint8_t>(fallback), static_cast<uint8_t>(fallback >> 8),
+                      static_cast<uint8_t>(fallback >> 16), static_cast<uint8_t>(fallback >> 24)};
   std::copy(data.begin(), data.begin() + length, bytes);
-  const uint32_t value = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) |
-                         (static_cast<uint32_t>(bytes[3]) << 24);
+  const uint32_t value =
+      bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<uint32_t>(bytes[3]) << 24);
   return std::to_string(value);
 }
 
-bool RegistrySettingStore::Write(const std::string& key, const std::string& text) {
+bool RegistrySettingStore::Write(const Setting& setting, const std::string& text) {
   RegistryKey created;
-  if (RegCreateKeyW(HKEY_CURRENT_USER, Widen(key_).c_str(), created.Put()) !=
-      ERROR_SUCCESS) {
+  if (RegCreateKeyW(HKEY_CURRENT_USER, Widen(key_).c_str(), created.Put()) != ERROR_SUCCESS) {
     return false;
   }
-  const std::wstring name = Widen(StoredName(key));
-  if (key == "port") {
+  const std::wstring name = Widen(StoredName(setting));
+  if (IsNumber(setting.kind)) {
     uint32_t value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) return false;
@@ -106,12 +87,12 @@ bool RegistrySettingStore::Write(const std::string& key, const std::string& text
                         static_cast<DWORD>((wide.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-bool RegistrySettingStore::Remove(const std::string& key) {
+bool RegistrySettingStore::Remove(const Setting& setting) {
   RegistryKey opened;
-  const LONG open = RegOpenKeyExW(HKEY_CURRENT_USER, Widen(key_).c_str(), 0, KEY_SET_VALUE,
-                                  opened.Put());
+  const LONG open =
+      RegOpenKeyExW(HKEY_CURRENT_USER, Widen(key_).c_str(), 0, KEY_SET_VALUE, opened.Put());
   if (open == ERROR_FILE_NOT_FOUND) return true;
   if (open != ERROR_SUCCESS) return false;
-  const LONG removed = RegDeleteValueW(opened.Get(), Widen(StoredName(key)).c_str());
+  const LONG removed = RegDeleteValueW(opened.Get(), Widen(StoredName(setting)).c_str());
   return removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND;
 }

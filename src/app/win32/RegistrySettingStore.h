@@ -1,7 +1,9 @@
 #pragma once
-// ISettingStore on the registry's HKEY_CURRENT_USER hive, key Software\Marrowick\Quavix. The
-// port is the DWORD ServerPort, as it always was; the other settings are values beside it, named
-// in the registry's style (Announce, Listen, Allow, MaxClients, WebPort) and stored as strings.
+// ISettingStore on the registry's HKEY_CURRENT_USER hive, key Software\Marrowick\Quavix: each
+// setting is the value its row names (the port is ServerPort, as it always was). Numbers are
+// written as DWORDs, everything else as strings; a write sets its one value and touches no
+// other. Values of other names are left alone unseen. A key that exists but cannot be opened
+// for reading is a store that cannot be read.
 
 #include <string>
 
@@ -13,13 +15,19 @@ class RegistrySettingStore final : public ISettingStore {
   explicit RegistrySettingStore(std::string key = "");
 
   std::string Location() const override;
-  std::string StoredName(const std::string& key) const override;
-  // A string value as it is; any other value of up to 4 bytes as a little-endian number (for
-  // ServerPort laid over 17495's bytes, as a query into a prepared buffer does).
-  std::optional<std::string> Read(const std::string& key) override;
-  // ServerPort as REG_DWORD, the rest as REG_SZ.
-  bool Write(const std::string& key, const std::string& text) override;
-  bool Remove(const std::string& key) override;
+  std::string StoredName(const Setting& setting) const override {
+    return std::string(setting.registryName);
+  }
+  // True when the key can be read or does not exist.
+  bool Load(std::string* problem) override;
+  std::vector<std::string> Unknown() const override { return {}; }
+  // A string value as it is; any other value of up to 4 bytes as a little-endian number. A
+  // number's value shorter than that lies over its default's bytes, as a query into a buffer
+  // prepared with the default does.
+  std::optional<std::string> Read(const Setting& setting) override;
+  // A number as REG_DWORD, anything else as REG_SZ.
+  bool Write(const Setting& setting, const std::string& text) override;
+  bool Remove(const Setting& setting) override;
 
  private:
   std::string key_;

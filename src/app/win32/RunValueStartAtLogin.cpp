@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
+#include "base/win32/WideText.h"
 
 bool RunValueStartAtLogin::Enabled() {
   return RegGetValueW(HKEY_CURRENT_USER, key_.c_str(), kRunValueName, RRF_RT_ANY, nullptr, nullptr,

@@ -1,22 +1,19 @@
 #include "app/win32/RunningServer.h"
 
 #include <shellapi.h>
-#include <winsock2.h>
-#include <ws2tcpip.h>
 
-#include <algorithm>
-#include <cstring>
+#include <optional>
 #include <sstream>
 #include <vector>
 
+#include "app/Requests.h"
 #include "app/ShellNames.h"
-#include "base/Texts.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/ShellMessages.h"
-#include "base/win32/WideText.h"
 #include "base/Log.h"
+#include "base/Texts.h"
 #include "base/win32/SystemErrorText.h"
-#include "net/Protocol.h"
+#include "base/win32/WideText.h"
 
 namespace {
 
@@ -69,109 +66,87 @@ void ShowCommandLineAnswer(const std::string& text, bool error) {
               MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
 }
 
-}  // namespace
-
-TellResult PostRunningServer::TellPortChanged(std::string* reason) {
-  const HWND window = FindWindowW(L"QUAVIXSERVER", nullptr);
-  if (window == nullptr) return TellResult::NoneRunning;
-  const UINT message = RegisterWindowMessageW(kPortChangedMessage);
-  if (message == 0 || !PostMessageW(window, message, 0, 0)) {
-    *reason = WindowsErrorText(GetLastError());
-    return TellResult::Failed;
+// A message-only window that keeps the first reply it is sent.
+class ReplyWindow {
+ public:
+  ReplyWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = &Procedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kClassName;
+    RegisterClassW(&windowClass);  // already there from an earlier request: fine
+    window_ = CreateWindowExW(0, kClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              windowClass.hInstance, nullptr);
+    if (window_ != nullptr)
+      SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   }
-  return TellResult::Told;
-}
-
-namespace {
-
-// Owns a socket.
-struct SocketGuard {
-  SOCKET socket;
-  ~SocketGuard() {
-    if (socket != INVALID_SOCKET) closesocket(socket);
+  ~ReplyWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
   }
+  ReplyWindow(const ReplyWindow&) = delete;
+  ReplyWindow& operator=(const ReplyWindow&) = delete;
+
+  HWND Handle() const { return window_; }
+  const std::optional<std::string>& Received() const { return received_; }
+
+ private:
+  static constexpr const wchar_t* kClassName = L"QuavixServerReply";
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<ReplyWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    if (message != WM_COPYDATA || self == nullptr || data == nullptr ||
+        data->dwData != kReplyCopyData || data->cbData > kLongestRequestLine) {
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (!self->received_) {
+      self->received_ = std::string(static_cast<const char*>(data->lpData), data->cbData);
+    }
+    return TRUE;
+  }
+
+  HWND window_ = nullptr;
+  std::optional<std::string> received_;
 };
 
-sockaddr_in Address(uint32_t host, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(host);
-  return address;
-}
-
-// One connection to loopback `port`: true when its first bytes are our greeting within
-// `limitMs`. Non-blocking, since a refused connection to loopback takes Windows seconds.
-bool GreetsOnce(uint16_t port, DWORD limitMs) {
-  SocketGuard guard{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
-  if (guard.socket == INVALID_SOCKET) return false;
-  u_long nonBlocking = 1;
-  ioctlsocket(guard.socket, FIONBIO, &nonBlocking);
-  const sockaddr_in address = Address(INADDR_LOOPBACK, port);
-  if (connect(guard.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-      WSAGetLastError() != WSAEWOULDBLOCK) {
-    return false;
-  }
-  const ULONGLONG end = GetTickCount64() + limitMs;
-  uint8_t got[kGreeting.size()];
-  size_t have = 0;
-  while (have < sizeof got) {
-    const ULONGLONG now = GetTickCount64();
-    if (now >= end) return false;
-    fd_set readable, failed;
-    FD_ZERO(&readable);
-    FD_ZERO(&failed);
-    FD_SET(guard.socket, &readable);
-    FD_SET(guard.socket, &failed);
-    const long leftMs = static_cast<long>(end - now);
-    timeval wait{leftMs / 1000, (leftMs % 1000) * 1000};
-    if (select(0, &readable, nullptr, &failed, &wait) <= 0 || FD_ISSET(guard.socket, &failed)) {
-      return false;  // refused (nobody listens yet), or nothing in time
-    }
-    const int n = recv(guard.socket, reinterpret_cast<char*>(got + have),
-                       static_cast<int>(sizeof got - have), 0);
-    if (n <= 0) return false;
-    have += static_cast<size_t>(n);
-  }
-  return std::memcmp(got, kGreeting.data(), sizeof got) == 0;
-}
-
-bool PortTaken(uint16_t port) {
-  SocketGuard guard{socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
-  if (guard.socket == INVALID_SOCKET) return false;
-  const sockaddr_in address = Address(INADDR_ANY, port);
-  return bind(guard.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
-         (WSAGetLastError() == WSAEADDRINUSE || WSAGetLastError() == WSAEACCES);
-}
-
 }  // namespace
 
-bool PostRunningServer::AwaitGreeting(uint16_t port, int limitMs, std::string* reason) {
-  WSADATA data{};
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    *reason = "Windows networking could not be started";
-    return false;
+AskResult CopyDataRunningServer::Ask(const std::string& request, std::string* reply,
+                                     std::string* reason) {
+  const ReplyWindow replies;
+  if (replies.Handle() == nullptr) {
+    *reason = WindowsErrorText(GetLastError());
+    return AskResult::Failed;
   }
-  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(limitMs);
-  const auto leftMs = [end] {
-    const ULONGLONG now = GetTickCount64();
-    return now < end ? end - now : 0;
-  };
-  bool greeted = false;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(waitMs_);
   for (;;) {
-    // A try ends at the deadline or when nobody listens; the server moves in its own time.
-    greeted = GreetsOnce(port, static_cast<DWORD>(std::min<ULONGLONG>(leftMs(), 500)));
-    if (greeted || leftMs() == 0) break;
-    Sleep(static_cast<DWORD>(std::min<ULONGLONG>(50, leftMs())));
+    const HWND server = FindWindowW(L"QUAVIXSERVER", nullptr);
+    if (server == nullptr) return AskResult::NoneRunning;
+    COPYDATASTRUCT data{kRequestCopyData, static_cast<DWORD>(request.size()),
+                        const_cast<char*>(request.data())};
+    const ULONGLONG now = GetTickCount64();
+    const UINT left = now < deadline ? static_cast<UINT>(deadline - now) : 0;
+    DWORD_PTR taken = FALSE;
+    // No SMTO_BLOCK: the reply is a message sent to this thread while it waits here.
+    if (SendMessageTimeoutW(server, WM_COPYDATA, reinterpret_cast<WPARAM>(replies.Handle()),
+                            reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, left, &taken) == 0) {
+      *reason = "no reply in time";
+      return AskResult::Failed;
+    }
+    if (taken == TRUE) {
+      if (!replies.Received()) {
+        *reason = "it took the request but sent no reply";
+        return AskResult::Failed;
+      }
+      *reply = *replies.Received();
+      return AskResult::Answered;
+    }
+    // It takes no requests yet: still starting up.
+    if (GetTickCount64() >= deadline) {
+      *reason = "it takes no requests; is it still starting up?";
+      return AskResult::Failed;
+    }
+    Sleep(50);
   }
-  if (!greeted) {
-    const std::string number = std::to_string(port);
-    *reason = PortTaken(port) ? "port " + number + " is in use by another program"
-                              : "it did not answer on port " + number + " within " +
-                                    std::to_string(limitMs / 1000) + " s";
-  }
-  WSACleanup();
-  return greeted;
 }
 
 std::optional<int> RunWin32CommandLine() {
@@ -184,11 +159,10 @@ std::optional<int> RunWin32CommandLine() {
   if (args.empty()) return std::nullopt;
 
   RegistrySettingStore store;
-  PostRunningServer runningServer;
-  CommandLineServices services{
-      "QuavixServer", store,
-      std::string("HKEY_CURRENT_USER\\") + kSettingKey + " (value " + kSettingValueName + ")",
-      runningServer};
+  CopyDataRunningServer runningServer;
+  CommandLineServices services{"QuavixServer", store,
+                               store.Location() + " (value " + store.StoredName(kPortSetting) + ")",
+                               runningServer};
   std::ostringstream out, err;
   std::optional<int> code;
   {

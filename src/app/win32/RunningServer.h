@@ -1,7 +1,7 @@
 #pragma once
-// Tells the running QuavixServer.exe of this desktop that the stored port changed: the
-// registered message "QuavixServer_PortChanged" posted to its hidden window (class
-// QUAVIXSERVER), which reads the port again and moves.
+// Asks the running QuavixServer.exe of this desktop through its hidden window (class
+// QUAVIXSERVER): the request goes by WM_COPYDATA, and the reply comes back by WM_COPYDATA to a
+// message-only window of the asker's while the asker's send waits.
 
 #include <windows.h>
 
@@ -10,12 +10,16 @@
 
 #include "app/CommandLine.h"
 
-class PostRunningServer final : public IRunningServer {
+class CopyDataRunningServer final : public IRunningServer {
  public:
-  // NoneRunning when no window of the class exists; Failed when the message could not be
-  // registered or posted (GetLastError's code in `reason`).
-  TellResult TellPortChanged(std::string* reason) override;
-  bool AwaitGreeting(uint16_t port, int limitMs, std::string* reason) override;
+  // `waitMs`: how long to wait for a reply, and for a server whose window takes no requests
+  // yet (still starting up).
+  explicit CopyDataRunningServer(int waitMs = kRequestWaitMs) : waitMs_(waitMs) {}
+  // NoneRunning when no window of the class exists; Failed when it does not reply in time.
+  AskResult Ask(const std::string& request, std::string* reply, std::string* reason) override;
+
+ private:
+  int waitMs_;
 };
 
 // The command line on Windows: GetCommandLineW, the registry store, this sender. The answer

@@ -16,11 +16,17 @@ constexpr UINT kTrayIconId = 1000;
 constexpr UINT kMenuCommandSettings = WM_SHOW_SETTINGS;  // 1026
 constexpr UINT kMenuCommandQuit = WM_CLOSE;              // 16
 constexpr UINT kMenuCommandOpenPage = WM_USER + 4;       // 1028, a command only
+constexpr UINT kMenuCommandPairPhone = WM_USER + 5;      // 1029, a command only
 
 // Window timers.
 constexpr UINT_PTR TIMER_BROADCAST_RETRY = 1;
 constexpr UINT_PTR TIMER_MIXER_POLL = 2;
 constexpr UINT_PTR TIMER_KEEPALIVE = 3;
+
+// WM_COPYDATA tags of the request channel: a request to the hidden window, whose wParam is the
+// asker's window, and the reply the hidden window sends back to that window (app/Requests.h).
+constexpr ULONG_PTR kRequestCopyData = 0x51565251;  // "QVRQ"
+constexpr ULONG_PTR kReplyCopyData = 0x51565250;    // "QVRP"
 
 // Registered messages: the shell's "the taskbar was (re)created", and ours for a port that
 // was stored by `quavix-server --set-port`.

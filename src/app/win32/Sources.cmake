@@ -1,14 +1,9 @@
 # Windows: USER32 window, timers, menu, dialog and boxes; SHELL32 tray icon; the registry;
-# IPHLPAPI for the addresses we listen on; dnsapi.dll is looked up at run time.
-add_library(quavix_shell_win32 STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/DnsSdServiceAnnouncer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/LocalAddresses.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RegistrySettingStore.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RunningServer.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/RunValueStartAtLogin.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Win32MainLoop.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Win32SettingsDialog.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/Win32ShellServices.cpp)
+# IPHLPAPI for the addresses we listen on.
+add_library(quavix_shell_win32 STATIC)
+quavix_platform_sources(quavix_shell_win32
+  LocalAddresses.cpp RegistrySettingStore.cpp RunningServer.cpp RunValueStartAtLogin.cpp
+  Win32MainLoop.cpp Win32SettingsDialog.cpp Win32ShellServices.cpp)
 target_link_libraries(quavix_shell_win32 PUBLIC quavix_shell user32 shell32 advapi32 iphlpapi ws2_32)
 
 add_executable(QuavixServer WIN32
@@ -18,4 +13,4 @@ add_executable(QuavixServer WIN32
 # wWinMain is the entry point.
 target_link_options(QuavixServer PRIVATE -municode)
 set_target_properties(QuavixServer PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-target_link_libraries(QuavixServer PRIVATE quavix_shell_win32 quavix_net quavix_audio)
+target_link_libraries(QuavixServer PRIVATE quavix_shell_win32 quavix_net quavix_audio quavix_media)

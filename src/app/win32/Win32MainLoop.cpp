@@ -1,5 +1,6 @@
 #include "app/win32/Win32MainLoop.h"
 
+#include "app/Requests.h"
 #include "app/win32/ResourceIds.h"
 #include "app/win32/ShellMessages.h"
 
@@ -105,6 +106,9 @@ LRESULT Win32MainLoop::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SHOW_SETTINGS:
       events_->OnSettingsRequested();
       return 0;
+    case WM_COPYDATA:
+      return AnswerRequest(window, reinterpret_cast<HWND>(wParam),
+                           reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_ADD_TRAY_ICON:
       events_->OnNotificationAreaAppeared();
       return 0;
@@ -137,9 +141,25 @@ LRESULT Win32MainLoop::Dispatch(HWND window, UINT message, WPARAM wParam, LPARAM
   }
 }
 
-void Win32MainLoop::RunOnMainThread(std::function<void()> task) {
-  HWND window = window_.load();
-  if (window != nullptr && tasks_.Push(std::move(task))) PostMessageW(window, WM_RUN_TASKS, 0, 0);
+LRESULT Win32MainLoop::AnswerRequest(HWND window, HWND asker, const COPYDATASTRUCT* request) {
+  // Before the handler is set, start-up is still under way: the asker tries again.
+  if (!requestHandler_ || request == nullptr || request->dwData != kRequestCopyData ||
+      request->cbData > kLongestRequestLine || !IsWindow(asker)) {
+    return FALSE;
+  }
+  const std::string line(static_cast<const char*>(request->lpData), request->cbData);
+  const std::string reply = requestHandler_(line);
+  COPYDATASTRUCT answer{kReplyCopyData, static_cast<DWORD>(reply.size()),
+                        const_cast<char*>(reply.data())};
+  // The asker waits inside its own send, which takes this one in; a hung asker costs 2 s.
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(asker, WM_COPYDATA, reinterpret_cast<WPARAM>(window),
+                      reinterpret_cast<LPARAM>(&answer), SMTO_ABORTIFHUNG, 2000, &ignored);
+  return TRUE;
+}
+
+void Win32MainLoop::Wake() {
+  if (HWND window = window_.load()) PostMessageW(window, WM_RUN_TASKS, 0, 0);
 }
 
 void Win32MainLoop::RunTasks() {
@@ -148,13 +168,7 @@ void Win32MainLoop::RunTasks() {
   }
 }
 
-void Win32MainLoop::StartTimer(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) {
-  if (GetCurrentThreadId() != ownerThread_) {
-    RunOnMainThread([this, timer, periodMs, tick = std::move(tick)]() mutable {
-      StartTimer(timer, periodMs, std::move(tick));
-    });
-    return;
-  }
+void Win32MainLoop::StartHere(ShellTimer timer, uint32_t periodMs, std::function<void()> tick) {
   HWND window = window_.load();
   if (tasks_.Closed() || window == nullptr) return;
   ticks_[TimerId(timer)] = std::move(tick);

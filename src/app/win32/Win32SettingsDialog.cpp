@@ -1,9 +1,9 @@
 #include "app/win32/Win32SettingsDialog.h"
 
-#include "app/PortSettings.h"
+#include "app/SettingsFlow.h"
 #include "app/win32/ResourceIds.h"
-#include "base/win32/WideText.h"
 #include "app/win32/Win32ShellServices.h"
+#include "base/win32/WideText.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ constexpr int kPortTextLength = 10;
 int Win32SettingsDialog::Run(SettingsDialogLogic& logic) {
   SettingsDialogLogic* outer = gOpenDialogLogic;
   gOpenDialogLogic = &logic;
-  const INT_PTR result = DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_SETTINGS), owner_(),
-                                         &SettingsDialogProc, 0);
+  const INT_PTR result =
+      DialogBoxParamW(module_, MAKEINTRESOURCEW(IDD_SETTINGS), owner_(), &SettingsDialogProc, 0);
   gOpenDialogLogic = outer;
   return static_cast<int>(result);
 }

@@ -2,9 +2,9 @@
 
 #include "app/win32/ResourceIds.h"
 #include "app/win32/ShellMessages.h"
-#include "base/win32/WideText.h"
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
+#include "base/win32/WideText.h"
 
 GuardResult Win32InstanceGuard::Acquire(const std::string& name) {
   mutex_ = CreateMutexW(nullptr, FALSE, Widen(name).c_str());
@@ -77,10 +77,11 @@ const MenuApi& SystemMenuApi() {
 namespace {
 
 UINT CommandId(MenuCommand command) {
-  return command == MenuCommand::Settings   ? kMenuCommandSettings
-         : command == MenuCommand::OpenPage ? kMenuCommandOpenPage
-         : command == MenuCommand::Quit     ? kMenuCommandQuit
-                                            : 0;
+  return command == MenuCommand::Settings    ? kMenuCommandSettings
+         : command == MenuCommand::OpenPage  ? kMenuCommandOpenPage
+         : command == MenuCommand::PairPhone ? kMenuCommandPairPhone
+         : command == MenuCommand::Quit      ? kMenuCommandQuit
+                                             : 0;
 }
 
 }  // namespace
@@ -116,6 +117,7 @@ MenuCommand Win32PopupMenu::Track(const std::vector<PopupMenuItem>& items) {
   api_.destroyMenu(menu);
   if (static_cast<UINT>(chosen) == kMenuCommandSettings) return MenuCommand::Settings;
   if (static_cast<UINT>(chosen) == kMenuCommandOpenPage) return MenuCommand::OpenPage;
+  if (static_cast<UINT>(chosen) == kMenuCommandPairPhone) return MenuCommand::PairPhone;
   if (static_cast<UINT>(chosen) == kMenuCommandQuit) return MenuCommand::Quit;
   return MenuCommand::None;
 }

@@ -5,8 +5,6 @@
 #include "audio/VolumeConversions.h"
 #include "base/Log.h"
 
-std::atomic<AlsaVolumeControl*> AlsaVolumeControl::pollTarget_{nullptr};
-
 namespace {
 // alsa-lib prints its own lines on stderr for every failed open (about eight when there is no
 // card at all); our one message says what matters.
@@ -18,19 +16,11 @@ void LogAlsaError(const std::string& what, const std::string& card, int error) {
 }  // namespace
 
 AlsaVolumeControl::AlsaVolumeControl(IPollTimer& timer, std::string card)
-    : timer_(timer), card_(std::move(card)) {
-  pollTarget_.store(this);
-}
+    : PolledVolumeControl(timer), card_(std::move(card)) {}
 
 AlsaVolumeControl::~AlsaVolumeControl() {
-  AlsaVolumeControl* self = this;
-  pollTarget_.compare_exchange_strong(self, nullptr);
   std::lock_guard lock(mixerMutex_);
   Close();
-}
-
-void AlsaVolumeControl::PollTimerProc() {
-  if (AlsaVolumeControl* target = pollTarget_.load()) target->Poll();
 }
 
 InitResult AlsaVolumeControl::Initialize() {
@@ -53,8 +43,26 @@ InitResult AlsaVolumeControl::Initialize() {
     Close();
     return result;
   }
-  timer_.Set(polled_.Start(first), &AlsaVolumeControl::PollTimerProc);
+  outputs_ = std::make_unique<SingleOutput>(CardName());
+  StartPolling(first);
   return InitResult::Ok;
+}
+
+std::string AlsaVolumeControl::CardName() {
+  // Asked of the control handle the mixer opened anyway: opening another could reach a device
+  // that waits without a bound.
+  snd_hctl_t* hctl = nullptr;
+  snd_ctl_card_info_t* info = nullptr;
+  std::string name = card_;
+  if (snd_mixer_get_hctl(mixer_, card_.c_str(), &hctl) >= 0 &&
+      snd_ctl_card_info_malloc(&info) >= 0) {
+    if (snd_ctl_card_info(snd_hctl_ctl(hctl), info) >= 0 &&
+        *snd_ctl_card_info_get_name(info) != '\0') {
+      name = snd_ctl_card_info_get_name(info);
+    }
+    snd_ctl_card_info_free(info);
+  }
+  return name;
 }
 
 int AlsaVolumeControl::Open() {
@@ -141,15 +149,9 @@ bool AlsaVolumeControl::Read(VolumeState* state) {
 }
 
 bool AlsaVolumeControl::Shutdown() {
-  stopped_ = true;
-  timer_.Kill();
+  StopPolling();
   std::lock_guard lock(mixerMutex_);
   Close();
-  return true;
-}
-
-bool AlsaVolumeControl::GetState(VolumeState* state) {
-  polled_.Get(state);
   return true;
 }
 
@@ -167,17 +169,7 @@ bool AlsaVolumeControl::SetState(const VolumeState* state) {
   return error >= 0;
 }
 
-void AlsaVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  polled_.SetCallback(callback, userData);
-}
-
-void AlsaVolumeControl::Poll() {
-  if (stopped_) return;
-  VolumeState reading;
-  bool read = false;
-  {
-    std::lock_guard lock(mixerMutex_);
-    read = Read(&reading);
-  }
-  timer_.Set(polled_.Tick(read ? &reading : nullptr), &AlsaVolumeControl::PollTimerProc);
+bool AlsaVolumeControl::ReadDevice(VolumeState* state) {
+  std::lock_guard lock(mixerMutex_);
+  return Read(state);
 }

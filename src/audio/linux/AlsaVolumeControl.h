@@ -2,50 +2,43 @@
 // The volume control on ALSA's simple mixer, for a machine without a sound server: the first
 // element with a playback volume (the mixer lists Master first) gives the volume and its raw
 // range, the first with a playback switch the mute (a switch that is on lets sound through).
-// ALSA tells nothing by itself here, so the main thread polls: 20 ms after a change, doubling
-// while nothing changes, at most 250 ms.
+// ALSA tells nothing by itself here, so the mixer is polled (PolledVolumeControl).
 //
-// Threads: Initialize, Poll (the poll timer's tick), SetChangeCallback, Shutdown and the change
-// callback run on the main thread; SetState on reader threads, several at once. alsa-lib
-// handles are not thread-safe, so one mutex serialises every use of the mixer; it is never held
-// with another lock of ours.
+// Threads: Initialize, Shutdown and the poll timer's tick run on the main thread; SetState on
+// reader threads, several at once. alsa-lib handles are not thread-safe, so one mutex
+// serialises every use of the mixer; it is never held with another lock of ours.
 
 #include <alsa/asoundlib.h>
 
-#include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
-#include "audio/IPollTimer.h"
-#include "audio/IVolumeControl.h"
-#include "audio/PolledState.h"
+#include "audio/OutputDevices.h"
+#include "audio/PolledVolumeControl.h"
 
-class AlsaVolumeControl final : public IVolumeControl {
+class AlsaVolumeControl final : public PolledVolumeControl {
  public:
   // `card`: the control device to open ("default", or another for tests). Installs the new
   // object as the poll target. `timer` must outlive the object.
   explicit AlsaVolumeControl(IPollTimer& timer, std::string card = "default");
-  // Clears the poll target if it is this object, and closes the mixer.
+  // Closes the mixer.
   ~AlsaVolumeControl() override;
-  AlsaVolumeControl(const AlsaVolumeControl&) = delete;
-  AlsaVolumeControl& operator=(const AlsaVolumeControl&) = delete;
 
   // NoDevice: the mixer cannot be opened or has no playback volume or switch at all. Failed:
   // it lacks one of the two, or the first reading failed.
   InitResult Initialize() override;
   bool Shutdown() override;
-  bool GetState(VolumeState* state) override;
   // The volume first; a failed volume write stops before the mute.
   bool SetState(const VolumeState* state) override;
-  void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
-
-  // The poll timer's procedure: polls the poll target, if there is one. Main thread.
-  static void PollTimerProc();
-  // One tick of change detection. A failed reading is no news: the cache stays, the period
-  // backs off, and the next tick opens the mixer again (a card that went away may be back).
-  void Poll();
+  // The one mixer, named as its card calls itself, with no choice.
+  IOutputDevices* OutputDevices() override { return outputs_.get(); }
 
  private:
+  // A reading that failed leaves the mixer closed, so the next tick opens it again (a card
+  // that went away may be back).
+  bool ReadDevice(VolumeState* state) override;
+
   struct Element {
     std::string name;
     unsigned index = 0;
@@ -56,8 +49,8 @@ class AlsaVolumeControl final : public IVolumeControl {
   bool ChooseElements();
   snd_mixer_elem_t* Find(const Element& element);
   bool Read(VolumeState* state);
+  std::string CardName();
 
-  IPollTimer& timer_;
   const std::string card_;
 
   std::mutex mixerMutex_;
@@ -68,9 +61,5 @@ class AlsaVolumeControl final : public IVolumeControl {
   Element mute_;
   long minimum_ = 0;  // guarded by mixerMutex_
   long maximum_ = 0;  // guarded by mixerMutex_
-
-  PolledState polled_;
-  bool stopped_ = false;  // main thread only
-
-  static std::atomic<AlsaVolumeControl*> pollTarget_;
+  std::unique_ptr<SingleOutput> outputs_;  // set by Initialize
 };

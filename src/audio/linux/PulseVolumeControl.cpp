@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "audio/OutputDevices.h"
 #include "audio/VolumeConversions.h"
 #include "base/Log.h"
 
@@ -154,6 +156,7 @@ void PulseVolumeControl::OnContextState(pa_context* context, void* self) {
     control->SubscribeAndRead();
   } else if (!PA_CONTEXT_IS_GOOD(state) && control->phase_ == Phase::Running) {
     control->haveSink_ = false;
+    control->PublishOutputs({});  // none of its sinks can be chosen while it is away
     control->ScheduleReconnect();
   }
   control->Signal();
@@ -168,6 +171,7 @@ void PulseVolumeControl::SubscribeAndRead() {
   // reading and the first event.
   reportNext_ = true;
   QueryDefaultSink();
+  ReadOutputs();
 }
 
 void PulseVolumeControl::OnSubscribed(pa_context*, int success, void* self) {
@@ -191,6 +195,12 @@ void PulseVolumeControl::OnEvent(pa_context*, pa_subscription_event_type_t type,
   if (control->phase_ != Phase::Running) return;
   const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
   const auto kind = type & PA_SUBSCRIPTION_EVENT_TYPE_MASK;
+  // The list changes with a sink that comes or goes, or a new default; a sink's change event,
+  // which every volume change brings, leaves it alone.
+  if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
+      (facility == PA_SUBSCRIPTION_EVENT_SINK && kind != PA_SUBSCRIPTION_EVENT_CHANGE)) {
+    control->ReadOutputs();
+  }
   // A server event may be a new default sink; a sink event matters for the default one only.
   if (facility == PA_SUBSCRIPTION_EVENT_SERVER ||
       (facility == PA_SUBSCRIPTION_EVENT_SINK && kind == PA_SUBSCRIPTION_EVENT_CHANGE &&
@@ -235,6 +245,93 @@ void PulseVolumeControl::OnSinkInfo(pa_context*, const pa_sink_info* info, int e
   if (control->WritesOutstanding()) return;
   control->Publish(state, control->reportNext_);
   control->reportNext_ = false;
+}
+
+void PulseVolumeControl::ReadOutputs() {
+  // The server answers in order: its defaults first, then every sink, then the end of the list.
+  Drop(pa_context_get_server_info(context_, &PulseVolumeControl::OnServerInfo, this));
+  Drop(pa_context_get_sink_info_list(context_, &PulseVolumeControl::OnSinkListed, this));
+}
+
+void PulseVolumeControl::OnServerInfo(pa_context*, const pa_server_info* info, void* self) {
+  auto* control = static_cast<PulseVolumeControl*>(self);
+  control->readingOutputs_ = {};
+  control->readingOutputs_.canChoose = true;
+  if (info != nullptr && info->default_sink_name != nullptr) {
+    control->readingOutputs_.defaultId = info->default_sink_name;
+  }
+}
+
+void PulseVolumeControl::OnSinkListed(pa_context* context, const pa_sink_info* info, int eol,
+                                      void* self) {
+  auto* control = static_cast<PulseVolumeControl*>(self);
+  if (eol < 0) {
+    LogError(std::string("sound server: cannot list the sinks: ") +
+             pa_strerror(pa_context_errno(context)));
+    return;
+  }
+  if (eol > 0) {
+    if (control->phase_ != Phase::Closing) control->PublishOutputs(control->readingOutputs_);
+    return;
+  }
+  if (info == nullptr || info->name == nullptr) return;
+  // The server's own names keep to this set; a sink named otherwise could not be asked for.
+  if (!IsOutputDeviceId(info->name)) {
+    LogNote(std::string("sound server: sink \"") + info->name +
+            "\" is not offered: its name is not one word of letters, digits and ._-:{}");
+    return;
+  }
+  const char* description = info->description != nullptr ? info->description : info->name;
+  control->readingOutputs_.devices.push_back({info->name, description});
+}
+
+void PulseVolumeControl::PublishOutputs(OutputList outputs) {
+  {
+    std::lock_guard lock(stateMutex_);
+    if (outputs_ == outputs) return;
+    outputs_ = std::move(outputs);
+    outputsPending_ = true;
+  }
+  reportWanted_.notify_one();
+}
+
+OutputList PulseVolumeControl::List() {
+  std::lock_guard lock(stateMutex_);
+  return outputs_;
+}
+
+bool PulseVolumeControl::MakeDefault(const std::string& id) {
+  if (!IsOutputDeviceId(id)) return false;
+  PulseLock lock(mainloop_);
+  if (phase_ != Phase::Running || context_ == nullptr ||
+      pa_context_get_state(context_) != PA_CONTEXT_READY) {
+    return false;
+  }
+  {
+    std::lock_guard stateLock(stateMutex_);
+    if (!IsListed(outputs_, id)) return false;
+  }
+  pa_operation* operation =
+      pa_context_set_default_sink(context_, id.c_str(), &PulseVolumeControl::OnDefaultSet, this);
+  if (operation == nullptr) {
+    LogError("sound server: cannot make \"" + id +
+             "\" the default: " + pa_strerror(pa_context_errno(context_)));
+    return false;
+  }
+  Drop(operation);
+  return true;
+}
+
+void PulseVolumeControl::OnDefaultSet(pa_context* context, int success, void*) {
+  // The sink may have gone between the page's choice and the request.
+  if (success == 0) {
+    LogError(std::string("sound server: the default sink was not changed: ") +
+             pa_strerror(pa_context_errno(context)));
+  }
+}
+
+void PulseVolumeControl::SetOutputsCallback(OutputsChangedCallback callback) {
+  outputsCallback_.Set(std::move(callback));
 }
 
 void PulseVolumeControl::Publish(const VolumeState& reading, bool always) {
@@ -345,8 +442,17 @@ void PulseVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_
 void PulseVolumeControl::ReportLoop() {
   std::unique_lock lock(stateMutex_);
   for (;;) {
-    reportWanted_.wait(lock, [this] { return stopReporting_ || reportPending_; });
+    reportWanted_.wait(lock,
+                       [this] { return stopReporting_ || reportPending_ || outputsPending_; });
     if (stopReporting_) return;
+    if (outputsPending_) {
+      outputsPending_ = false;
+      const OutputList outputs = outputs_;
+      lock.unlock();
+      outputsCallback_.Report(outputs);
+      lock.lock();
+    }
+    if (!reportPending_) continue;
     reportPending_ = false;
     lock.unlock();
     ReportNewest();

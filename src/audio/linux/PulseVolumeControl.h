@@ -9,7 +9,8 @@
 //   wake the report thread; they never wait and never run the change callback.
 // - The report thread, our own, runs the change callback with the newest cached state. While
 //   the callback is busy (a broadcast over many clients) new readings replace each other, so
-//   the next call gets the newest one, not a backlog.
+//   the next call gets the newest one, not a backlog. It also runs the outputs callback with
+//   the newest list of sinks, in the same way.
 // - SetState, from any thread: takes the mainloop lock, sends the volume and the mute write
 //   and does not wait for the server. One pair of writes is in flight at a time; a request
 //   made meanwhile waits as the one next pair, a newer one replacing it, so a client that
@@ -23,13 +24,19 @@
 // last write is done the sink is read once more; that reading is the truth (a failed write, a
 // change made by another program meanwhile) and is reported if it differs from the cache.
 //
+// The sinks are the output devices: their list and the server's default sink are read again
+// when a sink comes or goes or the server's defaults change, never polled. Making one the
+// default is one request that is not waited for; the server's change event then moves the
+// volume to the new default as any other switch of the default does.
+//
 // A lost connection (the sound server restarted) is made again on the mainloop thread by a
 // timer, with a growing pause; once the server is back, the default sink's state is reported as
 // a change. Meanwhile SetState fails at once.
 //
 // Locks: the report mutex (held only around a report, so reports leave in the order the cache
 // took their states), then the callback mutex, then the state mutex (a leaf, also taken under
-// the mainloop lock). The mainloop lock is never taken with any of the three held.
+// the mainloop lock). The mainloop lock is never taken with any of the three held. The outputs
+// callback's own mutex is held by the report thread around that call alone, with no other.
 
 #include <pulse/context.h>
 #include <pulse/introspect.h>
@@ -41,12 +48,15 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "audio/ChangeCallback.h"
+#include "audio/IOutputDevices.h"
 #include "audio/IVolumeControl.h"
+#include "base/CallbackSlot.h"
 
-class PulseVolumeControl final : public IVolumeControl {
+class PulseVolumeControl final : public IVolumeControl, public IOutputDevices {
  public:
   PulseVolumeControl() = default;
   ~PulseVolumeControl() override;
@@ -64,6 +74,13 @@ class PulseVolumeControl final : public IVolumeControl {
   // connection or a known sink, and nothing is reported.
   bool SetState(const VolumeState* state) override;
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
+  IOutputDevices* OutputDevices() override { return this; }
+
+  // The sinks. Empty, without a choice, while the sound server is away. The outputs callback
+  // runs on the report thread.
+  OutputList List() override;
+  bool MakeDefault(const std::string& id) override;
+  void SetOutputsCallback(OutputsChangedCallback callback) override;
 
   // Pauses between reconnection attempts: the first, doubling up to the longest.
   static constexpr pa_usec_t kFirstReconnectPauseUsec = 100 * PA_USEC_PER_MSEC;
@@ -80,6 +97,9 @@ class PulseVolumeControl final : public IVolumeControl {
                       void* self);
   static void OnSinkInfo(pa_context* context, const pa_sink_info* info, int eol, void* self);
   static void OnWritten(pa_context* context, int success, void* self);
+  static void OnServerInfo(pa_context* context, const pa_server_info* info, void* self);
+  static void OnSinkListed(pa_context* context, const pa_sink_info* info, int eol, void* self);
+  static void OnDefaultSet(pa_context* context, int success, void* self);
   static void OnReconnectTimer(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
                                void* self);
   static void OnStartDeadline(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
@@ -91,6 +111,8 @@ class PulseVolumeControl final : public IVolumeControl {
   void CloseContext();
   void SubscribeAndRead();
   void QueryDefaultSink();
+  void ReadOutputs();
+  void PublishOutputs(OutputList outputs);
   void ScheduleReconnect();
   bool Write(const VolumeState& state);
   void Signal() { pa_threaded_mainloop_signal(mainloop_, 0); }
@@ -125,6 +147,7 @@ class PulseVolumeControl final : public IVolumeControl {
   int writesInFlight_ = 0;
   bool haveNextWrite_ = false;
   VolumeState nextWrite_;
+  OutputList readingOutputs_;  // the list being read: the server's default, then each sink
 
   std::mutex reportMutex_;
   ChangeCallback callback_;
@@ -135,5 +158,8 @@ class PulseVolumeControl final : public IVolumeControl {
   uint64_t reportedVersion_ = 0;  // guarded by stateMutex_, written under the report mutex
   bool reportPending_ = false;    // guarded by stateMutex_
   bool stopReporting_ = false;    // guarded by stateMutex_
+  OutputList outputs_;            // guarded by stateMutex_
+  bool outputsPending_ = false;   // guarded by stateMutex_: outputs_ not yet reported
+  CallbackSlot<OutputList> outputsCallback_;
   std::thread reporter_;
 };

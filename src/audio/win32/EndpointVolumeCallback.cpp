@@ -53,3 +53,17 @@ HRESULT DefaultDeviceWatcher::OnDefaultDeviceChanged(EDataFlow flow, ERole role,
   if (flow == eRender && role == eConsole) SetEvent(changed_);
   return S_OK;
 }
+
+const PROPERTYKEY kDeviceFriendlyName = {
+    {0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}}, 14};
+
+HRESULT DeviceListWatcher::OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) {
+  return flow == eRender && role == eConsole ? Changed() : S_OK;
+}
+
+HRESULT DeviceListWatcher::OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY key) {
+  // Other properties change often (formats, jack states) and leave the list as it is.
+  const bool renamed =
+      IsEqualGUID(key.fmtid, kDeviceFriendlyName.fmtid) && key.pid == kDeviceFriendlyName.pid;
+  return renamed ? Changed() : S_OK;
+}

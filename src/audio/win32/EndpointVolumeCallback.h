@@ -3,9 +3,9 @@
 // notification to an IEndpointNotifyTarget until Detach, and lives for as long as anyone holds
 // a reference: the audio system may keep one beyond unregistration.
 
-#include <windows.h>
-#include <mmdeviceapi.h>
 #include <endpointvolume.h>
+#include <mmdeviceapi.h>
+#include <windows.h>
 
 #include <mutex>
 
@@ -100,3 +100,34 @@ class DefaultDeviceWatcher final
 
   const HANDLE changed_;
 };
+
+// The COM object the device enumerator tells of changes to the list of playback devices: one
+// added, removed, enabled or disabled, renamed, or a new default. Like DefaultDeviceWatcher it
+// only sets an event, which it owns, so a late call after unregistration harms nothing.
+class DeviceListWatcher final : public ComObject<IMMNotificationClient, kIidMMNotificationClient> {
+ public:
+  DeviceListWatcher() : changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+  bool Valid() const { return changed_ != nullptr; }
+  // Auto-reset; whoever waits reads the list again. Others may set it to wake that one.
+  HANDLE ChangedEvent() const { return changed_; }
+
+  HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override;
+  HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override { return Changed(); }
+  HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override { return Changed(); }
+  HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override { return Changed(); }
+  HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY key) override;
+
+ private:
+  ~DeviceListWatcher() override {
+    if (changed_ != nullptr) CloseHandle(changed_);
+  }
+  HRESULT Changed() {
+    SetEvent(changed_);
+    return S_OK;
+  }
+
+  const HANDLE changed_;
+};
+
+// The device's name as people see it ("Speakers (USB Audio)").
+extern const PROPERTYKEY kDeviceFriendlyName;

@@ -2,8 +2,9 @@
 
 #include "audio/VolumeConversions.h"
 
-EndpointVolumeControl::EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device)
-    : device_(std::move(device)) {}
+EndpointVolumeControl::EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device,
+                                             std::unique_ptr<IOutputDevices> outputs)
+    : device_(std::move(device)), outputs_(std::move(outputs)) {}
 
 // The mutexes are std::mutex members: they exist from construction and cannot fail.
 InitResult EndpointVolumeControl::Initialize() {

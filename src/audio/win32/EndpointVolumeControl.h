@@ -11,13 +11,16 @@
 
 class EndpointVolumeControl final : public IVolumeControl, public IEndpointNotifyTarget {
  public:
-  explicit EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device);
+  // `outputs`: the playback devices, owned from here on; null offers no list.
+  explicit EndpointVolumeControl(std::unique_ptr<IEndpointDevice> device,
+                                 std::unique_ptr<IOutputDevices> outputs = nullptr);
 
   InitResult Initialize() override;
   bool Shutdown() override;
   bool GetState(VolumeState* state) override;
   bool SetState(const VolumeState* state) override;
   void SetChangeCallback(VolumeChangeCallback callback, int32_t userData) override;
+  IOutputDevices* OutputDevices() override { return outputs_.get(); }
 
   // On a notification thread of the device: store the reading, then run the callback.
   int32_t OnNotify(const EndpointNotification* notification) override;
@@ -26,6 +29,7 @@ class EndpointVolumeControl final : public IVolumeControl, public IEndpointNotif
   bool ReadDeviceState(VolumeState* state);
 
   std::unique_ptr<IEndpointDevice> device_;
+  std::unique_ptr<IOutputDevices> outputs_;
   // Never held while changeCallback_ reports.
   std::mutex stateMutex_;
   VolumeState state_;

@@ -17,7 +17,8 @@ bool CreateVolumeControlOn(IAudioPlatform& platform, IPollTimer& pollTimer,
                            IErrorReporter& reporter) {
   std::unique_ptr<IVolumeControl> control;
   if (platform.OsMajorVersion() >= kFirstEndpointMajorVersion) {
-    control = std::make_unique<EndpointVolumeControl>(platform.CreateEndpointDevice());
+    control = std::make_unique<EndpointVolumeControl>(platform.CreateEndpointDevice(),
+                                                      platform.CreateOutputDevices());
   } else {
     control = std::make_unique<WaveOutVolumeControl>(platform.CreateMixerDevice(), pollTimer);
   }

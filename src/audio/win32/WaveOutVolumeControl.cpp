@@ -4,25 +4,8 @@
 
 #include "audio/VolumeConversions.h"
 
-std::atomic<WaveOutVolumeControl*> WaveOutVolumeControl::pollTarget_{nullptr};
-
 WaveOutVolumeControl::WaveOutVolumeControl(std::unique_ptr<IMixerDevice> device, IPollTimer& timer)
-    : device_(std::move(device)), timer_(timer) {
-  pollTarget_.store(this);
-}
-
-WaveOutVolumeControl::~WaveOutVolumeControl() {
-  WaveOutVolumeControl* self = this;
-  pollTarget_.compare_exchange_strong(self, nullptr);
-}
-
-WaveOutVolumeControl* WaveOutVolumeControl::PollTarget() {
-  return pollTarget_.load();
-}
-
-void WaveOutVolumeControl::PollTimerProc() {
-  if (WaveOutVolumeControl* target = pollTarget_.load()) target->Poll();
-}
+    : PolledVolumeControl(timer), device_(std::move(device)) {}
 
 // The mutexes are std::mutex members: they exist from construction and cannot fail.
 InitResult WaveOutVolumeControl::Initialize() {
@@ -48,24 +31,17 @@ InitResult WaveOutVolumeControl::Initialize() {
   if (!haveMute || !haveVolume) return InitResult::Failed;
 
   VolumeState first;
-  if (!ReadDeviceState(&first)) return InitResult::Failed;
-  timer_.Set(polled_.Start(first), &WaveOutVolumeControl::PollTimerProc);
+  if (!ReadDevice(&first)) return InitResult::Failed;
+  StartPolling(first);
   return InitResult::Ok;
 }
 
 bool WaveOutVolumeControl::Shutdown() {
-  stopped_ = true;
-  timer_.Kill();
-  return true;
-}
-
-bool WaveOutVolumeControl::GetState(VolumeState* state) {
-  polled_.Get(state);
+  StopPolling();
   return true;
 }
 
 bool WaveOutVolumeControl::SetState(const VolumeState* state) {
-  // A failed volume write stops before the mute write.
   if (!device_->SetControlValue(volumeControlId_,
                                 PercentToRaw(state->volume, volumeMinimum_, volumeMaximum_))) {
     return false;
@@ -73,18 +49,7 @@ bool WaveOutVolumeControl::SetState(const VolumeState* state) {
   return device_->SetControlValue(muteControlId_, state->muted != 0 ? 1u : 0u);
 }
 
-void WaveOutVolumeControl::SetChangeCallback(VolumeChangeCallback callback, int32_t userData) {
-  polled_.SetCallback(callback, userData);
-}
-
-void WaveOutVolumeControl::Poll() {
-  if (stopped_) return;
-  VolumeState reading;
-  const bool read = ReadDeviceState(&reading);
-  timer_.Set(polled_.Tick(read ? &reading : nullptr), &WaveOutVolumeControl::PollTimerProc);
-}
-
-bool WaveOutVolumeControl::ReadDeviceState(VolumeState* state) {
+bool WaveOutVolumeControl::ReadDevice(VolumeState* state) {
   uint32_t volume[2] = {0, 0};
   uint32_t mute = 0;
   if (!device_->GetControlValues(volumeControlId_, 2, volume)) return false;

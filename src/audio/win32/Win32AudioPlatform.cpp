@@ -1,5 +1,6 @@
 #include "audio/win32/Win32AudioPlatform.h"
 
+#include "audio/win32/EndpointOutputs.h"
 #include "audio/win32/Win32EndpointDevice.h"
 #include "audio/win32/Win32MixerDevice.h"
 
@@ -25,4 +26,8 @@ std::unique_ptr<IEndpointDevice> Win32AudioPlatform::CreateEndpointDevice() {
 
 std::unique_ptr<IMixerDevice> Win32AudioPlatform::CreateMixerDevice() {
   return std::make_unique<Win32MixerDevice>();
+}
+
+std::unique_ptr<IOutputDevices> Win32AudioPlatform::CreateOutputDevices() {
+  return std::make_unique<EndpointOutputs>();
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "audio/IErrorReporter.h"
+#include "audio/IOutputDevices.h"
 #include "audio/IPollTimer.h"
 #include "audio/win32/IEndpointDevice.h"
 #include "audio/win32/IMixerDevice.h"
@@ -18,6 +19,8 @@ class IAudioPlatform {
   virtual int OsMajorVersion() = 0;
   virtual std::unique_ptr<IEndpointDevice> CreateEndpointDevice() = 0;
   virtual std::unique_ptr<IMixerDevice> CreateMixerDevice() = 0;
+  // The playback devices beside the endpoint backend's volume.
+  virtual std::unique_ptr<IOutputDevices> CreateOutputDevices() = 0;
 };
 
 // CreateVolumeControl on a given platform (the system's in the program, a double in tests).
@@ -36,6 +39,7 @@ class Win32AudioPlatform final : public IAudioPlatform {
   int OsMajorVersion() override;
   std::unique_ptr<IEndpointDevice> CreateEndpointDevice() override;
   std::unique_ptr<IMixerDevice> CreateMixerDevice() override;
+  std::unique_ptr<IOutputDevices> CreateOutputDevices() override;
 
  private:
   VersionQuery query_;

@@ -1,18 +1,16 @@
+// Linux adapter of net/Socket.h.
 #include "net/Socket.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <string>
 
 #include "base/Log.h"
+#include "net/SocketAddress.h"
 
 namespace {
 
@@ -22,23 +20,8 @@ bool Logged(bool succeeded, const std::string& what) {
   return succeeded;
 }
 
-int Fd(SocketHandle socket) {
-  return static_cast<int>(socket);
-}
-
 void SetIntOption(SocketHandle socket, int level, int name, int value) {
-  setsockopt(Fd(socket), level, name, &value, sizeof value);
-}
-
-// Either family's socket address as our address type; unspecified for anything else.
-IpAddress AddressOf(const sockaddr_storage& storage) {
-  if (storage.ss_family == AF_INET) {
-    return IpAddress::FromV4Bytes(&reinterpret_cast<const sockaddr_in&>(storage).sin_addr);
-  }
-  if (storage.ss_family == AF_INET6) {
-    return IpAddress::FromV6Bytes(&reinterpret_cast<const sockaddr_in6&>(storage).sin6_addr);
-  }
-  return {};
+  setsockopt(Native(socket), level, name, &value, sizeof value);
 }
 
 bool ListenOn(int fd) {
@@ -63,16 +46,19 @@ ListenResult BindAndListen(int fd, const sockaddr* address, socklen_t length) {
   return ListenOn(fd) ? ListenResult::Listening : ListenResult::Failed;
 }
 
-ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, bool dualStack,
-                        SocketHandle* listener) {
-  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}  // namespace
+
+ListenResult OpenListenerAt(const SocketAddress& address, bool dualStack, SocketHandle* listener) {
+  const int fd = ::socket(address.Family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     if (errno == EAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone serves then
     Logged(false, "socket");
     return ListenResult::Failed;
   }
-  if (family == AF_INET6) SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
-  const ListenResult result = BindAndListen(fd, address, length);
+  if (address.Family() == AF_INET6) {
+    SetIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
+  }
+  const ListenResult result = BindAndListen(fd, address.Get(), address.length);
   if (result != ListenResult::Listening) {
     ::close(fd);
     return result;
@@ -81,44 +67,9 @@ ListenResult OpenFamily(int family, const sockaddr* address, socklen_t length, b
   return result;
 }
 
-}  // namespace
-
-ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
-                            SocketHandle* listener) {
-  sockaddr_storage storage{};
-  socklen_t length = sizeof(sockaddr_in6);
-  auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
-  auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
-  if (address.IsV4()) {
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(port);
-    std::memcpy(&v4.sin_addr, address.bytes.data() + 12, 4);
-    length = sizeof v4;
-  } else {
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(port);
-    std::memcpy(&v6.sin6_addr, address.bytes.data(), 16);
-  }
-  return OpenFamily(storage.ss_family, reinterpret_cast<const sockaddr*>(&storage), length,
-                    dualStack, listener);
-}
-
-uint16_t LocalPort(SocketHandle socket) {
-  // Large enough for either family; the port sits at the same place in both.
-  sockaddr_in6 address{};
-  socklen_t length = sizeof address;
-  if (socket == kInvalidSocket ||
-      getsockname(Fd(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin6_port);
-}
-
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  const int fd =
-      ::accept4(Fd(listener), reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+  SocketAddress address;
+  const int fd = ::accept4(Native(listener), address.Get(), &address.length, SOCK_CLOEXEC);
   if (fd >= 0) {
     *accepted = fd;
     if (peer != nullptr) *peer = AddressOf(address);
@@ -147,7 +98,7 @@ AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddre
 int SendNow(SocketHandle socket, const uint8_t* data, size_t length) {
   ssize_t sent;
   do {
-    sent = ::send(Fd(socket), data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    sent = ::send(Native(socket), data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
   } while (sent < 0 && errno == EINTR);
   if (sent >= 0) return static_cast<int>(sent);
   return (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
@@ -156,18 +107,18 @@ int SendNow(SocketHandle socket, const uint8_t* data, size_t length) {
 int ReceiveByte(SocketHandle socket, uint8_t* byte) {
   ssize_t received;
   do {
-    received = ::recv(Fd(socket), byte, 1, 0);
+    received = ::recv(Native(socket), byte, 1, 0);
   } while (received < 0 && errno == EINTR);
   if (received < 0) return -1;
   return received == 1 ? 1 : 0;
 }
 
 void ShutdownBoth(SocketHandle socket) {
-  ::shutdown(Fd(socket), SHUT_RDWR);
+  ::shutdown(Native(socket), SHUT_RDWR);
 }
 
 void CloseSocket(SocketHandle socket) {
-  if (socket != kInvalidSocket) ::close(Fd(socket));
+  if (socket != kInvalidSocket) ::close(Native(socket));
 }
 
 void SetNoDelay(SocketHandle socket) {

@@ -10,11 +10,10 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
-
-#include <mstcpip.h>  // after winsock2.h, whose types it uses
+// After winsock2.h, whose types it uses.
+#include <mstcpip.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +21,7 @@
 
 #include "base/Log.h"
 #include "base/win32/SystemErrorText.h"
+#include "net/SocketAddress.h"
 #include "net/win32/WinsockAccept.h"
 
 namespace {
@@ -30,10 +30,6 @@ namespace {
 bool Logged(bool succeeded, const std::string& what) {
   if (!succeeded) LogError(what + ": " + WindowsErrorText(WSAGetLastError()));
   return succeeded;
-}
-
-SOCKET Native(SocketHandle socket) {
-  return static_cast<SOCKET>(socket);
 }
 
 // The wait state of one socket that a thread blocks on.
@@ -117,16 +113,6 @@ void WaitAndReset(SocketHandle socket, Waiter* waiter, DWORD timeoutMs) {
   WSAEnumNetworkEvents(Native(socket), waiter->event, &events);
 }
 
-IpAddress AddressOf(const sockaddr_storage& storage) {
-  if (storage.ss_family == AF_INET) {
-    return IpAddress::FromV4Bytes(&reinterpret_cast<const sockaddr_in&>(storage).sin_addr);
-  }
-  if (storage.ss_family == AF_INET6) {
-    return IpAddress::FromV6Bytes(&reinterpret_cast<const sockaddr_in6&>(storage).sin6_addr);
-  }
-  return {};
-}
-
 SocketHandle CreateFamilySocket(int family) {
   // WSA_FLAG_NO_HANDLE_INHERIT: not inherited by child processes. WSA_FLAG_OVERLAPPED, as socket()
   // gives: the control page's accepted sockets run on a completion port, which needs it.
@@ -145,17 +131,20 @@ bool ListenOn(SocketHandle socket) {
   return Logged(::listen(Native(socket), SOMAXCONN) == 0, "listen");
 }
 
-ListenResult OpenFamily(int family, const sockaddr* address, int length, bool dualStack,
-                        SocketHandle* listener) {
-  const SocketHandle socket = CreateFamilySocket(family);
+}  // namespace
+
+ListenResult OpenListenerAt(const SocketAddress& address, bool dualStack, SocketHandle* listener) {
+  const SocketHandle socket = CreateFamilySocket(address.Family());
   if (socket == kInvalidSocket) {
     if (WSAGetLastError() == WSAEAFNOSUPPORT) return ListenResult::NotLocal;  // IPv4 alone then
     Logged(false, "socket");
     return ListenResult::Failed;
   }
-  if (family == AF_INET6) SetIntOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
+  if (address.Family() == AF_INET6) {
+    SetIntOption(socket, IPPROTO_IPV6, IPV6_V6ONLY, dualStack ? 0 : 1);
+  }
   ListenResult result = ListenResult::Listening;
-  if (::bind(Native(socket), address, length) != 0) {
+  if (::bind(Native(socket), address.Get(), address.length) != 0) {
     const int error = WSAGetLastError();
     result = error == WSAEADDRINUSE || error == WSAEACCES ? ListenResult::InUse
              : error == WSAEADDRNOTAVAIL                  ? ListenResult::NotLocal
@@ -173,39 +162,6 @@ ListenResult OpenFamily(int family, const sockaddr* address, int length, bool du
   return result;
 }
 
-}  // namespace
-
-ListenResult OpenListenerOn(const IpAddress& address, uint16_t port, bool dualStack,
-                            SocketHandle* listener) {
-  sockaddr_storage storage{};
-  int length = sizeof(sockaddr_in6);
-  auto& v4 = reinterpret_cast<sockaddr_in&>(storage);
-  auto& v6 = reinterpret_cast<sockaddr_in6&>(storage);
-  if (address.IsV4()) {
-    v4.sin_family = AF_INET;
-    v4.sin_port = htons(port);
-    std::memcpy(&v4.sin_addr, address.bytes.data() + 12, 4);
-    length = sizeof v4;
-  } else {
-    v6.sin6_family = AF_INET6;
-    v6.sin6_port = htons(port);
-    std::memcpy(&v6.sin6_addr, address.bytes.data(), 16);
-  }
-  return OpenFamily(storage.ss_family, reinterpret_cast<const sockaddr*>(&storage), length,
-                    dualStack, listener);
-}
-
-uint16_t LocalPort(SocketHandle socket) {
-  // Large enough for either family; the port sits at the same place in both.
-  sockaddr_in6 address{};
-  int length = sizeof address;
-  if (socket == kInvalidSocket ||
-      getsockname(Native(socket), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    return 0;
-  }
-  return ntohs(address.sin6_port);
-}
-
 AcceptResult AcceptClient(SocketHandle listener, SocketHandle* accepted, IpAddress* peer) {
   return AcceptClientWith(listener, accepted, &::accept, peer);
 }
@@ -216,9 +172,8 @@ AcceptResult AcceptClientWith(SocketHandle listener, SocketHandle* accepted,
   if (waiter == nullptr) return AcceptResult::Closed;
   for (;;) {
     if (Waiters().IsShutDown(waiter)) return AcceptResult::Closed;
-    sockaddr_storage address{};
-    int length = sizeof address;
-    const SOCKET s = acceptCall(Native(listener), reinterpret_cast<sockaddr*>(&address), &length);
+    SocketAddress address;
+    const SOCKET s = acceptCall(Native(listener), address.Get(), &address.length);
     if (s != INVALID_SOCKET) {
       if (peer != nullptr) *peer = AddressOf(address);
       // An accepted socket takes over the listener's event selection; give it none of its own

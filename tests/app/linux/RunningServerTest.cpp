@@ -1,131 +1,141 @@
-// The --set-port sender against real holders of the instance guard.
+// `quavix-server --set-port`'s asker against real holders of the instance guard and the real
+// request socket, served by Qt's loop as in the program.
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 
-#include <cstdlib>
+#include <QCoreApplication>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "app/ShellNames.h"
 #include "app/linux/FlockInstanceGuard.h"
+#include "app/linux/RequestSocket.h"
 #include "app/linux/RunningServer.h"
 #include "app/linux/UniqueFd.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char* kName = "guard";
-
-int signalPipe = -1;
-void OnUsr1(int) {
-  const char byte = 's';
-  [[maybe_unused]] const ssize_t ignored = write(signalPipe, &byte, 1);
-}
-
-// A byte from `fd` within 5 s, or 0.
-char NextByte(int fd, int timeoutMs = 5000) {
-  pollfd ready{fd, POLLIN, 0};
-  char byte = 0;
-  if (poll(&ready, 1, timeoutMs) == 1 && read(fd, &byte, 1) == 1) return byte;
-  return 0;
-}
+struct Asked {
+  AskResult result = AskResult::Failed;
+  std::string reply;
+  std::string reason;
+  Clock::duration took{};
+};
 
 class RunningServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "quavix-sender-test.XXXXXX").string();
+    std::string pattern = (fs::temp_directory_path() / "quavix-asker-test.XXXXXX").string();
     folder_ = mkdtemp(pattern.data());
-    ASSERT_EQ(pipe(pipe_), 0);
   }
-  void TearDown() override {
-    if (child_ > 0) {
-      kill(child_, SIGKILL);
-      waitpid(child_, nullptr, 0);
-    }
-    close(pipe_[0]);
-    close(pipe_[1]);
-    fs::remove_all(folder_);
-  }
-  std::string GuardFile() const { return (folder_ / kName).string(); }
-  void Put(const std::string& text) { std::ofstream(GuardFile(), std::ios::trunc) << text; }
-  TellResult Tell(std::string* reason) {
-    return SignalRunningServer(GuardFile()).TellPortChanged(reason);
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Asks from another thread while this one runs the Qt loop, as the server's main thread does.
+  Asked AskWhileServing(const std::string& request, int waitMs,
+                        const std::function<void()>& meanwhile = nullptr) {
+    Asked asked;
+    std::atomic<bool> done{false};
+    std::thread asker([&] {
+      const Clock::time_point start = Clock::now();
+      asked.result = SocketRunningServer(folder_, waitMs).Ask(request, &asked.reply, &asked.reason);
+      asked.took = Clock::now() - start;
+      done = true;
+    });
+    if (meanwhile) meanwhile();
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    asker.join();
+    return asked;
   }
 
-  // A process that takes the guard as the server does, reports 'r', then reports 's' for
-  // every SIGUSR1 it receives.
-  void StartHolder() {
-    child_ = fork();
-    if (child_ != 0) return;
-    signalPipe = pipe_[1];
-    struct sigaction action {};
-    action.sa_handler = OnUsr1;
-    sigaction(SIGUSR1, &action, nullptr);
-    FlockInstanceGuard guard(folder_.string());
-    if (guard.Acquire(kName) != GuardResult::Acquired) _exit(1);
-    [[maybe_unused]] const ssize_t ready = write(pipe_[1], "r", 1);
-    for (;;) pause();
-  }
-
-  fs::path folder_;
-  int pipe_[2] = {-1, -1};
-  pid_t child_ = -1;
+  std::string folder_;
 };
 
 }  // namespace
 
-TEST_F(RunningServerTest, SignalsTheHolderOfTheGuard) {
-  Put("123456789012\n");  // a longer id of an earlier holder must not linger behind the new one
-  StartHolder();
-  ASSERT_GT(child_, 0);
-  ASSERT_EQ(NextByte(pipe_[0]), 'r') << "the holder took the guard";
-  std::string reason;
-  EXPECT_EQ(Tell(&reason), TellResult::Told) << reason;
-  EXPECT_EQ(NextByte(pipe_[0]), 's') << "the holder got SIGUSR1";
-  std::ifstream in(GuardFile());
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, std::to_string(child_) + "\n");
-
-  // Once the holder is gone, nobody is running, though its id is still in the file.
-  kill(child_, SIGKILL);
-  waitpid(child_, nullptr, 0);
-  child_ = -1;
-  EXPECT_EQ(Tell(&reason), TellResult::NoneRunning);
+TEST_F(RunningServerTest, NobodyHoldingTheGuardIsNoServerThoughFilesAreLeft) {
+  std::string reply, reason;
+  EXPECT_EQ(SocketRunningServer(folder_).Ask("port 9000", &reply, &reason), AskResult::NoneRunning);
+  // What a killed server leaves: its guard file and its socket, with nobody behind either.
+  std::ofstream(folder_ + "/" + kInstanceGuardName) << "4242\n";
+  UniqueFd stale(socket(AF_UNIX, SOCK_STREAM, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  RequestSocketPath(folder_).copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(bind(stale.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  stale.reset();
+  const Clock::time_point start = Clock::now();
+  EXPECT_EQ(SocketRunningServer(folder_).Ask("port 9000", &reply, &reason), AskResult::NoneRunning);
+  EXPECT_LT(Clock::now() - start, 1s) << "nobody to wait for";
+  // ...and the asker let go of the lock it took to find out.
+  UniqueFd guard(open((folder_ + "/" + kInstanceGuardName).c_str(), O_RDONLY | O_CLOEXEC));
+  EXPECT_EQ(flock(guard.get(), LOCK_EX | LOCK_NB), 0);
 }
 
-TEST_F(RunningServerTest, NoHolderMeansNoServerAndNoSignal) {
-  std::string reason;
-  EXPECT_EQ(Tell(&reason), TellResult::NoneRunning) << "no file";
+TEST_F(RunningServerTest, TheHolderGetsTheRequestAndItsReplyComesBack) {
+  FlockInstanceGuard guard(folder_);
+  ASSERT_EQ(guard.Acquire(kInstanceGuardName), GuardResult::Acquired);
+  // A stale socket of an earlier holder is replaced.
+  std::ofstream(RequestSocketPath(folder_)) << "stale";
+  RequestSocket requests(folder_);
+  std::string heard;
+  ASSERT_TRUE(requests.Open([&](const std::string& line) {
+    heard = line;
+    return "ok moved to " + line.substr(5);
+  }));
+  const Asked asked = AskWhileServing("port 9000", 5000);
+  EXPECT_EQ(asked.result, AskResult::Answered) << asked.reason;
+  EXPECT_EQ(heard, "port 9000");
+  EXPECT_EQ(asked.reply, "ok moved to 9000");
 
-  // A stale id (here our own) gets no signal when nobody holds the lock.
-  signalPipe = pipe_[1];
-  struct sigaction action {
-  }, previous{};
-  action.sa_handler = OnUsr1;
-  sigaction(SIGUSR1, &action, &previous);
-  Put(std::to_string(getpid()) + "\n");
-  EXPECT_EQ(Tell(&reason), TellResult::NoneRunning);
-  EXPECT_EQ(NextByte(pipe_[0], 100), 0);
-  // ...and the sender let go of the lock it took to find out.
-  UniqueFd mine(open(GuardFile().c_str(), O_RDONLY | O_CLOEXEC));
-  EXPECT_EQ(flock(mine.get(), LOCK_EX | LOCK_NB), 0);
-  sigaction(SIGUSR1, &previous, nullptr);
+  // Closed at quit, before the guard goes: nothing is left to connect to.
+  requests.Close();
+  EXPECT_FALSE(fs::exists(RequestSocketPath(folder_)));
 }
 
-TEST_F(RunningServerTest, AHeldGuardWithoutAUsableIdIsAFailureAndSignalsNobody) {
-  // 0 given to kill signals our own process group, -1 every process of the user (not tried
-  // here: a regression would take the test runner with it; a sign is refused like "+5").
-  for (const char* content : {"", "0\n", "+5\n", "12abc\n", "12", "99999999999999999999\n"}) {
-    Put(content);
-    UniqueFd holder(open(GuardFile().c_str(), O_RDONLY | O_CLOEXEC));
-    ASSERT_EQ(flock(holder.get(), LOCK_EX | LOCK_NB), 0);
-    std::string reason;
-    EXPECT_EQ(Tell(&reason), TellResult::Failed) << content;
-    EXPECT_NE(reason.find("holds no process id"), std::string::npos) << reason;
+TEST_F(RunningServerTest, AHolderStillStartingIsWaitedForWithinTheBound) {
+  FlockInstanceGuard guard(folder_);
+  ASSERT_EQ(guard.Acquire(kInstanceGuardName), GuardResult::Acquired);
+  const Asked never = AskWhileServing("port 9000", 300);
+  EXPECT_EQ(never.result, AskResult::Failed);
+  EXPECT_NE(never.reason.find("still starting up"), std::string::npos) << never.reason;
+  EXPECT_GE(never.took, 250ms);
+  EXPECT_LT(never.took, 3s);
+
+  // One that opens its channel while the asker waits is heard.
+  RequestSocket requests(folder_);
+  const Asked later = AskWhileServing("port 9000", 10000, [&] {
+    std::this_thread::sleep_for(200ms);  // the asker finds no socket first
+    requests.Open([](const std::string&) { return std::string("ok here"); });
+  });
+  EXPECT_EQ(later.result, AskResult::Answered) << later.reason;
+  EXPECT_EQ(later.reply, "ok here");
+}
+
+TEST_F(RunningServerTest, APeerThatSendsNothingNeverHoldsUpTheNextOne) {
+  FlockInstanceGuard guard(folder_);
+  ASSERT_EQ(guard.Acquire(kInstanceGuardName), GuardResult::Acquired);
+  RequestSocket requests(folder_);
+  ASSERT_TRUE(requests.Open([](const std::string&) { return std::string("ok"); }));
+  std::vector<UniqueFd> silent;
+  for (int i = 0; i < 3; ++i) {
+    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    RequestSocketPath(folder_).copy(address.sun_path, sizeof address.sun_path - 1);
+    ASSERT_EQ(connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    silent.push_back(std::move(fd));
   }
+  const Asked asked = AskWhileServing("port 9000", 5000);
+  EXPECT_EQ(asked.result, AskResult::Answered) << asked.reason;
+  EXPECT_LT(asked.took, 1s);
 }

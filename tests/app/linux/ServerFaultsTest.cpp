@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "RealServerTest.h"
@@ -39,7 +42,7 @@ class ServerFaultsTest : public RealServerTest {
     auto server = std::make_unique<ServerProcess>(config_, runtime_);
     EXPECT_TRUE(server->Start(env));
     TestClient probe;
-    EXPECT_TRUE(probe.Connect(port_)) << server->Stderr();
+    EXPECT_TRUE(probe.Connect(port_, kWhileStarting)) << server->Stderr();
     EXPECT_EQ(probe.Read(4), kGreeting);
     return server;
   }
@@ -63,8 +66,8 @@ class ServerFaultsTest : public RealServerTest {
   }
 };
 
-TEST_F(ServerFaultsTest, SetPortToAPortAnotherProgramHoldsKeepsTheServerAndItsPort) {
-  auto server = StartServing();
+TEST_F(ServerFaultsTest, SetPortHearsFromTheServerWhetherItMovedWhereverItListens) {
+  const uint16_t page = FreeLoopbackPort();
   const int blocker = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -72,21 +75,58 @@ TEST_F(ServerFaultsTest, SetPortToAPortAnotherProgramHoldsKeepsTheServerAndItsPo
   address.sin_port = htons(busy);
   ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(listen(blocker, 4), 0);
-
-  const Outcome set = SetPort(busy, {"XDG_RUNTIME_DIR=" + runtime_}, {});
+  struct Case {
+    std::string settings;     // beside the port
+    std::string address;      // where a client reaches the server
+    uint16_t target;          // 0: a free port
+    std::string refusal;      // empty: it moves
+    std::string edited = "";  // the settings as edited while it runs, if they are
+    std::string shown = "";   // where the server's line says it listens, before ":PORT"
+  };
+  const std::string stays = "the server stays on port " + std::to_string(port_) + " (port ";
+  const Case cases[] = {
+      {"listen = ::1\n", "::1", 0, "", "", "[::1]"},
+      {"listen = 127.0.0.2\n", "127.0.0.2", 0, "", "", "127.0.0.2"},
+      {"allow = 10.0.0.0/8\n", "127.0.0.1", 0, ""},  // loopback is refused, but it listens
+      // Listened on once; an edit while it runs waits for the next start.
+      {"listen = 127.0.0.1, 127.0.0.1\n", "127.0.0.1", 0, "", "listen = 127.0.0.2\n", "127.0.0.1"},
+      {"web_port = " + std::to_string(page) + "\n", "127.0.0.1", page,
+       stays + std::to_string(page) + " is the control page's own port)"},
+      {"", "127.0.0.1", busy, stays + std::to_string(busy) + " is in use by another program)"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(StoreSettings(config_, std::to_string(port_),
+                              c.settings + (c.target == page ? "" : kNoPageLine)));
+    ServerProcess server(config_, runtime_);
+    ASSERT_TRUE(server.Start());
+    ASSERT_TRUE(
+        Eventually([&] { return server.Stdout().find(" listening ") != std::string::npos; }, 20s))
+        << c.settings << server.Stderr();
+    const uint16_t target = c.target != 0 ? c.target : FreeLoopbackPort();
+    if (!c.edited.empty()) {
+      ASSERT_TRUE(StoreSettings(config_, std::to_string(port_), c.edited + kNoPageLine));
+    }
+    const Outcome set = SetPort(target, {"XDG_RUNTIME_DIR=" + runtime_}, {});
+    const uint16_t now = c.refusal.empty() ? target : port_;
+    if (c.refusal.empty()) {
+      EXPECT_EQ(set.code, 0) << c.settings << set.err;
+      EXPECT_EQ(set.out.rfind("Quavix Server listening on port " + std::to_string(target), 0), 0u)
+          << c.settings << set.out;
+      if (!c.shown.empty()) {
+        EXPECT_NE(set.out.find(": " + c.shown + ":" + std::to_string(target)), std::string::npos)
+            << c.settings << set.out;
+      }
+    } else {
+      EXPECT_EQ(set.code, 1) << c.settings << set.out;
+      EXPECT_EQ(set.err, "quavix-server: " + c.refusal + "\n") << c.settings;
+    }
+    EXPECT_EQ(StoredPortText(config_), std::to_string(now)) << c.settings << "stored where it runs";
+    TestClient client;
+    EXPECT_TRUE(client.Connect(now, {.address = c.address, .retryFor = 2s}))
+        << c.settings << "listens on " << now;
+    ExpectCleanQuit(server);
+  }
   close(blocker);
-  EXPECT_EQ(set.code, 1) << set.out << set.err;
-  EXPECT_EQ(Count(set.err, "\n"), 1u) << set.err;
-  EXPECT_NE(set.err.find("stays on port " + std::to_string(port_) + " (port " +
-                         std::to_string(busy) + " is in use by another program)"),
-            std::string::npos)
-      << set.err;
-  EXPECT_EQ(StoredPortText(config_), std::to_string(port_))
-      << "the refused port is not left stored";
-  TestClient still;
-  ASSERT_TRUE(still.Connect(port_, 2s));
-  EXPECT_EQ(still.Read(4), kGreeting);
-  ExpectCleanQuit(*server);
 }
 
 TEST_F(ServerFaultsTest, AnUnusableGuardFolderIsSaidOnceAndSetPortCannotTell) {
@@ -134,6 +174,67 @@ TEST_F(ServerFaultsTest, AnUnusableGuardFolderIsSaidOnceAndSetPortCannotTell) {
   }
 }
 
+TEST_F(ServerFaultsTest, ASettingsFileThatCannotBeReadStopsStartUpAndIsNeverOverwritten) {
+  // As nobody, so that a file's mode counts; the tree lets nobody through to its own folders.
+  constexpr uid_t kNobody = 65534;
+  ASSERT_EQ(chmod(tree_.Path().c_str(), 0711), 0);
+  const std::string home = tree_.Path() + "/nobody";
+  const std::string folder = home + "/config/quavix";
+  const std::string file = folder + "/quavix-server.conf";
+  const std::string narrow = "port = 27495\nallow = 127.0.0.1/32\n";
+  struct Case {
+    const char* reason;
+    std::function<bool()> plant;
+  };
+  const Case cases[] = {
+      {"Permission denied",
+       [&] {
+         return std::ofstream(file).write(narrow.data(), narrow.size()).good() &&
+                chown(file.c_str(), kNobody, kNobody) == 0 && chmod(file.c_str(), 0) == 0;
+       }},
+      {"it is a folder, not a file",
+       [&] {
+         return mkdir(file.c_str(), 0700) == 0 && chown(file.c_str(), kNobody, kNobody) == 0;
+       }},
+      {"it is not a regular file",
+       [&] {
+         return mkfifo(file.c_str(), 0600) == 0 && chown(file.c_str(), kNobody, kNobody) == 0;
+       }},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(home);
+    for (const std::string& made : {home, home + "/config", folder, home + "/run"}) {
+      ASSERT_EQ(mkdir(made.c_str(), 0700), 0);
+      ASSERT_EQ(chown(made.c_str(), kNobody, kNobody), 0);
+    }
+    ASSERT_TRUE(c.plant()) << c.reason;
+    const std::vector<std::string> environment =
+        EnvironmentWith({"XDG_CONFIG_HOME=" + home + "/config", "XDG_RUNTIME_DIR=" + home + "/run",
+                         "QT_QPA_PLATFORM=offscreen"},
+                        {"DISPLAY", "WAYLAND_DISPLAY"});
+    const std::string said = file + ": " + c.reason;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"--set-port", "27497"}}) {
+      std::vector<std::string> command = {"setpriv", "--reuid=65534", "--regid=65534",
+                                          "--clear-groups", QUAVIX_SERVER_PATH};
+      command.insert(command.end(), args.begin(), args.end());
+      ChildProcess server(command, &environment);
+      const int code = server.Wait(10s);
+      const std::string what = std::string(c.reason) + (args.empty() ? ", start" : ", --set-port");
+      EXPECT_EQ(code, 1) << what << (code == -1 ? " still running" : "");
+      if (code == -1) continue;
+      const std::string err = server.Stderr();
+      EXPECT_NE(err.find(said), std::string::npos) << what << "\n" << err;
+    }
+    struct stat info {};
+    ASSERT_EQ(lstat(file.c_str(), &info), 0);
+    if (S_ISREG(info.st_mode)) {
+      ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+      EXPECT_EQ(FileText(file), narrow) << "left as the user wrote it";
+    }
+  }
+}
+
 // Whether `pid`, a child not yet reaped, has ended (a zombie), without reaping it.
 bool Ended(pid_t pid) {
   const std::string stat = FileText("/proc/" + std::to_string(pid) + "/stat");
@@ -142,7 +243,11 @@ bool Ended(pid_t pid) {
 }
 
 TEST_F(ServerFaultsTest, TwoThousandMixedSignalsEndTheServerWithStatusZero) {
-  auto server = StartServing();
+  // On a loaded machine the quit may take its bounded way out (_Exit) just as a thread of ours
+  // finishes; the thread sanitizer would count that thread as leaked and change the status.
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  auto server = StartServing(
+      {{"TSAN_OPTIONS", std::string(tsan != nullptr ? tsan : "") + ":report_thread_leaks=0"}});
   const int kinds[] = {SIGUSR1, SIGHUP, SIGTERM, SIGINT};
   // At least 2,000, and on through the whole shut-down until the process has ended.
   const auto until = std::chrono::steady_clock::now() + 10s;

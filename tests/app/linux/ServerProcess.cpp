@@ -1,12 +1,8 @@
 #include "ServerProcess.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,15 +35,6 @@ std::string RunCommand(const std::string& command) {
 }
 
 }  // namespace
-
-TempTree::TempTree() {
-  std::string pattern = (fs::temp_directory_path() / "quavix-server-test.XXXXXX").string();
-  path_ = mkdtemp(pattern.data());
-}
-TempTree::~TempTree() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
 
 ServerProcess::ServerProcess(const std::string& configHome, const std::string& runtimeDir)
     : configHome_(configHome), runtimeDir_(runtimeDir) {
@@ -168,72 +155,6 @@ int ServerProcess::ThreadCount() const {
     ++count;
   }
   return count;
-}
-
-TestClient::~TestClient() {
-  if (fd_ >= 0) close(fd_);
-}
-
-bool TestClient::Connect(uint16_t port, std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
-    close(fd_);
-    fd_ = -1;
-    std::this_thread::sleep_for(20ms);
-  }
-  return false;
-}
-
-bool TestClient::Send(uint8_t byte) {
-  return send(fd_, &byte, 1, MSG_NOSIGNAL) == 1;
-}
-
-std::vector<uint8_t> TestClient::Read(size_t count, std::chrono::milliseconds limit) {
-  std::vector<uint8_t> bytes;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (bytes.size() < count) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    uint8_t byte = 0;
-    if (recv(fd_, &byte, 1, 0) != 1) break;
-    bytes.push_back(byte);
-  }
-  return bytes;
-}
-
-std::optional<uint8_t> TestClient::NextState(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
-    const std::vector<uint8_t> byte = Read(1, left);
-    if (byte.empty()) return std::nullopt;
-    if (byte[0] != 0xFF) return byte[0];
-  }
-}
-
-bool TestClient::SeesEnd(std::chrono::milliseconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (true) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-    uint8_t byte = 0;
-    const ssize_t got = recv(fd_, &byte, 1, 0);
-    if (got <= 0) return true;  // the end, or a reset
-  }
 }
 
 bool SetSinkState(int volumePercent, bool muted) {

@@ -1,6 +1,6 @@
 #pragma once
 // Helpers for tests of the real quavix-server: the process with its own setting folder and
-// runtime folder, a loopback test client, and pactl on the fixture's sound server.
+// runtime folder, and pactl on the fixture's sound server.
 
 #include <sys/types.h>
 
@@ -11,20 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "fakes/PortSetting.h"
+#include "support/ServerSettings.h"
+#include "support/TestClient.h"
+#include "support/linux/TempTree.h"
 
 using namespace std::chrono_literals;
-
-// A temporary folder, removed with everything in it.
-class TempTree {
- public:
-  TempTree();
-  ~TempTree();
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 // One run of the server. Its stdout and stderr go to files that Stdout() and Stderr() read.
 class ServerProcess {
@@ -54,26 +45,8 @@ class ServerProcess {
   bool reaped_ = false;
 };
 
-class TestClient {
- public:
-  TestClient() = default;
-  ~TestClient();
-  TestClient(const TestClient&) = delete;
-  TestClient& operator=(const TestClient&) = delete;
-
-  // Connects to 127.0.0.1:port, retrying until the deadline (the server may still start).
-  bool Connect(uint16_t port, std::chrono::milliseconds limit = 20s);
-  bool Send(uint8_t byte);
-  // Up to `count` bytes, waiting at most `limit` in all.
-  std::vector<uint8_t> Read(size_t count, std::chrono::milliseconds limit = 5s);
-  // The next byte that is not a keep-alive, if one comes within `limit`.
-  std::optional<uint8_t> NextState(std::chrono::milliseconds limit = 5s);
-  // True when the server closed the stream within `limit`.
-  bool SeesEnd(std::chrono::milliseconds limit = 10s);
-
- private:
-  int fd_ = -1;
-};
+// Connecting to a server that was just started and may not listen yet.
+inline const TestClient::Options kWhileStarting{.retryFor = 20s};
 
 // pactl against the fixture's sound server, on its default test sink.
 bool SetSinkState(int volumePercent, bool muted);

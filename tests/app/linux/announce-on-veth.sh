@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # quavix-server announced through a real avahi-daemon, found with avahi-browse and
-# quavix-remote list. Nothing leaves this test: the system bus is a private dbus-daemon, and
+# quavix-remote list; the announcer on its own; and all of them while the daemon hangs
+# (SIGSTOP). Nothing leaves this test: the system bus is a private dbus-daemon, and
 # avahi-daemon runs in a network namespace made here, with allow-interfaces naming the one end
 # of a veth pair whose other end is in a second namespace made here.
-#   announce-on-veth.sh <quavix-server> <quavix-remote>
+#   announce-on-veth.sh <quavix-server> <quavix-remote> <announcer_on_veth_check>
 # Needs root (namespaces) and the sound server of tests/fixtures/with-sound-server.sh.
 set -uo pipefail
 skip() {
@@ -21,6 +22,7 @@ for tool in avahi-daemon avahi-browse avahi-publish dbus-daemon ip unshare; do
 done
 server_bin=$1
 remote_bin=$2
+check_bin=$3
 export LSAN_OPTIONS="suppressions=$(dirname "$0")/lsan-desktop.supp:${LSAN_OPTIONS:-}"
 
 tag="qxan$$"                       # interface names: 15 characters at most
@@ -30,20 +32,45 @@ veth_a="${tag}a"
 veth_b="${tag}b"
 root=$(mktemp -d /tmp/quavix-announce.XXXXXX)
 pids=()
+# SIGTERM, and SIGKILL for a process still there 10 s later (it hangs); then reaps it. Fails
+# (status 1) when it took SIGKILL.
+end_process() {
+  kill "$1" 2>/dev/null || return 0
+  kill -CONT "$1" 2>/dev/null  # a stopped process takes its signal only once it runs
+  local end=$((SECONDS + 10)) hung=0
+  while kill -0 "$1" 2>/dev/null && [ "$SECONDS" -lt "$end" ]; do sleep 0.1; done
+  kill -0 "$1" 2>/dev/null && { hung=1; kill -CONT "$1"; kill -KILL "$1"; } 2>/dev/null
+  wait "$1" 2>/dev/null
+  return "$hung"
+}
 cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do end_process "$pid"; done
   ip netns del "$ns_a" 2>/dev/null
   ip netns del "$ns_b" 2>/dev/null
   rm -rf "$root"
 }
 trap cleanup EXIT
+# Where the test is, for a run that ends in a time-out.
+note() { echo "${SECONDS}s: $*"; }
 fail() {
-  echo "FAIL: $*" >&2
+  echo "FAIL after ${SECONDS}s: $*" >&2
+  [ -n "${avahi_pid:-}" ] && kill -CONT "$avahi_pid" 2>/dev/null
   for f in "$root"/*.err; do echo "--- $f" >&2; cat "$f" >&2; done
   echo "--- avahi-browse" >&2
-  avahi-browse -rpt _quavix._tcp >&2 2>&1
+  timeout 10 avahi-browse -rpt _quavix._tcp >&2 2>&1
   exit 1
+}
+# Runs a command and fails unless it succeeds within $1 milliseconds.
+within() {
+  local limit=$1 start rc took
+  shift
+  start=$(date +%s%3N)
+  "$@"
+  rc=$?
+  took=$(($(date +%s%3N) - start))
+  [ "$rc" -eq 0 ] && [ "$took" -le "$limit" ] && return 0
+  echo "took $took ms (at most $limit), status $rc: $*" >&2
+  return 1
 }
 # Polls a condition (a command) every 100 ms until it holds, for at most $1 seconds.
 wait_for() {
@@ -120,10 +147,10 @@ start_avahi() {
       --no-proc-title" 2>>"$root/avahi.err" &
   avahi_pid=$!
   pids+=("$avahi_pid")
-  wait_for 10 avahi-browse -at >/dev/null 2>&1 || fail "avahi-daemon did not start"
+  wait_for 10 timeout 5 avahi-browse -at >/dev/null 2>&1 || fail "avahi-daemon did not start"
 }
 stop_avahi() {
-  kill "$avahi_pid" && wait "$avahi_pid" 2>/dev/null
+  end_process "$avahi_pid"
 }
 
 host=$(hostname)
@@ -136,12 +163,12 @@ name_p=${name// /\\032}
 # another namespace here, so they say nothing.)
 found() {
   # The name goes through the environment: awk -v would read \032 as an escape.
-  avahi-browse -rpt _quavix._tcp 2>/dev/null | NAME="$1" PORT="$2" awk -F';' '
+  timeout 10 avahi-browse -rpt _quavix._tcp 2>/dev/null | NAME="$1" PORT="$2" awk -F';' '
     $1 == "=" && $4 == ENVIRON["NAME"] && ($8 == "10.77.0.1" || $8 == "fd00:77::1") && $9 == ENVIRON["PORT"] &&
       $10 == "\"txtvers=1\"" { hit = 1 }
     END { exit !hit }'
 }
-none_found() { ! avahi-browse -rpt _quavix._tcp 2>/dev/null | grep -q '^[+=]'; }
+none_found() { ! timeout 10 avahi-browse -rpt _quavix._tcp 2>/dev/null | grep -q '^[+=]'; }
 # Whether `quavix-remote list` prints the server named $1 with both of the veth's addresses on
 # port $2.
 listed() {
@@ -173,6 +200,7 @@ wait_for 10 greets 17495 || fail "no greeting across the veth without avahi-daem
 wait_for 10 test "$(avahi_lines)" -ge 1 || fail "no line about the missing avahi-daemon"
 "$remote_bin" list >/dev/null 2>&1 && fail "list found a server without avahi-daemon"
 
+note "serving without avahi-daemon"
 # The daemon comes up later: the server is announced without a restart.
 start_avahi
 wait_for 15 found "$name_p" 17495 || fail "not announced once avahi-daemon started"
@@ -183,6 +211,7 @@ stop_avahi
 start_avahi
 wait_for 15 found "$name_p" 17495 || fail "not announced again after avahi-daemon restarted"
 
+note "announced, and again after a restart of the daemon"
 # A port change moves the announcement.
 # In the server's namespace: --set-port waits for the greeting on the new port.
 ip netns exec "$ns_a" env XDG_CONFIG_HOME="$root/first/config" XDG_RUNTIME_DIR="$root/first/run" \
@@ -199,10 +228,64 @@ second_pid=${pids[-1]}
 wait_for 15 found "${name_p}\\032\\0352" 17497 || fail "the second server took no alternative name"
 found "$name_p" 17498 || fail "the first server lost its name"
 
+note "moved, and a second server took an alternative name"
+# A stranger's name that would forge fields and lines and drive the terminal: list shows it
+# escaped, so each line has exactly its fields.
+avahi-publish -s $'Quavix Server on bank\tbank.local\t6.6.6.6:1\n\e[31mX' _quavix._tcp 1234 \
+  >/dev/null 2>"$root/publish.err" &
+publish_pid=$!
+pids+=("$publish_pid")
+list_escaped() {
+  "$remote_bin" list >"$root/list.out" 2>>"$root/list.err" &&
+    grep -qF 'Quavix Server on bank\tbank.local\t6.6.6.6:1\n\x1B[31mX' "$root/list.out" &&
+    ! grep -q $'\e' "$root/list.out" && [ "$(wc -l <"$root/list.out")" -eq 3 ]
+}
+wait_for 15 list_escaped || fail "list printed a stranger's name raw: $(cat -A "$root/list.out")"
+kill "$publish_pid" && wait "$publish_pid" 2>/dev/null
+
+note "a stranger's name shown escaped"
+# The announcer in a process that lives on: what it withdraws leaves the daemon, as after a
+# move whose way back failed too.
+QUAVIX_AVAHI_CONF="$root/avahi.conf" timeout 90 "$check_bin" >"$root/check.err" 2>&1 || fail "the announcer's own check failed (or took 90 s)"
+
+note "the announcer's own check passed"
+# A daemon that hangs holds up neither a move, nor a start, nor quitting, nor list; the
+# announcement catches up once it answers again.
+kill -STOP "$avahi_pid"
+set_port() {
+  ip netns exec "$ns_a" env XDG_CONFIG_HOME="$root/first/config" \
+    XDG_RUNTIME_DIR="$root/first/run" "$server_bin" --set-port "$1" >/dev/null
+}
+within 4000 set_port 17499 || fail "a move waited for the hung daemon"
+within 4000 set_port 17500 || fail "a second move waited for the hung daemon"
+start_server third
+third_pid=${pids[-1]}
+within 5000 wait_for 5 grep -q listening "$root/third.out" ||
+  fail "the start-up line waited for the hung daemon"
+quit_third() { kill "$third_pid" && wait "$third_pid"; }
+within 3000 quit_third || fail "quitting waited for the hung daemon"
+list_hung() {
+  "$remote_bin" list >"$root/hung.out" 2>"$root/hung.err"
+  [ $? -eq 1 ] && grep -q "avahi-daemon is not answering" "$root/hung.err"
+}
+within 5500 list_hung || fail "list with a hung daemon: $(cat "$root/hung.err")"
+"$remote_bin" list >/dev/null 2>&1 &
+list_pid=$!
+sleep 1
+interrupt_list() {
+  kill -INT "$list_pid"
+  wait "$list_pid"
+  [ $? -eq 130 ]
+}
+within 1000 interrupt_list || fail "Ctrl+C did not end list at once with 130"
+kill -CONT "$avahi_pid"
+wait_for 30 found "$name_p" 17500 || fail "the announcement did not catch up with the daemon"
+
+note "nothing waited for the hung daemon, and announcing caught up"
 # Quitting withdraws.
-kill "$first_pid" && wait "$first_pid"
-wait_for 10 eval '! found "$name_p" 17498' || fail "still announced after quitting"
-kill "$second_pid" && wait "$second_pid"
+end_process "$first_pid" || fail "the first server did not quit within 10 s"
+wait_for 10 eval '! found "$name_p" 17500' || fail "still announced after quitting"
+end_process "$second_pid" || fail "the second server did not quit within 10 s"
 wait_for 10 none_found || fail "the second server is still announced after quitting"
 # A withdrawn record lingers in the daemon's cache for a second after its goodbye.
 list_says_none() {

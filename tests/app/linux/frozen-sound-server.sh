@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The real server starting against a sound server that is stopped (SIGSTOP), with ALSA's
 # default devices routed to that same server, as on a desktop: SIGTERM and SIGINT end start-up
-# within 2 s, and left alone it fails with a line of its own instead of sliding onto ALSA's
-# plugin for the frozen server; with no sound server at all, that plugin is not used either.
+# within 2 s, SIGUSR1 (a port change announced) does not, and left alone it fails with a line
+# of its own instead of sliding onto ALSA's plugin for the frozen server; with no sound server
+# at all, that plugin is not used either.
 #   frozen-sound-server.sh PATH-TO-quavix-server
 set -uo pipefail
 server=$1
@@ -73,6 +74,30 @@ for run in TERM:1 INT:3; do
     fi
   }
 done
+
+# SIGUSR1 while the sound server is slow to answer: start-up goes on, and it serves once the
+# sound server answers.
+"$server" >"$root/out" 2>"$root/err" &
+pid=$!
+sleep 1
+kill -USR1 "$pid"
+sleep 0.5
+kill -CONT "$pa_pid"
+start=$(now_ms)
+until grep -q listening "$root/out" || ! kill -0 "$pid" 2>/dev/null ||
+  [ $(($(now_ms) - start)) -ge 8000 ]; do
+  sleep 0.05
+done
+if ! kill -0 "$pid" 2>/dev/null; then
+  wait "$pid"
+  fail "SIGUSR1 during start-up ended it with status $?"
+else
+  grep -q listening "$root/out" || fail "SIGUSR1 during start-up: not serving 8 s later"
+  kill -TERM "$pid"
+  wait_end "$pid" 3000
+  [ "$status" = 0 ] || fail "SIGUSR1 during start-up: quit with status $status"
+fi
+kill -STOP "$pa_pid"
 
 # Left alone: a failure that says why, and no volume control on the frozen server's plugin.
 "$server" >"$root/out" 2>"$root/err" &

@@ -23,7 +23,12 @@ root=$(mktemp -d /tmp/quavix-tray.XXXXXX)
 pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  # What still runs 10 s later (a server that hangs on quit) is killed.
+  for _ in $(seq 100); do
+    kill -0 "${pids[@]}" 2>/dev/null || break
+    sleep 0.1
+  done
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
   rm -rf "$root"
 }
 trap cleanup EXIT
@@ -68,8 +73,26 @@ export DISPLAY=":$(head -1 "$root/display")"
 # The server's own folders; the sound server stays the fixture's.
 mkdir -p "$root/config" "$root/run"
 chmod 700 "$root/run"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-new_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# A port free on every address, below the system's range for outgoing connections: the server
+# moves to it many seconds later, and by then any port of that range may be some other test's
+# connection (bind: address in use).
+free_port() {
+  python3 -c '
+import random, socket
+low = int(open("/proc/sys/net/ipv4/ip_local_port_range").read().split()[0])
+family, anywhere = (socket.AF_INET6, "::") if socket.has_ipv6 else (socket.AF_INET, "")
+for _ in range(1000):
+    port = random.randrange(10000, low)
+    try:
+        with socket.socket(family) as s:
+            s.bind((anywhere, port))
+        print(port)
+        break
+    except OSError:
+        pass'
+}
+port=$(free_port)
+new_port=$(free_port)
 setting="$root/config/quavix/quavix-server.conf"
 mkdir -p "$(dirname "$setting")"
 printf '[server]\nport = %s\n' "$port" >"$setting"
@@ -97,31 +120,37 @@ done
 tray_host_up || fail "no tray host: $(cat "$root/trayer.log")"
 
 
-# The docked icon: the one window of our class inside the panel. Prints "x y" of its centre.
+# The docked icon: the window of our class inside the panel (a child, indented below it in the
+# tree). Qt creates it as a top-level window at 0,0 first and the host reparents it a moment
+# later, moving it and resizing the panel: clicks aimed before that land on nothing. Prints
+# "x y" of its centre, nothing while it is not inside the panel.
 icon_centre() {
-  xwininfo -root -tree | awk '/\("quavix-server" "quavix-server"\)/ {
+  xwininfo -root -tree | awk '
+    /\("panel" "trayer"\)/ { match($0, /^ */); depth = RLENGTH; inside = 1; next }
+    inside { match($0, /^ */); if (RLENGTH <= depth) inside = 0 }
+    inside && /\("quavix-server" "quavix-server"\)/ {
       for (i = 1; i <= NF; i++) if ($i ~ /^[0-9]+x[0-9]+\+/) { size = $i; abs = $(i + 1) }
       split(size, wh, /[x+]/); split(abs, xy, "+");
       print xy[2] + int(wh[1] / 2), xy[3] + int(wh[2] / 2); exit }'
 }
 our_windows() { xwininfo -root -tree | grep -c '("quavix-server" "quavix-server")'; }
-icon_docked() { [ "$(our_windows)" -ge 1 ]; }
+icon_docked() { [ -n "$(icon_centre)" ]; }
 menu_open() { [ "$(our_windows)" -ge 2 ]; }
 menu_closed() { [ "$(our_windows)" -eq 1 ]; }
-# Presses mouse button $1 on the icon until our menu's window is up: a press that comes while
-# the server is still leaving a modal loop (a message box just closed) can be lost, however
-# fast or slow the clicks come.
+# Presses mouse button $1 on the icon until our menu's window is up, aiming afresh each time
+# (the panel may have moved the icon): a press that comes while the server is still leaving a
+# modal loop (a message box just closed) can be lost, however fast or slow the clicks come.
 open_menu() {
   for _ in $(seq 6); do
+    wait_for 10 icon_docked || return 1
+    read -r x y < <(icon_centre)
     xdotool mousemove "$x" "$y" click "$1"
     wait_for 5 menu_open && return 0
   done
   return 1
 }
-wait_for 30 icon_docked || fail "the icon never docked"
-read -r x y < <(icon_centre)
-[ -n "${x:-}" ] || fail "icon position unknown"
-echo "icon at $x,$y"
+wait_for 30 icon_docked || fail "the icon never docked in the panel"
+echo "icon at $(icon_centre)"
 shot tray-icon.png
 
 # Left press: the menu opens; Escape dismisses it and nothing happens.

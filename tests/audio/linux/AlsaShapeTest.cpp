@@ -209,3 +209,11 @@ TEST_F(AlsaShape, WithoutASoundServerTheFactoryTakesTheMixerOrSaysWhyNot) {
   EXPECT_EQ(reporter.reports[0].text, "Could not locate audio device.");
   EXPECT_EQ(reporter.reports[0].title, "Quavix Server Error");
 }
+
+TEST_F(AlsaShape, TheMixerIsTheOneOutputAndOffersNoChoice) {
+  ASSERT_EQ(Start("quavix_shape"), InitResult::Ok);
+  IOutputDevices* outputs = control_->OutputDevices();
+  ASSERT_NE(outputs, nullptr);
+  EXPECT_EQ(outputs->List(), (OutputList{{{"mixer", "Quavix test shape"}}, "mixer", false}));
+  EXPECT_FALSE(outputs->MakeDefault("mixer"));
+}

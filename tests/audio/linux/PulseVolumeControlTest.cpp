@@ -9,18 +9,21 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio/linux/PulseVolumeControl.h"
+#include "support/ServerSettings.h"
 #include "support/SoundServer.h"
 
 using namespace soundserver;
@@ -33,6 +36,9 @@ struct Seen {
   std::vector<VolumeState> states;
   std::thread::id lastThread;
   std::atomic<IVolumeControl*> control{nullptr};  // when set, the callback also calls GetState
+  bool holdReports = false;  // when set, every report waits in the callback until it is cleared
+  int heldReports = 0;
+  std::vector<int32_t> heldVolumes;  // what was held since holding began
 };
 Seen g_seen;
 
@@ -42,11 +48,37 @@ void OnChange(int32_t, const VolumeState* state) {
     control->GetState(&copy);
   }
   {
-    std::lock_guard lock(g_seen.mutex);
+    std::unique_lock lock(g_seen.mutex);
+    if (g_seen.holdReports) {
+      ++g_seen.heldReports;
+      g_seen.heldVolumes.push_back(state->volume);
+      g_seen.changed.notify_all();
+      g_seen.changed.wait_for(lock, std::chrono::seconds(10), [] { return !g_seen.holdReports; });
+      --g_seen.heldReports;
+    }
     g_seen.states.push_back(*state);
     g_seen.lastThread = std::this_thread::get_id();
   }
   g_seen.changed.notify_all();
+}
+
+void HoldReports(bool hold) {
+  {
+    std::lock_guard lock(g_seen.mutex);
+    g_seen.holdReports = hold;
+    g_seen.heldVolumes.clear();
+  }
+  g_seen.changed.notify_all();
+}
+
+// A report of `volume` held up: a late report of an earlier change does not count. Such a late
+// one, held in its turn, may hold up the report awaited for its own 10 s: hence 20.
+bool AwaitHeldReport(int32_t volume) {
+  std::unique_lock lock(g_seen.mutex);
+  return g_seen.changed.wait_for(lock, std::chrono::seconds(20), [volume] {
+    return std::find(g_seen.heldVolumes.begin(), g_seen.heldVolumes.end(), volume) !=
+           g_seen.heldVolumes.end();
+  });
 }
 
 bool AwaitState(VolumeState wanted) {
@@ -280,21 +312,6 @@ class HoldingRelay {
   std::thread thread_;
 };
 
-uint16_t FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  ::close(fd);
-  return port;
-}
-
 // Points libpulse at a daemon of the test's own for the test's lifetime.
 class OwnDaemon {
  public:
@@ -314,6 +331,29 @@ class OwnDaemon {
 
  private:
   std::string old_;
+};
+
+// A daemon of the test's own, started, and the backend on it: the tests of what the backend
+// does when its sound server goes away or misbehaves.
+class PulseVolumeOwnDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QUAVIX_NEED_SOUND_SERVER();
+    ClearSeen();
+    ASSERT_TRUE(daemon.pulse.Start());
+  }
+  // The backend on the daemon libpulse reaches now, reporting to OnChange.
+  void StartBackend() {
+    ASSERT_EQ(control.Initialize(), InitResult::Ok);
+    control.SetChangeCallback(&OnChange, 0);
+  }
+  void StopBackend() {
+    control.SetChangeCallback(nullptr, 0);
+    EXPECT_TRUE(control.Shutdown());
+  }
+
+  OwnDaemon daemon;
+  PulseVolumeControl control;
 };
 }  // namespace
 
@@ -377,6 +417,40 @@ TEST_F(PulseVolume, ARequestIsReportedBeforeSetStateReturnsAndOtherChangesStillA
   EXPECT_TRUE(Eventually([] { return IsMuted(TestSink()); }));
   ASSERT_TRUE(Shell("pactl set-sink-volume " + TestSink() + " 45%"));
   EXPECT_TRUE(AwaitState({1, 45}));
+}
+
+// Two changes arrive while an older report is still under way, from our requests or from
+// another program. However the reporters wake, the last report comes after the cache took the
+// newest state, or the clients stay one state behind.
+TEST_F(PulseVolume, TheLastReportComesAfterTheNewestStateWhileReportsAreHeldUp) {
+  Start();
+  g_seen.control = control_.get();  // the relay reads the state in the callback
+  const struct {
+    const char* source;
+    std::function<void(int32_t percent)> change;
+  } sources[] = {
+      {"requests", [&](int32_t percent) { Set(*control_, 0, percent); }},
+      {"another program",
+       [](int32_t percent) {
+         Shell("pactl set-sink-volume " + TestSink() + " " + std::to_string(percent) + "%");
+       }},
+  };
+  for (const auto& source : sources) {
+    for (int round = 0; round < 5; ++round) {
+      SCOPED_TRACE(std::string(source.source) + ", round " + std::to_string(round));
+      HoldReports(true);
+      std::thread stalled([&] { source.change(10 + round % 2); });
+      const bool held = AwaitHeldReport(10 + round % 2);
+      std::thread older([&] { source.change(50); });
+      const bool olderCached = Eventually([&] { return StateOf(*control_) == VolumeState{0, 50}; });
+      std::thread newer([&] { source.change(60); });
+      const bool newerCached = Eventually([&] { return StateOf(*control_) == VolumeState{0, 60}; });
+      HoldReports(false);
+      for (std::thread* thread : {&stalled, &older, &newer}) thread->join();
+      ASSERT_TRUE(held && olderCached && newerCached);
+      EXPECT_TRUE(AwaitState({0, 60})) << "last reported " << LastSeen();
+    }
+  }
 }
 
 TEST_F(PulseVolume, EveryPercentWrittenReadsBackUnchanged) {
@@ -461,26 +535,24 @@ TEST_F(PulseVolume, ReadersWritersAndShutdownRaceCleanly) {
   outsider.join();
 }
 
-TEST(PulseVolumeOwnDaemon, NoServerIsNoInterface) {
+TEST(PulseVolumeNoDaemon, NoServerIsNoInterface) {
   OwnDaemon daemon;  // never started: nothing may be spawned or found
   PulseVolumeControl control;
   EXPECT_EQ(control.Initialize(), InitResult::NoInterface);
 }
 
-TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
-  QUAVIX_NEED_SOUND_SERVER();
-  ClearSeen();
-  OwnDaemon daemon;
-  ASSERT_TRUE(daemon.pulse.Start());
-  PulseVolumeControl control;
-  ASSERT_EQ(control.Initialize(), InitResult::Ok);
-  control.SetChangeCallback(&OnChange, 0);
+TEST_F(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
+  ASSERT_NO_FATAL_FAILURE(StartBackend());
   const std::string socketPath = daemon.pulse.Server().substr(std::string("unix:").size());
 
   // Twice: after a success the pauses between attempts start short again.
   for (int outage = 1; outage <= 2; ++outage) {
     ASSERT_TRUE(daemon.pulse.Pactl("set-sink-volume @DEFAULT_SINK@ 42%"));
     ASSERT_TRUE(AwaitState({0, 42})) << "outage " << outage;
+    // It dies with one of our writes unanswered: that write is gone with it, and must not hold
+    // back what the new server reports.
+    daemon.pulse.Pause();
+    ASSERT_TRUE(Set(control, 1, 20));
     daemon.pulse.Kill();
     const auto lost = std::chrono::steady_clock::now();
     EXPECT_TRUE(Eventually([&] { return !Set(control, 1, 10); }));  // nobody to take it
@@ -513,18 +585,13 @@ TEST(PulseVolumeOwnDaemon, TheBackendComesBackSoonAfterEveryRestart) {
   EXPECT_TRUE(Set(control, 1, 60));
   EXPECT_TRUE(AwaitState({1, 60}));
 
-  control.SetChangeCallback(nullptr, 0);
-  EXPECT_TRUE(control.Shutdown());
+  StopBackend();
 }
 
 // Another program switches the default sink while our writes are under way: its reading comes
 // in while a write is still unanswered and is held back, and our own write lands on the sink
 // that was the default. The reading after our last write must still report the new sink.
-TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
-  QUAVIX_NEED_SOUND_SERVER();
-  ClearSeen();
-  OwnDaemon daemon;
-  ASSERT_TRUE(daemon.pulse.Start());
+TEST_F(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
   const uint16_t tcpPort = FreeLoopbackPort();
   ASSERT_TRUE(daemon.pulse.Pactl("load-module module-native-protocol-tcp listen=127.0.0.1 port=" +
                                  std::to_string(tcpPort) + " auth-anonymous=1"));
@@ -533,9 +600,7 @@ TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
   HoldingRelay relay(tcpPort);
   ASSERT_NE(relay.Port(), 0);
   daemon.Through("tcp:127.0.0.1:" + std::to_string(relay.Port()));
-  PulseVolumeControl control;
-  ASSERT_EQ(control.Initialize(), InitResult::Ok);
-  control.SetChangeCallback(&OnChange, 0);
+  ASSERT_NO_FATAL_FAILURE(StartBackend());
 
   relay.Hold(true);
   ASSERT_TRUE(Set(control, 0, 60));  // sent, held back: unanswered
@@ -550,18 +615,11 @@ TEST(PulseVolumeOwnDaemon, ADefaultSinkSwitchedBetweenOurWritesIsReported) {
       << "the new default sink was never reported; last seen " << LastSeen();
   EXPECT_EQ(StateOf(control), (VolumeState{0, 30}));
 
-  control.SetChangeCallback(nullptr, 0);
-  EXPECT_TRUE(control.Shutdown());
+  StopBackend();
 }
 
-TEST(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
-  QUAVIX_NEED_SOUND_SERVER();
-  ClearSeen();
-  OwnDaemon daemon;
-  ASSERT_TRUE(daemon.pulse.Start());
-  PulseVolumeControl control;
-  ASSERT_EQ(control.Initialize(), InitResult::Ok);
-  control.SetChangeCallback(&OnChange, 0);
+TEST_F(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
+  ASSERT_NO_FATAL_FAILURE(StartBackend());
 
   // Reader threads writing to the stopped server, round after round: every call comes back (a
   // hang fails the bounded wait, however long the server stays stopped), and each request is
@@ -617,4 +675,89 @@ TEST(PulseVolumeOwnDaemon, AStoppedServerHoldsUpNeitherSetStateNorShutdown) {
   daemon.pulse.Resume();
   closer.join();
   EXPECT_TRUE(closed);
+}
+
+namespace {
+// What the outputs callback saw, with the time of each report.
+struct SeenOutputs {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::vector<OutputList> lists;
+  IOutputDevices* watched = nullptr;
+
+  ~SeenOutputs() {
+    if (watched != nullptr) watched->SetOutputsCallback(nullptr);
+  }
+  void Watch(IOutputDevices& outputs) {
+    watched = &outputs;
+    outputs.SetOutputsCallback([this](const OutputList& list) {
+      {
+        std::lock_guard lock(mutex);
+        lists.push_back(list);
+      }
+      changed.notify_all();
+    });
+  }
+  template <typename Condition>
+  bool Await(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::unique_lock lock(mutex);
+    return changed.wait_for(lock, limit, [&] { return !lists.empty() && condition(lists.back()); });
+  }
+};
+
+bool Lists(const OutputList& list, const std::string& id) {
+  for (const OutputDevice& device : list.devices) {
+    if (device.id == id) return !device.description.empty();
+  }
+  return false;
+}
+}  // namespace
+
+TEST_F(PulseVolume, ChoosingASinkMakesItTheDefaultAndTheVolumeFollowsIt) {
+  ASSERT_TRUE(Shell("pactl set-sink-volume " + OtherSink() + " 20%"));
+  Start();
+  IOutputDevices* outputs = control_->OutputDevices();
+  ASSERT_NE(outputs, nullptr);
+  SeenOutputs seen;
+  seen.Watch(*outputs);
+  ASSERT_TRUE(Eventually([&] { return Lists(outputs->List(), OtherSink()); }));
+  OutputList list = outputs->List();
+  EXPECT_TRUE(Lists(list, TestSink()));
+  EXPECT_EQ(list.defaultId, TestSink());
+  EXPECT_TRUE(list.canChoose);
+
+  // Only a listed device, named as one word, is asked for.
+  for (const std::string& wrong :
+       {std::string(), std::string("quavix_absent"), OtherSink() + " x", std::string(200, 'a')}) {
+    EXPECT_FALSE(outputs->MakeDefault(wrong)) << wrong;
+  }
+  ASSERT_TRUE(outputs->MakeDefault(OtherSink()));
+  EXPECT_TRUE(Eventually([] { return Output("pactl get-default-sink") == OtherSink() + "\n"; }));
+  EXPECT_TRUE(seen.Await([](const OutputList& now) { return now.defaultId == OtherSink(); }));
+  EXPECT_TRUE(AwaitState({0, 20}));  // the slider shows the new default's volume
+}
+
+TEST_F(PulseVolume, ASinkThatGoesLeavesTheListWithinASecond) {
+  Start();
+  SeenOutputs seen;
+  seen.Watch(*control_->OutputDevices());
+  {
+    ExtraSink headphones("quavix_headphones", "sink_properties=device.description=Headphones");
+    ASSERT_TRUE(headphones.Loaded());
+    ASSERT_TRUE(seen.Await([](const OutputList& now) { return Lists(now, "quavix_headphones"); }));
+    std::lock_guard lock(seen.mutex);
+    for (const OutputDevice& device : seen.lists.back().devices) {
+      if (device.id == "quavix_headphones") {
+        EXPECT_EQ(device.description, "Headphones");
+      }
+    }
+  }
+  const auto unplugged = std::chrono::steady_clock::now();
+  EXPECT_TRUE(seen.Await([](const OutputList& now) { return !Lists(now, "quavix_headphones"); },
+                         std::chrono::seconds(1)));
+  std::printf("a removed sink left the list after %lld ms\n",
+              static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                         std::chrono::steady_clock::now() - unplugged)
+                                         .count()));
+  EXPECT_FALSE(Lists(control_->OutputDevices()->List(), "quavix_headphones"));
 }

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/win32/DnsSdServiceAnnouncer.h"
 #include "app/win32/RunValueStartAtLogin.h"
-#include "base/win32/WideText.h"
 #include "base/Log.h"
+#include "base/win32/WideText.h"
+#include "net/discovery/win32/DnsSdServiceAnnouncer.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "app/PortSettings.h"
+#include "app/SettingsFlow.h"
 #include "app/win32/Win32SettingsDialog.h"
 #include "fakes/Eventually.h"
 

@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "app/IMainLoop.h"
-#include "app/PortSettings.h"
 #include "app/ServerSettings.h"
+#include "app/SettingsFlow.h"
 #include "app/win32/RegistrySettingStore.h"
 #include "app/win32/Win32ShellServices.h"
+#include "fakes/FakeShellPlatform.h"
 
 namespace {
 
@@ -216,15 +217,15 @@ class RegistryStore : public testing::Test {
 }  // namespace
 
 TEST_F(RegistryStore, MissingKeyReadsNothingAndCreatesNothing) {
-  EXPECT_FALSE(store.Read("port"));
-  EXPECT_FALSE(store.Read("allow"));
-  EXPECT_TRUE(store.Remove("allow"));
+  EXPECT_FALSE(store.Read(kPortSetting));
+  EXPECT_FALSE(store.Read(kAllowSetting));
+  EXPECT_TRUE(store.Remove(kAllowSetting));
   EXPECT_FALSE(KeyExists());
 }
 
 TEST_F(RegistryStore, ThePortIsTheDwordServerPortAndTheRestAreStringsBesideIt) {
-  ASSERT_TRUE(store.Write("port", "8080"));
-  ASSERT_TRUE(store.Write("allow", "any"));
+  ASSERT_TRUE(store.Write(kPortSetting, "8080"));
+  ASSERT_TRUE(store.Write(kAllowSetting, "any"));
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
   DWORD type = 0, value = 0, size = sizeof value;
@@ -240,23 +241,53 @@ TEST_F(RegistryStore, ThePortIsTheDwordServerPortAndTheRestAreStringsBesideIt) {
   RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_EQ(std::wstring(text), L"any");
-  EXPECT_EQ(store.Read("port"), "8080");
-  EXPECT_EQ(store.Read("allow"), "any");
-  EXPECT_EQ(store.StoredName("max_clients"), "MaxClients");
-  ASSERT_TRUE(store.Remove("allow"));
-  EXPECT_FALSE(store.Read("allow"));
+  EXPECT_EQ(store.Read(kPortSetting), "8080");
+  EXPECT_EQ(store.Read(kAllowSetting), "any");
+  EXPECT_EQ(store.StoredName(kMaxClientsSetting), "MaxClients");
+  ASSERT_TRUE(store.Remove(kAllowSetting));
+  EXPECT_FALSE(store.Read(kAllowSetting));
 }
 
 TEST_F(RegistryStore, ServerPortOfOtherTypesReadsAsItLies) {
   WriteRaw(REG_SZ, L"8080", 10);
-  EXPECT_EQ(store.Read("port"), "8080");
+  EXPECT_EQ(store.Read(kPortSetting), "8080");
   // A short binary value lies over 17495's bytes (0x57 0x44), as a query into a prepared
   // buffer does.
   const uint8_t one[1] = {0x50};
   WriteRaw(REG_BINARY, one, 1);
-  EXPECT_EQ(store.Read("port"), std::to_string(0x4450));
+  EXPECT_EQ(store.Read(kPortSetting), std::to_string(0x4450));
   const uint8_t eight[8] = {};
   WriteRaw(REG_BINARY, eight, 8);
-  EXPECT_EQ(store.Read("port"), "(a value of 8 bytes)");
-  EXPECT_EQ(LoadServerSettings(store, true).port, 17495) << "not a port: the default";
+  EXPECT_EQ(store.Read(kPortSetting), "(a value of 8 bytes)");
+  EXPECT_EQ(LoadedSettings(store, true).port, 17495) << "not a port: the default";
+}
+
+TEST_F(RegistryStore, AWriteTouchesNoOtherValueAndALongValueIsShownCut) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
+  const std::wstring mine = L"kept";
+  RegSetValueExW(key, L"SomethingElse", 0, REG_SZ, reinterpret_cast<const BYTE*>(mine.c_str()),
+                 static_cast<DWORD>((mine.size() + 1) * sizeof(wchar_t)));
+  const std::wstring flood = L"\x1b[31m" + std::wstring(30000, L'x');
+  RegSetValueExW(key, L"Allow", 0, REG_SZ, reinterpret_cast<const BYTE*>(flood.c_str()),
+                 static_cast<DWORD>((flood.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+
+  ASSERT_TRUE(store.Write(kPortSetting, "8080"));
+  wchar_t text[16] = {};
+  DWORD type = 0, size = sizeof text;
+  ASSERT_EQ(RegOpenKeyW(HKEY_CURRENT_USER, kKeyWide.c_str(), &key), ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExW(key, L"SomethingElse", nullptr, &type, reinterpret_cast<BYTE*>(text), &size),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(std::wstring(text), mine);
+
+  std::ostringstream log;
+  {
+    const ScopedLogStream capture(log);
+    EXPECT_EQ(LoadedSettings(store).port, 8080);
+  }
+  EXPECT_LT(log.str().size(), 300u) << log.str();
+  EXPECT_NE(log.str().find("Allow: bad entry '\\x1B[31mxxx"), std::string::npos) << log.str();
 }

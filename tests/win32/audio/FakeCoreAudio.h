@@ -10,7 +10,11 @@
 
 #include <atomic>
 #include <cstring>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 template <typename Interface>
 class CountedFake : public Interface {
@@ -59,11 +63,7 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
   HRESULT STDMETHODCALLTYPE GetChannelCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevel(float, LPCGUID) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMasterVolumeLevelScalar(float level, LPCGUID context) override {
-    CheckHeldThroughout();
-    ++scalarWrites;
-    writtenScalar = level;
-    if (context != nullptr) nonNullContext = true;
-    return setScalarResult;
+    return Write(scalarWrites, writtenScalar, level, context, setScalarResult);
   }
   HRESULT STDMETHODCALLTYPE GetMasterVolumeLevel(float*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetMasterVolumeLevelScalar(float* level) override {
@@ -80,15 +80,21 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
   HRESULT STDMETHODCALLTYPE GetChannelVolumeLevel(UINT, float*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetChannelVolumeLevelScalar(UINT, float*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetMute(BOOL value, LPCGUID context) override {
-    CheckHeldThroughout();
-    ++muteWrites;
-    writtenMute = value;
-    if (context != nullptr) nonNullContext = true;
-    return S_OK;
+    return Write(muteWrites, writtenMute, value, context, S_OK);
   }
   HRESULT STDMETHODCALLTYPE GetMute(BOOL* value) override {
     *value = mute;
     return S_OK;
+  }
+  // One write of `value`, counted and recorded, answered with `result`.
+  template <typename Value>
+  HRESULT Write(std::atomic<int>& writes, std::atomic<Value>& written, Value value, LPCGUID context,
+                HRESULT result) {
+    CheckHeldThroughout();
+    ++writes;
+    written = value;
+    if (context != nullptr) nonNullContext = true;
+    return result;
   }
   // A write takes a while, during which the caller must go on holding its reference.
   void CheckHeldThroughout() {
@@ -104,8 +110,32 @@ class FakeEndpointVolume final : public CountedFake<IAudioEndpointVolume> {
   HRESULT STDMETHODCALLTYPE GetVolumeRange(float*, float*, float*) override { return E_NOTIMPL; }
 };
 
+// A device's property store, holding its friendly name (or nothing).
+class FakePropertyStore final : public CountedFake<IPropertyStore> {
+ public:
+  std::wstring name;  // empty: the store has no name
+  HRESULT STDMETHODCALLTYPE GetCount(DWORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetAt(DWORD, PROPERTYKEY*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetValue(REFPROPERTYKEY key, PROPVARIANT* value) override {
+    PropVariantInit(value);
+    // PKEY_Device_FriendlyName; anything else is empty, as the system answers.
+    const GUID friendly = {
+        0xa45c254e, 0xdf1c, 0x4efd, {0x80, 0x20, 0x67, 0xd1, 0x46, 0xa8, 0x50, 0xe0}};
+    if (!IsEqualGUID(key.fmtid, friendly) || key.pid != 14 || name.empty()) return S_OK;
+    const size_t bytes = (name.size() + 1) * sizeof(wchar_t);
+    value->vt = VT_LPWSTR;
+    value->pwszVal = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    std::memcpy(value->pwszVal, name.c_str(), bytes);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetValue(REFPROPERTYKEY, REFPROPVARIANT) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Commit() override { return E_NOTIMPL; }
+};
+
 class FakeDevice final : public CountedFake<IMMDevice> {
  public:
+  std::wstring id = L"{0.0.0.00000000}.{11111111-0000-0000-0000-000000000001}";
+  FakePropertyStore store;
   HRESULT activateResult = S_OK;
   IID activatedIid{};
   DWORD activatedContext = 0;
@@ -122,23 +152,63 @@ class FakeDevice final : public CountedFake<IMMDevice> {
     *object = static_cast<IAudioEndpointVolume*>(volume);
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore** out) override {
+    store.AddRef();
+    *out = &store;
+    return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetId(LPWSTR* out) override {
+    const size_t bytes = (id.size() + 1) * sizeof(wchar_t);
+    *out = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    std::memcpy(*out, id.c_str(), bytes);
+    return S_OK;
+  }
   HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
+};
+
+// The active render devices, as the test lists them; the adapter's worker reads them.
+class FakeCollection final : public CountedFake<IMMDeviceCollection> {
+ public:
+  void Set(std::vector<FakeDevice*> devices) {
+    std::lock_guard lock(mutex_);
+    devices_ = std::move(devices);
+  }
+  HRESULT STDMETHODCALLTYPE GetCount(UINT* count) override {
+    std::lock_guard lock(mutex_);
+    *count = static_cast<UINT>(devices_.size());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Item(UINT index, IMMDevice** out) override {
+    std::lock_guard lock(mutex_);
+    if (index >= devices_.size()) return E_INVALIDARG;
+    devices_[index]->AddRef();
+    *out = devices_[index];
+    return S_OK;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<FakeDevice*> devices_;
 };
 
 class FakeEnumerator final : public CountedFake<IMMDeviceEnumerator> {
  public:
+  FakeCollection collection;
+  std::atomic<EDataFlow> listedFlow{eAll};
+  std::atomic<DWORD> listedStates{0};
   HRESULT defaultResult = S_OK, registerClientResult = S_OK;
   std::atomic<EDataFlow> askedFlow{eAll};
   std::atomic<ERole> askedRole{eCommunications};
   std::atomic<FakeDevice*> device{nullptr};  // the default; the test switches it
   std::atomic<IMMNotificationClient*> client{nullptr};
 
-  HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
-    return E_NOTIMPL;
+  HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow flow, DWORD states,
+                                               IMMDeviceCollection** out) override {
+    listedFlow = flow;
+    listedStates = states;
+    collection.AddRef();
+    *out = &collection;
+    return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role,
                                                     IMMDevice** out) override {
@@ -180,7 +250,11 @@ struct FakeCoreAudio {
   FakeCoreAudio() {
     device.volume = &volume;
     otherDevice.volume = &otherVolume;
+    otherDevice.id = L"{0.0.0.00000000}.{22222222-0000-0000-0000-000000000002}";
+    device.store.name = L"Speakers";
+    otherDevice.store.name = L"Headphones \u00e9";
     enumerator.device = &device;
+    enumerator.collection.Set({&device, &otherDevice});
     Current() = this;
   }
   ~FakeCoreAudio() { Current() = nullptr; }

@@ -27,6 +27,7 @@ class FakeAudioPlatform final : public IAudioPlatform {
   std::unique_ptr<IMixerDevice> CreateMixerDevice() override {
     return std::make_unique<FakeMixerDevice>(mixer);
   }
+  std::unique_ptr<IOutputDevices> CreateOutputDevices() override { return nullptr; }
 };
 
 struct FactoryFixture : ::testing::Test {

@@ -10,13 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "WinsockClient.h"
-#include "fakes/FakeClock.h"
-#include "fakes/FakeRetryTimer.h"
-#include "fakes/FakeVolumeControl.h"
 #include "net/Networking.h"
-#include "net/Protocol.h"
-#include "net/VolumeServer.h"
+#include "net/ServerFixture.h"
 
 namespace {
 
@@ -30,46 +25,27 @@ const std::vector<uint8_t> kGreetingBytes(kGreeting.begin(), kGreeting.end());
   std::_Exit(1);
 }
 
-class ServerOnWinsock : public testing::Test {
+class ServerOnWinsock : public ServerFixture {
  protected:
   void SetUp() override {
     ASSERT_EQ(StartNetworking(), NetStartResult::Ok);
-    port = wired.Serve(&volume);
-    ASSERT_NE(port, 0);
+    ServerFixture::SetUp();
   }
   void TearDown() override {
-    wired.UnregisterChangeCallback();
-    StopInTime();
-    EXPECT_EQ(server.ClientCount(), 0u);
-    EXPECT_EQ(server.RetiredCount(), 0u);
+    StopInTime(server);
+    ServerFixture::TearDown();
     StopNetworking();
   }
   // Stop must return: a thread left blocked in accept or recv would hang it.
-  void StopInTime() {
+  static void StopInTime(NetworkServer& stopping) {
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
-      server.Stop();
+      stopping.Stop();
       stopped = true;
     });
     if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
     stopper.join();
   }
-  std::unique_ptr<TestClient> Connect(uint16_t to = 0) {
-    const size_t before = server.ClientCount();
-    auto client = std::make_unique<TestClient>(to != 0 ? to : port);
-    EXPECT_TRUE(client->Connected());
-    EXPECT_EQ(client->Receive(4), kGreetingBytes);
-    EXPECT_TRUE(Eventually([&] { return server.ClientCount() == before + 1; }));
-    return client;
-  }
-
-  FakeClock clock{100000};
-  FakeVolumeControl volume;
-  FakeRetryTimer retry;
-  VolumeServer wired{clock, retry};
-  NetworkServer& server = wired.Server();
-  MyClientListener& relay = wired.Relay();
-  uint16_t port = 0;
 };
 
 }  // namespace
@@ -78,9 +54,9 @@ TEST_F(ServerOnWinsock, GreetingThenTheStateUnlessItIsTheDefault) {
   auto quiet = Connect();
   volume.SetDeviceState(VolumeState{1, 30});
   TestClient client(port);
-  EXPECT_EQ(client.Receive(5), (std::vector<uint8_t>{0x19, 0xC8, 0xDE, 0x00, 0x9E}));
+  EXPECT_EQ(client.Read(5), (std::vector<uint8_t>{0x19, 0xC8, 0xDE, 0x00, 0x9E}));
   relay.SendKeepAlive();
-  EXPECT_EQ(quiet->Receive(1), std::vector<uint8_t>{0xFF}) << "nothing before the keep-alive";
+  EXPECT_EQ(quiet->Read(1), std::vector<uint8_t>{0xFF}) << "nothing before the keep-alive";
 }
 
 TEST_F(ServerOnWinsock, RequestsReachTheVolumeAndChangesReachOthersButNotTheRequester) {
@@ -91,9 +67,9 @@ TEST_F(ServerOnWinsock, RequestsReachTheVolumeAndChangesReachOthersButNotTheRequ
   EXPECT_EQ(volume.Requests()[0], (VolumeState{0, 50}));
   clock.Advance(1000);
   volume.Report(VolumeState{0, 50});
-  EXPECT_EQ(b->Receive(1), std::vector<uint8_t>{0x32});
+  EXPECT_EQ(b->Read(1), std::vector<uint8_t>{0x32});
   relay.SendKeepAlive();
-  EXPECT_EQ(a->Receive(1), std::vector<uint8_t>{0xFF}) << "no echo to the requester";
+  EXPECT_EQ(a->Read(1), std::vector<uint8_t>{0xFF}) << "no echo to the requester";
 }
 
 TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
@@ -101,7 +77,7 @@ TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
   auto leaving = Connect();
   auto staying = Connect();
   invalid->Send(0x65);
-  EXPECT_TRUE(invalid->Receive(1).empty()) << "closed without a word";
+  EXPECT_TRUE(invalid->Read(1).empty()) << "closed without a word";
   leaving->Close();
   EXPECT_TRUE(Eventually([&] { return server.ClientCount() == 1; }));
   auto next = Connect();  // the accept after them reaps what they left
@@ -111,8 +87,8 @@ TEST_F(ServerOnWinsock, InvalidByteAndPeerCloseEndTheirConnections) {
 TEST_F(ServerOnWinsock, StopWithClientsEndsEveryConnectionAndRestartsElsewhere) {
   std::vector<std::unique_ptr<TestClient>> clients;
   for (int i = 0; i < 4; ++i) clients.push_back(Connect());
-  StopInTime();
-  for (auto& client : clients) EXPECT_TRUE(client->Receive(1).empty());
+  StopInTime(server);
+  for (auto& client : clients) EXPECT_TRUE(client->Read(1).empty());
   EXPECT_EQ(server.ClientCount(), 0u);
 
   const uint16_t old = port;
@@ -132,7 +108,7 @@ TEST_F(ServerOnWinsock, EveryStopWithClientsReturns) {
   for (int cycle = 0; cycle < 40; ++cycle) {
     std::vector<std::unique_ptr<TestClient>> clients;
     for (int i = 0; i < 3; ++i) clients.push_back(Connect());
-    StopInTime();
+    StopInTime(server);
     ASSERT_TRUE(server.BindAndListen(0));
     ASSERT_TRUE(server.Start());
     port = server.ListeningPort();
@@ -144,13 +120,7 @@ TEST_F(ServerOnWinsock, BusyPortFailsToBindAndItsAcceptThreadEndsAtOnce) {
   other.SetStateSource(&volume);
   EXPECT_FALSE(other.BindAndListen(port));
   ASSERT_TRUE(other.Start());
-  std::atomic<bool> stopped{false};
-  std::thread stopper([&] {
-    other.Stop();
-    stopped = true;
-  });
-  if (!Eventually([&] { return stopped.load(); }, 10s)) StuckInStop();
-  stopper.join();
+  StopInTime(other);
 }
 
 namespace {
@@ -158,23 +128,24 @@ namespace {
 // One dual-stack socket serves both families, and the gate closes refused clients before the
 // greeting.
 TEST_F(ServerOnWinsock, IPv6LoopbackIsServedAndTheGateClosesRefusedClientsSilently) {
-  TestClient v6(port, true);
-  ASSERT_TRUE(v6.Connected());
-  EXPECT_EQ(v6.Receive(4), kGreetingBytes);
+  TestClient v6;
+  ASSERT_TRUE(v6.Connect(port, {.address = "::1"}));
+  EXPECT_EQ(v6.Read(4), kGreetingBytes);
 
   server.SetAccessPolicy({false, {*ParseIpNetwork("10.0.0.0/8")}, 4096});
   TestClient refused(port);
   ASSERT_TRUE(refused.Connected());
-  EXPECT_TRUE(refused.Receive(4).empty()) << "closed without a greeting";
-  TestClient refusedV6(port, true);
-  EXPECT_TRUE(refusedV6.Receive(4).empty());
+  EXPECT_TRUE(refused.Read(4).empty()) << "closed without a greeting";
+  TestClient refusedV6;
+  ASSERT_TRUE(refusedV6.Connect(port, {.address = "::1"}));
+  EXPECT_TRUE(refusedV6.Read(4).empty());
 
   server.SetAccessPolicy({true, {}, 1});
   TestClient beyondBound(port);
-  EXPECT_TRUE(beyondBound.Receive(4).empty()) << "one client is connected already";
+  EXPECT_TRUE(beyondBound.Read(4).empty()) << "one client is connected already";
   server.SetAccessPolicy({true, {}, 4096});
   TestClient welcome(port);
-  EXPECT_EQ(welcome.Receive(4), kGreetingBytes);
+  EXPECT_EQ(welcome.Read(4), kGreetingBytes);
 }
 
 }  // namespace

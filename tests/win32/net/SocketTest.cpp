@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "WinsockClient.h"
 #include "fakes/Eventually.h"
 #include "net/Networking.h"
 #include "net/Socket.h"
 #include "net/Thread.h"
 #include "net/win32/WinsockAccept.h"
+#include "support/TestClient.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ TEST_F(WinsockSocket, GreetsAndReadsBytesUntilThePeerCloses) {
   Socket connection = AcceptOne();
   const uint8_t greeting[] = {0x19, 0xC8, 0xDE, 0x00};
   EXPECT_EQ(SendNow(connection.Get(), greeting, sizeof greeting), 4);
-  EXPECT_EQ(client.Receive(4), std::vector<uint8_t>(greeting, greeting + 4));
+  EXPECT_EQ(client.Read(4), std::vector<uint8_t>(greeting, greeting + 4));
 
   client.Send(0x32);
   client.Send(0xFF);
@@ -123,7 +123,7 @@ TEST_F(WinsockSocket, ShutdownWakesABlockedReceiveAndOneNotYetStarted) {
   ASSERT_TRUE(reading.WaitDone());
   reading.thread.Join();
   EXPECT_EQ(result, 0);
-  EXPECT_TRUE(client.Receive(1).empty()) << "the peer sees the end of the stream";
+  EXPECT_TRUE(client.Read(1).empty()) << "the peer sees the end of the stream";
 
   // Shut down before anyone waited on it: the first receive ends at once.
   ShutdownBoth(other.Get());
@@ -165,7 +165,7 @@ TEST_F(WinsockSocket, SendNeverBlocksOnAPeerThatDoesNotRead) {
 TEST_F(WinsockSocket, SendToAResetPeerFails) {
   TestClient client(port_);
   Socket connection = AcceptOne();
-  client.Abort();
+  client.Reset();
   const uint8_t state = 0x32;
   // The reset reaches us asynchronously.
   EXPECT_TRUE(Eventually([&] { return SendNow(connection.Get(), &state, 1) == -1; }));

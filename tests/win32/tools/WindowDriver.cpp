@@ -4,6 +4,8 @@
 //   window-driver gone     CLASS TITLE MS   waits until no match is visible
 //   window-driver post     CLASS TITLE MESSAGE WPARAM LPARAM
 //   window-driver settext  CLASS TITLE CONTROL_ID TEXT
+//   window-driver key      VK MS            prints "ready", then waits for any program to
+//                                           press key VK (a low-level keyboard hook)
 // CLASS or TITLE "-" matches any. Exit codes: 0 done, 1 no such window or timed out, 2 usage.
 #include <windows.h>
 
@@ -41,11 +43,41 @@ unsigned long long Number(const wchar_t* text) {
   return std::wcstoull(text, nullptr, 0);
 }
 
+// The key the low-level hook waits for, and whether it came.
+DWORD g_wantedKey = 0;
+bool g_keySeen = false;
+
+LRESULT CALLBACK OnLowLevelKey(int code, WPARAM message, LPARAM data) {
+  if (code == HC_ACTION && (message == WM_KEYDOWN || message == WM_SYSKEYDOWN) &&
+      reinterpret_cast<const KBDLLHOOKSTRUCT*>(data)->vkCode == g_wantedKey) {
+    g_keySeen = true;
+  }
+  return CallNextHookEx(nullptr, code, message, data);
+}
+
+// The hook sees injected keys too; it runs inside this thread's message pumping.
+int AwaitKey(DWORD key, DWORD limitMs) {
+  g_wantedKey = key;
+  HHOOK hook = SetWindowsHookExW(WH_KEYBOARD_LL, &OnLowLevelKey, GetModuleHandleW(nullptr), 0);
+  if (hook == nullptr) return 1;
+  std::puts("ready");
+  std::fflush(stdout);
+  const ULONGLONG deadline = GetTickCount64() + limitMs;
+  while (!g_keySeen && GetTickCount64() < deadline) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  UnhookWindowsHookEx(hook);
+  return g_keySeen ? 0 : 1;
+}
+
 int Usage() {
   std::fputs(
       "usage: window-driver shown|gone CLASS TITLE MS\n"
       "       window-driver post CLASS TITLE MESSAGE WPARAM LPARAM\n"
-      "       window-driver settext CLASS TITLE CONTROL_ID TEXT\n",
+      "       window-driver settext CLASS TITLE CONTROL_ID TEXT\n"
+      "       window-driver key VK MS\n",
       stderr);
   return 2;
 }
@@ -53,6 +85,9 @@ int Usage() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  if (argc == 4 && std::wstring(argv[1]) == L"key") {
+    return AwaitKey(static_cast<DWORD>(Number(argv[2])), static_cast<DWORD>(Number(argv[3])));
+  }
   if (argc < 5) return Usage();
   const std::wstring command = argv[1];
   const wchar_t* windowClass = argv[2];

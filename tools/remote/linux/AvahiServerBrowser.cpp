@@ -1,4 +1,4 @@
-// BrowseServers over avahi-daemon, through Avahi's client library on a loop of our own.
+// BrowseWithResponder over avahi-daemon, through Avahi's client library on a loop of our own.
 
 #include <avahi-client/client.h>
 #include <avahi-client/lookup.h>
@@ -11,7 +11,7 @@
 #include <map>
 #include <memory>
 
-#include "app/IServiceAnnouncer.h"
+#include "net/discovery/DnsSdService.h"
 #include "remote/ServerBrowser.h"
 
 namespace {
@@ -20,7 +20,6 @@ struct Browse {
   AvahiSimplePoll* poll = nullptr;
   AvahiClient* client = nullptr;
   std::map<std::string, FoundServer> servers;  // by instance name
-  bool stopped = false;
 };
 
 std::string Endpoint(const AvahiAddress& address, AvahiIfIndex interface, uint16_t port) {
@@ -73,16 +72,10 @@ void OnDeadline(AvahiTimeout*, void* context) {
   avahi_simple_poll_quit(static_cast<Browse*>(context)->poll);
 }
 
-void OnStop(AvahiWatch*, int, AvahiWatchEvent, void* context) {
-  auto* browse = static_cast<Browse*>(context);
-  browse->stopped = true;
-  avahi_simple_poll_quit(browse->poll);
-}
-
 }  // namespace
 
-BrowseResult BrowseServers(int browseMs, int stopFd, std::vector<FoundServer>* found,
-                           std::string* error) {
+BrowseResult BrowseWithResponder(int browseMs, std::vector<FoundServer>* found,
+                                 std::string* error) {
   Browse browse;
   std::unique_ptr<AvahiSimplePoll, decltype(&avahi_simple_poll_free)> poll(avahi_simple_poll_new(),
                                                                            &avahi_simple_poll_free);
@@ -112,10 +105,8 @@ BrowseResult BrowseServers(int browseMs, int stopFd, std::vector<FoundServer>* f
   struct timeval deadline;
   avahi_elapse_time(&deadline, browseMs, 0);
   api->timeout_new(api, &deadline, &OnDeadline, &browse);
-  if (stopFd >= 0) api->watch_new(api, stopFd, AVAHI_WATCH_IN, &OnStop, &browse);
   avahi_simple_poll_loop(browse.poll);
   client.reset();  // before the loop that it uses goes
-  if (browse.stopped) return BrowseResult::Stopped;
   found->clear();
   for (auto& [name, server] : browse.servers) {
     if (!server.endpoints.empty()) found->push_back(std::move(server));
