@@ -40,6 +40,10 @@ class IMainLoop {
   // Main thread. No tick of `timer` runs after this; a timer that does not run is ignored.
   virtual void StopTimer(ShellTimer timer) = 0;
 
+  // Main thread, just before the server takes its first client. Until now a platform may end
+  // start-up at once on a stop signal; from here one quits in order once Run starts, so what a
+  // client has already sent still takes effect.
+  virtual void QuitInOrderFromNowOn() = 0;
   // Main thread. Stops every timer and ends Run with `exitCode` once the current task or tick
   // has returned; asked before Run, Run returns at once.
   virtual void Quit(int exitCode) = 0;

@@ -110,6 +110,7 @@ int RunShell(ShellServices& services) {
   // Before the accept thread starts, so no change after that is missed.
   services.server.RegisterChangeCallback(control);
   acquired.Callback();
+  platform.loop.QuitInOrderFromNowOn();
   if (!services.server.Start()) {
     acquired.Release();
     boxes.ShowError(kTextThreadFailed, kTextErrorTitle);

@@ -75,6 +75,7 @@ class FakeMainLoop final : public IMainLoop {
     std::lock_guard lock(mutex_);
     nowMs_ = until;
   }
+  void QuitInOrderFromNowOn() override { quitsInOrder = true; }
   void Quit(int exitCode) override {
     std::lock_guard lock(mutex_);
     quitCode_ = exitCode;
@@ -123,6 +124,7 @@ class FakeMainLoop final : public IMainLoop {
   }
 
   bool openResult = true;
+  bool quitsInOrder = false;
   IShellEvents* events = nullptr;
   std::function<void()> inLoop;
   static constexpr int kNeverQuit = -1000;
@@ -367,6 +369,7 @@ class FakeServerControl final : public IServerControl {
   }
   bool CanBind(uint16_t port) override { return probeSaysFree || !busyPorts.count(port); }
   bool Start() override {
+    if (onStart) onStart();
     if (startResult && listeningPort) running = true;
     return startResult;
   }
@@ -394,6 +397,7 @@ class FakeServerControl final : public IServerControl {
   bool callbackRegistered = false;
   bool stoppedWithCallback = false;
   bool readerStuck = false;  // Stop reports a reader still inside the volume control
+  std::function<void()> onStart;
   std::optional<uint16_t> listeningPort;
   IVolumeControl* source = nullptr;
   bool broadcastDefers = false;
@@ -426,6 +430,11 @@ struct FakeShell {
   FakeShell() {
     localAddresses = {*ParseIpAddress("192.168.1.20")};
     platform.openUrl = [this](const std::string& url) { openedUrls.push_back(url); };
+    // In a started shell, a stop signal that still ended the process at once would drop what
+    // a client just sent.
+    server.onStart = [this] {
+      EXPECT_TRUE(loop.events == nullptr || loop.quitsInOrder) << "clients served too early";
+    };
   }
   ~FakeShell() { std::fclose(out); }
   std::string Out() { return Contents(out); }

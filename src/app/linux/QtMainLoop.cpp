@@ -134,6 +134,10 @@ void QtMainLoop::EndOnStopSignalUntilRun() {
   if (g_quitRequested.load()) _exit(0);  // one came before this was asked for
 }
 
+void QtMainLoop::QuitInOrderFromNowOn() {
+  g_endOnStopSignal.store(false);  // a signal from here is kept, and Open's wake fd takes it
+}
+
 void QtMainLoop::Quit(int exitCode) {
   tasks_.Close();
   g_endOnStopSignal.store(false);

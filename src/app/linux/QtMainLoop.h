@@ -23,10 +23,12 @@ class QtMainLoop final : public QObject, public QueuedMainLoop {
   QtMainLoop();
   ~QtMainLoop() override;
 
-  // From now until Run starts, SIGTERM, SIGINT or SIGHUP ends the process at once with status
-  // 0: start-up may wait inside a library (a sound server that does not answer) where nothing
-  // of ours runs. For the program only; tests keep the default (kept until the loop runs).
+  // From now until QuitInOrderFromNowOn (or Run), SIGTERM, SIGINT or SIGHUP ends the process at
+  // once with status 0: start-up may wait inside a library (a sound server that does not
+  // answer) where nothing of ours runs. For the program only; tests keep the default (kept
+  // until the loop runs).
   void EndOnStopSignalUntilRun();
+  void QuitInOrderFromNowOn() override;
   // Quit also starts ignoring the four signals for the rest of the process, so a storm during
   // shut-down cannot end it with a signal's status.
   bool Open(IShellEvents& events) override;

@@ -31,6 +31,8 @@ class Win32MainLoop final : public QueuedMainLoop {
   bool Open(IShellEvents& events) override;
   void StopTimer(ShellTimer timer) override;
   // Destroys the window; its WM_DESTROY posts WM_QUIT with the code.
+  // Start-up never ends early here: a close or end of session waits in the queue for Run.
+  void QuitInOrderFromNowOn() override {}
   void Quit(int exitCode) override;
   // GetMessageW / TranslateAcceleratorW (table 109, which does not exist) / TranslateMessage /
   // DispatchMessageW until WM_QUIT; returns its exit code.

@@ -503,7 +503,11 @@ void PulseVolumeControl::FlushWrites() {
         return;
       }
     }
-    if (std::chrono::steady_clock::now() >= deadline) return;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      LogError("sound server: the last volume change was not confirmed within " +
+               std::to_string(kFlushLimit.count()) + " ms; it may be lost");
+      return;
+    }
     // libpulse offers no timed wait on its mainloop; the flush is short and happens once.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

@@ -85,8 +85,10 @@ class PulseVolumeControl final : public IVolumeControl, public IOutputDevices {
   // Pauses between reconnection attempts: the first, doubling up to the longest.
   static constexpr pa_usec_t kFirstReconnectPauseUsec = 100 * PA_USEC_PER_MSEC;
   static constexpr pa_usec_t kLongestReconnectPauseUsec = 2 * PA_USEC_PER_SEC;
-  // How long Shutdown waits for writes still in flight.
-  static constexpr std::chrono::milliseconds kFlushLimit{300};
+  // How long Shutdown waits for writes still in flight: long enough for a busy sound server
+  // (a loaded machine stalls it for some hundred milliseconds), short enough that a frozen one
+  // does not hold up the end.
+  static constexpr std::chrono::milliseconds kFlushLimit{1000};
 
  private:
   enum class Phase { Starting, Running, Closing };

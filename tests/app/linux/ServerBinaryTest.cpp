@@ -228,7 +228,9 @@ TEST_F(ServerBinaryTest, ARequestThatCameJustBeforeATerminationReachesTheSink) {
     const std::optional<int> status = server->WaitForExit();
     ASSERT_TRUE(status.has_value());
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-    EXPECT_TRUE(WaitForSinkState(volume, false, 2s)) << "the request for " << volume << " was lost";
+    EXPECT_TRUE(WaitForSinkState(volume, false, 2s))
+        << "the request for " << volume << " was lost\n"
+        << server->Stderr();
   }
 }
 
