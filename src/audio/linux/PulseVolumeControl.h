@@ -86,9 +86,9 @@ class PulseVolumeControl final : public IVolumeControl, public IOutputDevices {
   static constexpr pa_usec_t kFirstReconnectPauseUsec = 100 * PA_USEC_PER_MSEC;
   static constexpr pa_usec_t kLongestReconnectPauseUsec = 2 * PA_USEC_PER_SEC;
   // How long Shutdown waits for writes still in flight: long enough for a busy sound server
-  // (a loaded machine stalls it for some hundred milliseconds), short enough that a frozen one
+  // (a loaded machine stalls it for a few hundred milliseconds), short enough that a frozen one
   // does not hold up the end.
-  static constexpr std::chrono::milliseconds kFlushLimit{1000};
+  static constexpr std::chrono::milliseconds kFlushLimit{500};
 
  private:
   enum class Phase { Starting, Running, Closing };
