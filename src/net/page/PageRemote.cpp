@@ -17,22 +17,6 @@ bool RequestRate::Allow(uint32_t nowMs) {
   return true;
 }
 
-PageRemote::Follower& PageRemote::Follower::operator=(Follower&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    remote_ = std::exchange(other.remote_, nullptr);
-    entry_ = other.entry_;
-  }
-  return *this;
-}
-
-void PageRemote::Follower::Reset() {
-  if (remote_ == nullptr) return;
-  std::lock_guard lock(remote_->mutex_);
-  remote_->listeners_.erase(entry_);
-  remote_ = nullptr;
-}
-
 void PageRemote::SetMedia(IMediaControl* media) {
   media_ = media;
   if (media == nullptr) {
@@ -81,7 +65,7 @@ void PageRemote::PublishLocked(Topic topic, std::string json) {
   std::optional<std::string>& latest = latest_[static_cast<size_t>(topic)];
   if (latest == json) return;
   latest = std::move(json);
-  for (const Listener& listener : listeners_) listener(topic, *latest);
+  listeners_.CallLocked(topic, *latest);
 }
 
 PageRemote::Follower PageRemote::Follow(Listener listener) {
@@ -89,8 +73,7 @@ PageRemote::Follower PageRemote::Follow(Listener listener) {
   for (size_t topic = 0; topic < kTopics; ++topic) {
     if (latest_[topic]) listener(static_cast<Topic>(topic), *latest_[topic]);
   }
-  listeners_.push_back(std::move(listener));
-  return Follower(this, std::prev(listeners_.end()));
+  return listeners_.AddLocked(std::move(listener));
 }
 
 bool PageRemote::Take(const PageCommand& command, RequestRate& rate, uint32_t nowMs) {

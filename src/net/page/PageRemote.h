@@ -11,12 +11,12 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "audio/IOutputDevices.h"
+#include "base/Subscribers.h"
 #include "media/IMediaControl.h"
 #include "net/page/PageCommand.h"
 
@@ -40,24 +40,10 @@ class PageRemote {
  public:
   enum class Topic : size_t { kMedia, kOutputs };
   static constexpr size_t kTopics = 2;
-  using Listener = std::function<void(Topic topic, const std::string& json)>;
-
+  using Listeners = Subscribers<Topic, const std::string&>;
+  using Listener = Listeners::Callback;
   // While a Follower lives, its listener hears every change.
-  class Follower {
-   public:
-    Follower() = default;
-    Follower(Follower&& other) noexcept { *this = std::move(other); }
-    Follower& operator=(Follower&& other) noexcept;
-    ~Follower() { Reset(); }
-    void Reset();
-
-   private:
-    friend class PageRemote;
-    Follower(PageRemote* remote, std::list<Listener>::iterator entry)
-        : remote_(remote), entry_(entry) {}
-    PageRemote* remote_ = nullptr;
-    std::list<Listener>::iterator entry_;
-  };
+  using Follower = Listeners::Subscription;
 
   // Main thread. The player the buttons drive and the devices the choice lists; null: the page
   // offers none (and a request for it closes the page). Each one's current state becomes the
@@ -91,5 +77,5 @@ class PageRemote {
   std::mutex mutex_;
   std::array<std::optional<std::string>, kTopics> latest_;  // guarded by mutex_
   uint64_t outputsReports_ = 0;                             // guarded by mutex_
-  std::list<Listener> listeners_;                           // guarded by mutex_
+  Listeners listeners_{mutex_};
 };

@@ -92,29 +92,11 @@ bool PairedDevices::ForgetAll() {
 
 void PairedDevices::Tell(const std::vector<std::string>& ids) {
   std::lock_guard lock(watchersMutex_);
-  for (const std::string& id : ids) {
-    for (const auto& watcher : watchers_) watcher(id);
-  }
+  for (const std::string& id : ids) watchers_.CallLocked(id);
 }
 
 PairedDevices::Watch PairedDevices::OnForget(std::function<void(const std::string&)> forgotten) {
   std::lock_guard lock(watchersMutex_);
-  watchers_.push_back(std::move(forgotten));
-  return Watch(this, std::prev(watchers_.end()));
+  return watchers_.AddLocked(std::move(forgotten));
 }
 
-PairedDevices::Watch& PairedDevices::Watch::operator=(Watch&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    owner_ = std::exchange(other.owner_, nullptr);
-    entry_ = other.entry_;
-  }
-  return *this;
-}
-
-void PairedDevices::Watch::Reset() {
-  if (owner_ == nullptr) return;
-  std::lock_guard lock(owner_->watchersMutex_);
-  owner_->watchers_.erase(entry_);
-  owner_ = nullptr;
-}

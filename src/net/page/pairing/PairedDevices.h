@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -16,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Subscribers.h"
 #include "net/page/pairing/PairedDevice.h"
 
 class PairedDevices {
@@ -46,21 +46,8 @@ class PairedDevices {
   // While a Watch lives, its callback hears the id of every phone forgotten. The callback must
   // neither destroy a Watch nor wait for a thread that may be destroying one (that thread waits
   // for the callback): closing a socket, which its reader thread then notices, is the use.
-  class Watch {
-   public:
-    Watch() = default;
-    Watch(Watch&& other) noexcept { *this = std::move(other); }
-    Watch& operator=(Watch&& other) noexcept;
-    ~Watch() { Reset(); }
-    void Reset();
-
-   private:
-    friend class PairedDevices;
-    using Entry = std::list<std::function<void(const std::string&)>>::iterator;
-    Watch(PairedDevices* owner, Entry entry) : owner_(owner), entry_(entry) {}
-    PairedDevices* owner_ = nullptr;
-    Entry entry_;
-  };
+  using Watchers = Subscribers<const std::string&>;
+  using Watch = Watchers::Subscription;
   // The Watch must not outlive this object.
   Watch OnForget(std::function<void(const std::string& id)> forgotten);
 
@@ -71,5 +58,5 @@ class PairedDevices {
   mutable std::mutex mutex_;
   std::vector<PairedDevice> devices_;
   std::mutex watchersMutex_;
-  std::list<std::function<void(const std::string&)>> watchers_;
+  Watchers watchers_{watchersMutex_};
 };
